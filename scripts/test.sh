@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds gentrmx and runs every test: once as it ships (with SQL Server's
+# busy-connection rule enforced), once under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Installs what is missing first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=$(nproc)
+
+bash scripts/setup.sh
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S "$root" -B "$dir" -DGENTRMX_BUSY_CHECK=ON "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  (cd "$dir" && ctest --output-on-failure -j"$jobs")
+}
+
+echo "== tests =="
+run_suite build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:exitcode=86"
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DGENTRMX_SANITIZE=ON

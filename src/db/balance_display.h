@@ -1,0 +1,24 @@
+// Balance display definitions of a balance set, terminal level and badge
+// level.
+#pragma once
+#include <cstdint>
+
+struct BalanceDisplaySlot {
+  int32_t MsdLfd;
+  int32_t MsdSpl;
+  char DisplayText[14];
+  char ValueCode[11];
+  char ValueText[23];
+};
+// Entry n-1 holds the definition whose MsdLfd is n (1 to 8).
+struct BalanceDisplayTable {
+  BalanceDisplaySlot Slots[8];
+};
+
+int OpenTerminalDisplayCursor(const char* terminalName);
+int FetchTerminalDisplay(BalanceDisplaySlot* slot);
+int CloseTerminalDisplayCursor();
+int OpenBadgeDisplayCursor(const char* badgeNumber);
+int FetchBadgeDisplay(BalanceDisplaySlot* slot);
+int CloseBadgeDisplayCursor();
+int FixDisplayText(char* text);

@@ -1,0 +1,29 @@
+// The download file and the run-wide switches the writers read.
+#pragma once
+#include <cstddef>
+#include <cstdio>
+
+// Trace switch: on with a fifth argument "/d"; the writers and the access
+// rights queries then print extra progress messages.
+extern bool DebugTrace;
+
+// The open download file: a text stream in which each line feed of a line
+// reaches the disk as carriage return and line feed. Fixed-width records
+// are stored exactly as given.
+struct DownloadFileStream {
+  FILE* File;
+  bool WriteFailed;
+};
+extern DownloadFileStream DownloadFile;
+
+// Opens for "w" (create or empty) or "a" (create or append). false on failure.
+bool OpenDownloadFile(const char* path, bool startNew);
+// Writes a fixed-width record as it stands (no line-feed translation).
+void WriteDownloadRecord(const char* record, size_t length);
+// Writes text in which each line feed becomes carriage return, line feed.
+void WriteDownloadLine(const char* text, size_t length);
+// Flushes and closes. false when any write, the flush or the close failed.
+bool CloseDownloadFile();
+
+// Replaces a to z by their capitals in place; every other byte stays.
+char* UpperCase(char* text);

@@ -1,0 +1,141 @@
+// The run driver: checks the command line, reads the login from the
+// configuration file, connects, opens the download file, looks up the
+// terminal and runs the one writer that the function name selects.
+#include "driver/run.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "config/config_file.h"
+#include "db/records.h"
+#include "db/session.h"
+#include "db/terminal.h"
+#include "driver/download_file.h"
+#include "writers/writers.h"
+
+namespace {
+
+constexpr size_t FunctionNameSize = 20;
+constexpr size_t PathSize = 200;
+
+struct WriterEntry {
+  const char* Name;
+  int (*Writer)(const char* path, TerminalRecord* terminal);
+  const char* AbortMessage;
+};
+
+// Tested in this order; at most one name matches.
+const WriterEntry WriterTable[] = {
+    {"MGDNL17P", WorkMgDnl17P, "Programmabbruch: Fehler bei Erstellung der Datei MGDNL17P!\n"},
+    {"MGDNL18P", WorkMgDnl18P, "Programmabbruch: Fehler bei Erstellung der Datei MGDNL18P!\n"},
+    {"MGDNL31P", WorkMgDnl31P, "Programmabbruch: Fehler bei Erstellung der Datei MGDNL31P!\n"},
+    {"MGDNL60P", WorkMgDnl60P, "Programmabbruch: Fehler bei Erstellung der Datei MGDNL60P!\n"},
+    {"IDSTAMM", WorkIdStamm, "Programmabbruch: Fehler bei Erstellung der Datei IDSTAMM!\n"},
+};
+
+struct Settings {
+  char Login[51];
+  char Pass[51];
+  char Database[51];
+  char DbSystem[41];
+  char Schema[21];
+};
+
+void PrintUsage(int given) {
+  std::printf("Anzahl Parameter(mind. 4) unterschritten! AnzParam: %d", given);
+  std::printf("Aufruf: GENTRMX [Param1] [Param2] [Param3] [Param4] /d \n");
+  std::printf("Param1: DNL-Funktion\n");
+  std::printf("Param2: Terminal-Name\n");
+  std::printf("Param3: Pfad der DNL-Datei\n");
+  std::printf("Param4: 1: neu 0: dran h\xE4ngen\n");
+}
+
+// An argument longer than its field is refused before anything is opened.
+bool ArgumentFits(int number, const char* argument, size_t fieldSize) {
+  if (std::strlen(argument) < fieldSize) return true;
+  std::printf("Parameter %d zu lang: hoechstens %d Zeichen erlaubt!\n", number, static_cast<int>(fieldSize - 1));
+  return false;
+}
+
+// Reads one setting into a zero-filled field, cut to the field's size.
+void ReadSetting(const char* key, char* field, size_t fieldSize) {
+  ReadConfigValue("", key, 0, ConfigFilePath);
+  std::strncpy(field, LastConfigRecord.Value, fieldSize - 1);
+  field[fieldSize - 1] = '\0';
+}
+
+}  // namespace
+
+int RunGentrmx(int argc, char** argv) {
+  if (argc < 5) {
+    PrintUsage(argc - 1);
+    return -1;
+  }
+  if (!ArgumentFits(1, argv[1], FunctionNameSize) || !ArgumentFits(2, argv[2], sizeof TerminalRecord::TrmNam) ||
+      !ArgumentFits(3, argv[3], PathSize))
+    return -1;
+
+  static TerminalRecord terminal;
+  std::memset(&terminal, '0', sizeof terminal);
+  std::memcpy(terminal.TrmNam, argv[2], std::strlen(argv[2]) + 1);
+  char functionName[FunctionNameSize];
+  std::memcpy(functionName, argv[1], std::strlen(argv[1]) + 1);
+  char path[PathSize];
+  std::memcpy(path, argv[3], std::strlen(argv[3]) + 1);
+  const bool startNew = argv[4][0] == '1';
+
+  if (argc == 6 && std::strcmp(argv[5], "/d") == 0) DebugTrace = true;
+
+  Settings settings;
+  std::memset(&settings, 0, sizeof settings);
+  char schemaValue[sizeof LastConfigRecord.Value];
+  ReadSetting("LOGIN", settings.Login, sizeof settings.Login);
+  ReadSetting("PASS", settings.Pass, sizeof settings.Pass);
+  ReadSetting("DATABASE", settings.Database, sizeof settings.Database);
+  ReadSetting("DB_SYSTEM", settings.DbSystem, sizeof settings.DbSystem);
+  ReadSetting("SCHEMA", schemaValue, sizeof schemaValue);
+  std::memset(&LastConfigRecord, 0, sizeof LastConfigRecord);
+
+  // The stored schema carries one character more than the schema name.
+  size_t schemaLength = std::strlen(schemaValue);
+  if (schemaLength > 0) --schemaLength;
+  if (schemaLength > sizeof settings.Schema - 1) schemaLength = sizeof settings.Schema - 1;
+  std::memcpy(settings.Schema, schemaValue, schemaLength);
+  settings.Schema[schemaLength] = '\0';
+  UpperCase(settings.Schema);
+
+  if (ConnectDatabase(settings.Login, settings.Pass, settings.Database, settings.Schema) != 0) {
+    std::printf("DB-Connect-Error: %d!", -1);
+    // The password never reaches the output.
+    std::printf("Name:%s Pwd:%s Net:%s Schema:%s\n", settings.Login, settings.Pass[0] != '\0' ? "***" : "",
+                settings.Database, settings.Schema);
+    std::memset(&settings, 0, sizeof settings);
+    return -1;
+  }
+  std::memset(settings.Pass, 0, sizeof settings.Pass);
+
+  UpperCase(functionName);
+  std::printf("Mit Datenbank verbunden! Schema: %s\n", settings.Schema);
+
+  if (!OpenDownloadFile(path, startNew)) {
+    std::printf("Downloadfile %s konnte nicht geoeffnet werden!\n", path);
+    return -1;
+  }
+
+  LookUpTerminal(&terminal);
+
+  int result = 0;
+  for (const WriterEntry& entry : WriterTable) {
+    if (std::strcmp(functionName, entry.Name) != 0) continue;
+    if (entry.Writer(path, &terminal) == 0) {
+      std::printf("%s", entry.AbortMessage);
+      result = -1;
+    }
+  }
+
+  if (!CloseDownloadFile()) {
+    std::printf("Downloadfile %s konnte nicht geschrieben werden!\n", path);
+    result = -1;
+  }
+  return result;
+}
