@@ -3,18 +3,14 @@
 
 #include <cstring>
 
-#include "config/blowfish.h"
-
 const char* const ConfigFilePath = "../../files/quillnest.ini";
 const char* const ConfigCipherKey = "VORTANE";
 
 ConfigRecord LastConfigRecord = {};
 
-namespace {
-
-// The cipher state of the value being decrypted or encrypted; all zero
-// outside of DecryptConfigValue and EncryptConfigValue.
 BlowfishState ConfigCipherState = {};
+
+namespace {
 
 void ClearCipherState() {
   // A volatile view, so that the clearing is never left out as a dead store.
@@ -22,12 +18,9 @@ void ClearCipherState() {
   for (size_t i = 0; i < sizeof ConfigCipherState; ++i) bytes[i] = 0;
 }
 
-void ClearRecord(ConfigRecord* record) {
-  record->Group[0] = '\0';
-  record->Key[0] = '\0';
-  record->Value[0] = '\0';
-  record->Id = 0;
-}
+// Empty texts and id 0; whole fields cleared, so that no earlier plain text
+// stays behind the terminator.
+void ClearRecord(ConfigRecord* record) { std::memset(record, 0, sizeof *record); }
 
 // Little-endian halves: the first byte of each four is the least significant.
 uint32_t LoadHalf(const unsigned char* bytes) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "config/blowfish.h"
+
 // Relative to the working directory; each backslash of the installation's
 // "..\..\files\quillnest.ini" is a path separator here.
 extern const char* const ConfigFilePath;
@@ -19,6 +21,11 @@ struct ConfigRecord {
   int32_t Id;
 };
 extern ConfigRecord LastConfigRecord;
+
+// The cipher state of the value being decrypted or encrypted: rebuilt from
+// the key for every value and all zero outside of DecryptConfigValue and
+// EncryptConfigValue.
+extern BlowfishState ConfigCipherState;
 
 // Finds the first record whose group, key or id matches and leaves its
 // decrypted value in LastConfigRecord.Value (empty when nothing matched or

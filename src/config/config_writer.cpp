@@ -31,6 +31,7 @@ void SetError(const char* format, ...) {
 struct ScanResult {
   int Records = 0;
   bool Found = false;
+  size_t LineStart = 0;  // the found record's second line
   size_t ValueStart = 0;
   bool Unpaired = false;
 };
@@ -55,6 +56,7 @@ void ScanRecords(FILE* file, const char* key, ScanResult* result) {
       // The key holds no ";", so both separators are real and lie before
       // any carriage return: positions in the line are file offsets.
       result->Found = true;
+      result->LineStart = offset + firstBytes;
       result->ValueStart = offset + firstBytes + FindNthChar(secondLine, ';', 2) + 1;
     }
     offset += firstBytes + secondBytes;
@@ -188,6 +190,14 @@ int SetConfigValue(const char* path, const char* key, const char* plainValue) {
 
   std::string updated;
   if (scan.Found) {
+    // The reader splits a longer second line, and the new value would then
+    // read back cut and shift the pairing of every later line.
+    if (scan.ValueStart - scan.LineStart + std::strlen(hex) + 1 >
+        static_cast<size_t>(ConfigSecondLineChars)) {
+      SetError("Der Eintrag %s in Datei %s wuerde laenger als %d Zeichen; bitte die Datei pruefen",
+               key, path, ConfigSecondLineChars - 1);
+      return -1;
+    }
     // Replace the value up to the end of its line; the line end stays.
     const size_t lineFeed = content.find('\n', scan.ValueStart);
     if (lineFeed == std::string::npos) {
@@ -220,7 +230,11 @@ int ListConfigValues(const char* path, FILE* out) {
   ConfigWriterError[0] = '\0';
   FILE* file = std::fopen(path, "rb");
   if (file == nullptr) {
-    SetError("Datei %s kann nicht geoeffnet werden: %s", path, std::strerror(errno));
+    if (errno == ENOENT) {
+      SetError("Datei %s existiert nicht", path);
+    } else {
+      SetError("Datei %s kann nicht geoeffnet werden: %s", path, std::strerror(errno));
+    }
     return -1;
   }
   char firstLine[ConfigFirstLineChars + 1];

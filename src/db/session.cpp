@@ -76,8 +76,10 @@ void TrackFreed(SQLHSTMT stmt) {
 #endif
 
 void CopyBounded(char* out, const char* in, size_t size) {
-  std::strncpy(out, in != nullptr ? in : "", size - 1);
-  out[size - 1] = '\0';
+  if (in == nullptr) in = "";
+  size_t n = strnlen(in, size - 1);
+  std::memcpy(out, in, n);
+  out[n] = '\0';
 }
 
 }  // namespace

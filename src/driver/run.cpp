@@ -60,8 +60,9 @@ bool ArgumentFits(int number, const char* argument, size_t fieldSize) {
 // Reads one setting into a zero-filled field, cut to the field's size.
 void ReadSetting(const char* key, char* field, size_t fieldSize) {
   ReadConfigValue("", key, 0, ConfigFilePath);
-  std::strncpy(field, LastConfigRecord.Value, fieldSize - 1);
-  field[fieldSize - 1] = '\0';
+  const size_t length = strnlen(LastConfigRecord.Value, fieldSize - 1);
+  std::memcpy(field, LastConfigRecord.Value, length);
+  field[length] = '\0';
 }
 
 }  // namespace
