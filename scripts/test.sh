@@ -24,3 +24,6 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:exitcode=86"
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DGENTRMX_SANITIZE=ON
+
+echo "== fuzzing: configuration lookup and record formatting =="
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-25}"

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstring>
 
+// Every out/outSize pair below needs outSize >= 1.
+
 // "%-<width>s": left-aligned, blank-filled on the right to at least width,
 // never cut (only bounded by outSize, terminator included).
 inline void FormatLeftAligned(char* out, size_t outSize, const char* text, size_t width) {
