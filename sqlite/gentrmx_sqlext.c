@@ -28,14 +28,26 @@ SQLITE_EXTENSION_INIT1
 #include <string.h>
 #include <unistd.h>
 
+/* Digits and dashes in the places of "YYYY-MM-DD". */
+static int LooksLikeIsoDate(const unsigned char* text) {
+  static const char pattern[] = "dddd-dd-dd";
+  int i;
+  for (i = 0; pattern[i] != '\0'; i++) {
+    if (pattern[i] == 'd' ? (text[i] < '0' || text[i] > '9') : text[i] != '-') return 0;
+  }
+  return 1;
+}
+
 /*
 ** convert(type, value, style): NULL gives NULL. A value that starts like a
 ** date or timestamp as SQLite writes them ("YYYY-MM-DD...", for example
-** CURRENT_TIMESTAMP, which is UTC) gives its eight digits YYYYMMDD. Any other
-** value is taken as text, cut or blank-padded to eight characters as the
-** server's char(8) would be: a stored "20240301" stays as it is. The type
-** argument (char(8) is SQLite's char() function here) and the style are
-** not looked at.
+** CURRENT_TIMESTAMP, which is UTC) gives its eight digits YYYYMMDD; if its
+** month or day is out of range the call fails as the server's conversion
+** of a bad date does, which lets test data make a query fail at a chosen
+** row. Any other value is taken as text, cut or blank-padded to eight
+** characters as the server's char(8) would be: a stored "20240301" stays as
+** it is. The type argument (char(8) is SQLite's char() function here) and
+** the style are not looked at.
 */
 static void ConvertFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
   const unsigned char* text;
@@ -54,7 +66,13 @@ static void ConvertFunction(sqlite3_context* context, int argc, sqlite3_value** 
     sqlite3_result_error_nomem(context);
     return;
   }
-  if (length >= 10 && text[4] == '-' && text[7] == '-') {
+  if (length >= 10 && LooksLikeIsoDate(text)) {
+    int month = (text[5] - '0') * 10 + (text[6] - '0');
+    int day = (text[8] - '0') * 10 + (text[9] - '0');
+    if (month < 1 || month > 12 || day < 1 || day > 31) {
+      sqlite3_result_error(context, "Conversion failed when converting date and/or time from character string.", -1);
+      return;
+    }
     memcpy(result, text, 4);
     memcpy(result + 4, text + 5, 2);
     memcpy(result + 6, text + 8, 2);

@@ -1,0 +1,171 @@
+// Access rights of one badge on one terminal: whether the terminal takes one
+// of the badge's classes for time booking, which of them it takes for
+// access (the ZoneList), and on request the terminal's reader numbers,
+// marked in the badge's ZoneSlots.
+#include "db/access_rights.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "db/session.h"
+#include "db/text_format.h"
+#include "driver/download_file.h"
+
+ZoneListArray ZoneList = {0, nullptr};
+
+namespace {
+
+// Room for a badge number (50 characters) or a terminal name (255) with
+// every character a doubled quote.
+constexpr size_t QuotedBadgeSize = 2 * sizeof BadgeRecord::AswNum;
+constexpr size_t QuotedTerminalSize = 2 * sizeof TerminalRecord::TrmNam;
+
+// Entries the ZoneList storage can hold. The storage grows one entry at a
+// time, as the list does, but is kept from one build to the next, so a run
+// allocates only when a badge has more classes than any badge before it.
+int32_t ZoneListCapacity = 0;
+
+int32_t TimePermissionBuffer;
+
+SQLHSTMT ReaderCursor = SQL_NULL_HSTMT;
+int32_t ZlsLesBuffer;
+char ZlsZkoBuffer[6];
+const ColumnBinding ReaderColumns[] = {
+    {SQL_C_LONG, &ZlsLesBuffer, sizeof ZlsLesBuffer},
+    {SQL_C_CHAR, ZlsZkoBuffer, sizeof ZlsZkoBuffer},
+};
+
+SQLHSTMT ZoneClassCursor = SQL_NULL_HSTMT;
+char M35BklBuffer[6];
+const ColumnBinding ZoneClassColumns[] = {
+    {SQL_C_CHAR, M35BklBuffer, sizeof M35BklBuffer},
+};
+
+}  // namespace
+
+int HasTimePermission(const BadgeRecord* badge, const TerminalRecord* terminal) {
+  int32_t count = 0;
+  // A lookup that fails leaves the count at 0: no permission.
+  CountTimePermissions(badge->AswNum, terminal->TrmNam, &count);
+  int answer = count > 0 ? 1 : 0;
+  if (DebugTrace) std::printf("Aws: %s Zeitberechtigung: %d\n", badge->AswNum, answer);
+  return answer;
+}
+
+int CountTimePermissions(const char* badgeNumber, const char* terminalName, int32_t* count) {
+  char badge[QuotedBadgeSize];
+  char name[QuotedTerminalSize];
+  QuoteSqlValue(badgeNumber, badge, sizeof badge);
+  QuoteSqlValue(terminalName, name, sizeof name);
+  FormatSqlText(
+      "SELECT COUNT(*) FROM  Dravonix.MGSST35P WHERE M35Trm = '%s' AND   M35BCH = '1' AND   M35Bkl IN (SELECT AwbBkl FROM  Dravonix.Xel301Awb WHERE AWBASW = '%s')",
+      name, badge);
+  TimePermissionBuffer = 0;
+  const ColumnBinding columns[] = {{SQL_C_LONG, &TimePermissionBuffer, sizeof TimePermissionBuffer}};
+  int rc = LookupSingleRow(columns, 1);
+  if (rc != 0) return rc;
+  *count = TimePermissionBuffer;
+  return 0;
+}
+
+int BuildZoneList(BadgeRecord* badge, const TerminalRecord* terminal, int32_t limit, int fillSlots) {
+  ZoneList.Count = 0;
+
+  if (fillSlots != 0) {
+    OpenReaderCursor(terminal->TrmNam, limit);
+    int32_t number = 0;
+    char zone[sizeof ZlsZkoBuffer];  // fetched, not used
+    while (FetchReader(&number, zone) == 0) {
+      // There are slots for reader numbers 1 to 11 only.
+      if (number < 1 || number > ZoneSlotCount) continue;
+      char* slot = badge->ZoneSlots[number - 1];
+      slot[0] = static_cast<char>('0' + number / 10);
+      slot[1] = static_cast<char>('0' + number % 10);
+      slot[2] = '\0';
+    }
+    CloseReaderCursor();
+  }
+
+  if (OpenZoneClassCursor(badge->AswNum, terminal->TrmNam) == 0) {
+    char entry[ZoneEntrySize] = {};
+    while (FetchZoneClass(entry) == 0) {
+      // Without storage for the entry the list ends here.
+      if (AppendZoneEntry(entry) == nullptr) break;
+    }
+  }
+  CloseZoneClassCursor();
+
+  return ZoneList.Count > 0 ? 1 : 0;
+}
+
+char (*AppendZoneEntry(const char* entry))[ZoneEntrySize] {
+  if (ZoneList.Count >= ZoneListCapacity) {
+    const int32_t capacity = ZoneList.Count + 1;
+    const size_t bytes = static_cast<size_t>(capacity) * ZoneEntrySize;
+    if (ZoneList.Entries == nullptr) {
+      auto* entries = static_cast<char(*)[ZoneEntrySize]>(std::malloc(bytes));
+      if (entries == nullptr) {
+        std::printf("Fehler beim allokieren von Speicher");
+        return nullptr;
+      }
+      ZoneList.Entries = entries;
+    } else {
+      auto* entries = static_cast<char(*)[ZoneEntrySize]>(std::realloc(ZoneList.Entries, bytes));
+      if (entries == nullptr) {
+        std::printf("Fehler beim reallokieren von Speicher");
+        return nullptr;
+      }
+      ZoneList.Entries = entries;
+    }
+    ZoneListCapacity = capacity;
+  }
+  std::memcpy(ZoneList.Entries[ZoneList.Count], entry, ZoneEntrySize);
+  ++ZoneList.Count;
+  return ZoneList.Entries;
+}
+
+int OpenReaderCursor(const char* terminalName, int32_t limit) {
+  char name[QuotedTerminalSize];
+  QuoteSqlValue(terminalName, name, sizeof name);
+  FormatSqlText(
+      "SELECT ZlsLes, ZlsZko  FROM  Dravonix.Xel401Zls  WHERE ZlsTrm = '%s'  AND ZlsLes <= %ld  AND ((ZlsSta <> 4 AND ZlsSta <> 8) OR ZlsSta IS NULL)  ORDER BY ZlsLes ",
+      name, static_cast<long>(limit));
+  return OpenCursor(&ReaderCursor);
+}
+
+int FetchReader(int32_t* number, char* text) {
+  ZlsLesBuffer = 0;
+  std::memset(ZlsZkoBuffer, 0, sizeof ZlsZkoBuffer);
+  int rc = FetchCursor(ReaderCursor, ReaderColumns, 2);
+  if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return rc;
+  SqlCode = 0;
+  *number = ZlsLesBuffer;
+  std::memcpy(text, TrimRight(ZlsZkoBuffer), sizeof ZlsZkoBuffer);
+  return 0;
+}
+
+int CloseReaderCursor() { return CloseCursor(&ReaderCursor); }
+
+int OpenZoneClassCursor(const char* badgeNumber, const char* terminalName) {
+  char badge[QuotedBadgeSize];
+  char name[QuotedTerminalSize];
+  QuoteSqlValue(badgeNumber, badge, sizeof badge);
+  QuoteSqlValue(terminalName, name, sizeof name);
+  FormatSqlText(
+      "SELECT DISTINCT M35BKL FROM   Dravonix.MGSST35P, Dravonix.Xel301Awb WHERE  M35TRM = '%s' AND    AWBASW = '%s' AND    M35Bch = '0' AND    M35Bkl = AWBBKL ORDER BY M35BKL",
+      name, badge);
+  return OpenCursor(&ZoneClassCursor);
+}
+
+int FetchZoneClass(char* entry) {
+  std::memset(M35BklBuffer, 0, sizeof M35BklBuffer);
+  int rc = FetchCursor(ZoneClassCursor, ZoneClassColumns, 1);
+  if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return rc;
+  SqlCode = 0;
+  // The class arrives as stored: no trimming, only filled to three.
+  FormatLeftAligned(entry, ZoneEntrySize, M35BklBuffer, 3);
+  return 0;
+}
+
+int CloseZoneClassCursor() { return CloseCursor(&ZoneClassCursor); }

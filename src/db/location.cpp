@@ -1,0 +1,27 @@
+// Location text lookup: the short text of the location a badge is assigned
+// to (Xel113Awv -> Xel113Sto), three characters at most.
+#include "db/location.h"
+
+#include <cstring>
+
+#include "db/session.h"
+
+namespace {
+// Receives StoKtx (up to 10 characters); a NULL column reads as empty.
+char StoKtxBuffer[11];
+}  // namespace
+
+int LookupLocationText(BadgeRecord* badge) {
+  char number[2 * sizeof badge->AswNum];
+  QuoteSqlValue(badge->AswNum, number, sizeof number);
+  FormatSqlText(
+      " SELECT StoKtx  FROM  Dravonix.Xel113Sto, Dravonix.Xel113Awv  WHERE AwvNum = '%s'  AND   AwvSto = StoNum  AND ((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)  AND ((StoSta <> 4 AND StoSta <> 8) OR StoSta IS NULL) ",
+      number);
+  const ColumnBinding columns[] = {{SQL_C_CHAR, StoKtxBuffer, sizeof StoKtxBuffer}};
+  int rc = LookupSingleRow(columns, 1);
+  if (rc != 0) return rc;
+  // Exactly three bytes: a longer text is cut, a shorter one zero-filled;
+  // the fourth byte of the field stays the terminator.
+  std::strncpy(badge->StoKtx, TrimRight(StoKtxBuffer), 3);
+  return 0;
+}

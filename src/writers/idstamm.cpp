@@ -1,0 +1,134 @@
+// The IDSTAMM writer: the badge master file of a terminal, one text line of
+// 14 quoted, comma-separated fields per badge, or per access class of a
+// badge with access permission.
+//
+// Fields, in line order:
+//   1  AswNum              8  AswSal, else the terminal's TrmSal
+//   2  AswGvo (YYYYMMDD)   9  "001"
+//   3  AswGbi (YYYYMMDD)  10  ZoneList entry (access) or AswBkl (time only)
+//   4  last five of AwvSto, empty when "00000"
+//   5  time permission    11  AswAan
+//   6  access permission  12  AswNum
+//   7  AswSpr             13  AswAtp
+//                         14  AswPin
+#include <cstdio>
+#include <cstring>
+
+#include "db/access_rights.h"
+#include "db/badges.h"
+#include "db/records.h"
+#include "driver/download_file.h"
+#include "writers/writers.h"
+
+namespace {
+
+// Longer than any line the record's fields can make.
+constexpr size_t LineSize = 1024;
+// The line being written: fields 1 to 9 are built once per badge, field 10
+// and the rest once per line behind them.
+char Line[LineSize];
+// Fields 11 to 14 with their separators and the line feed, once per badge.
+char LineEnd[LineSize / 2];
+
+// Appends "text" and the separator; returns the position behind them.
+char* AppendField(char* out, const char* text, char separator) {
+  *out++ = '"';
+  size_t n = std::strlen(text);
+  std::memcpy(out, text, n);
+  out += n;
+  *out++ = '"';
+  *out++ = separator;
+  return out;
+}
+
+// A double quote inside a field would end it early: such a line could not
+// be split back into its fields.
+bool HasQuote(const char* text) { return std::strchr(text, '"') != nullptr; }
+
+bool BadgeHasQuote(const BadgeRecord& badge, const char* location, bool access) {
+  if (HasQuote(badge.AswNum) || HasQuote(badge.AswGvo) || HasQuote(badge.AswGbi) || HasQuote(location) ||
+      HasQuote(badge.AswSpr) || HasQuote(badge.AswSal) || HasQuote(badge.AswAan) || HasQuote(badge.AswAtp) ||
+      HasQuote(badge.AswPin))
+    return true;
+  if (!access) return HasQuote(badge.AswBkl);
+  for (int32_t i = 0; i < ZoneList.Count; ++i)
+    if (std::memchr(ZoneList.Entries[i], '"', strnlen(ZoneList.Entries[i], ZoneEntrySize)) != nullptr) return true;
+  return false;
+}
+
+// Writes one line: the prefix already in Line, then field 10 and LineEnd.
+void WriteLine(char* prefixEnd, const char* accessClass, size_t lineEndLength) {
+  char* out = AppendField(prefixEnd, accessClass, ',');
+  std::memcpy(out, LineEnd, lineEndLength);
+  out += lineEndLength;
+  WriteDownloadLine(Line, static_cast<size_t>(out - Line));
+}
+
+}  // namespace
+
+int WorkIdStamm(const char* /*path*/, TerminalRecord* terminal) {
+  int total = 0;
+  int written = 0;
+  static BadgeRecord badge;
+
+  std::memset(&badge, 0, sizeof badge);
+  OpenBadgeCursor(terminal);
+  int rc = FetchBadge(&badge);
+  while (rc == 0) {
+    ++total;
+    if (badge.AswSal[0] == '\0') {
+      const char* terminalSal = TerminalText(terminal->TrmSal);
+      std::memcpy(badge.AswSal, terminalSal, std::strlen(terminalSal) + 1);
+    }
+    const bool time = HasTimePermission(&badge, terminal) == 1;
+    const bool access = BuildZoneList(&badge, terminal, 32, 0) == 1;
+
+    if (!time && !access) {
+      if (DebugTrace)
+        std::printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n", badge.AswNum, terminal->TrmNam);
+    } else {
+      // The record holds AwvSto as eight characters: the location is its
+      // last five, and none when they are all zero.
+      size_t stoLength = std::strlen(badge.AwvSto);
+      const char* location = badge.AwvSto + (stoLength > 5 ? stoLength - 5 : 0);
+      if (std::strcmp(location, "00000") == 0) location = "";
+
+      if (BadgeHasQuote(badge, location, access)) {
+        std::printf("Ausweis %s enthaelt ein Anfuehrungszeichen und wird nicht in die Datei IDSTAMM gestellt!\n",
+                    badge.AswNum);
+      } else {
+        char* out = Line;
+        out = AppendField(out, badge.AswNum, ',');
+        out = AppendField(out, badge.AswGvo, ',');
+        out = AppendField(out, badge.AswGbi, ',');
+        out = AppendField(out, location, ',');
+        out = AppendField(out, time ? "1" : "0", ',');
+        out = AppendField(out, access ? "1" : "0", ',');
+        out = AppendField(out, badge.AswSpr, ',');
+        out = AppendField(out, badge.AswSal, ',');
+        char* prefixEnd = AppendField(out, "001", ',');
+
+        out = LineEnd;
+        out = AppendField(out, badge.AswAan, ',');
+        out = AppendField(out, badge.AswNum, ',');
+        out = AppendField(out, badge.AswAtp, ',');
+        out = AppendField(out, badge.AswPin, '\n');
+        const size_t lineEndLength = static_cast<size_t>(out - LineEnd);
+
+        if (access) {
+          for (int32_t i = 0; i < ZoneList.Count; ++i) WriteLine(prefixEnd, ZoneList.Entries[i], lineEndLength);
+        } else {
+          WriteLine(prefixEnd, badge.AswBkl, lineEndLength);
+        }
+        ++written;
+      }
+    }
+
+    std::memset(&badge, 0, sizeof badge);
+    rc = FetchBadge(&badge);
+  }
+  CloseBadgeCursor();
+
+  std::printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", total, written);
+  return rc == 100 ? 1 : 0;
+}

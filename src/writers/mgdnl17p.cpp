@@ -1,0 +1,147 @@
+// MGDNL17P: the access file. One 85-character record per badge that the
+// terminal accepts, or one per access class of a badge with classes.
+//
+//   1-13   badge number            22  time permission "1"/"0"
+//   14-21  valid-from (00000000)   23  access permission "1"/"0"
+//   24-30  balance TswW02          31-85 reader groups 1 to 11, 5 each:
+//          two digits of the reader number, then three characters: the
+//          access class in groups 1-6, the location text in group 7.
+#include <cstdio>
+#include <cstring>
+
+#include "db/access_rights.h"
+#include "db/badges.h"
+#include "db/balance_values.h"
+#include "db/location.h"
+#include "db/text_format.h"
+#include "driver/download_file.h"
+#include "writers/writers.h"
+
+namespace {
+
+constexpr size_t RecordLength = 85;
+constexpr size_t BadgeNumberWidth = 13;
+constexpr size_t ClassWidth = 3;
+constexpr int ClassGroups = 6;     // groups that carry the access class
+constexpr int LocationGroup = 7;   // the group that carries the location text
+
+// Built once per badge; the class loop changes only the class positions.
+char Record[RecordLength];
+BadgeRecord Badge;
+char PreviousNumber[sizeof Badge.AswNum];
+
+size_t GroupPosition(int group) { return 31 + 5 * static_cast<size_t>(group - 1); }
+
+bool SlotFilled(int reader) {
+  const char* slot = Badge.ZoneSlots[reader - 1];
+  return slot[0] != ' ' || slot[1] != ' ';
+}
+
+// Length of a class without its trailing blanks: a class fits its three
+// positions when this is at most three (the entry itself is blank-filled
+// to at least three).
+size_t ClassLength(const char* entry) {
+  size_t n = strnlen(entry, ZoneEntrySize);
+  while (n > 0 && entry[n - 1] == ' ') --n;
+  return n;
+}
+
+// Builds and writes the records of the current badge. Returns true when at
+// least one record went into the file.
+bool WriteBadge(const TerminalRecord* terminal) {
+  for (int k = 0; k < ZoneSlotCount; ++k) {
+    Badge.ZoneSlots[k][0] = ' ';
+    Badge.ZoneSlots[k][1] = ' ';
+    Badge.ZoneSlots[k][2] = '\0';
+  }
+  std::memset(Record, ' ', RecordLength);
+  PlaceTextCut(Record, RecordLength, 1, Badge.AswNum, BadgeNumberWidth);
+  PlaceTextCut(Record, RecordLength, 14, Badge.AswGvo, 8);
+  ZeroFillBlankDate(Record, 14);
+
+  int balance = LookupBalanceValues(&Badge);
+  if (balance != 0 && DebugTrace)
+    std::printf("Saldo Ermitteln. Pnr: %s SQLCode:%ld\n", Badge.AswPnr, static_cast<long>(balance));
+  // No row: the balance positions stay blank. A failed lookup leaves the
+  // field empty, which places nothing either.
+  if (balance != 100) PlaceTextCut(Record, RecordLength, 24, Badge.TswW02, 7);
+
+  Record[21] = '0';
+  Record[22] = '0';
+  if (HasTimePermission(&Badge, terminal)) Record[21] = '1';
+  if (BuildZoneList(&Badge, terminal, 11, 1) == 1) {
+    Record[22] = '1';
+    for (int k = 1; k <= ZoneSlotCount; ++k)
+      if (SlotFilled(k)) std::memcpy(Record + GroupPosition(k) - 1, Badge.ZoneSlots[k - 1], 2);
+  }
+  if (Record[21] != '1' && Record[22] != '1') {
+    if (DebugTrace)
+      std::printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n", Badge.AswNum,
+                  terminal->TrmNam);
+    return false;
+  }
+  if (std::strlen(Badge.AswNum) > BadgeNumberWidth) {
+    std::printf(
+        "Ausweis %s passt nicht in die Datei MGDNL17P (Ausweisnummer laenger als 13 Zeichen) und wird ausgelassen!\n",
+        Badge.AswNum);
+    return false;
+  }
+
+  int location = LookupLocationText(&Badge);
+  if (location == 0) {
+    // Also without a reader 7: the location text needs its group number.
+    std::memcpy(Record + GroupPosition(LocationGroup) - 1, "07", 2);
+    PlaceText(Record, RecordLength, GroupPosition(LocationGroup) + 2, Badge.StoKtx);
+  } else if (location != 100) {
+    std::printf("SQL Standortbez. Ermitteln. SQLCode:%ld\n", static_cast<long>(location));
+  }
+
+  if (Record[22] != '1') {
+    WriteDownloadRecord(Record, RecordLength);
+    return true;
+  }
+  bool written = false;
+  for (int32_t e = 0; e < ZoneList.Count; ++e) {
+    const char* entry = ZoneList.Entries[e];
+    size_t classLength = ClassLength(entry);
+    if (classLength > ClassWidth) {
+      // It would run into the next group's reader number.
+      std::printf("Zutrittsklasse %.*s von Ausweis %s passt nicht in die Datei MGDNL17P und wird ausgelassen!\n",
+                  static_cast<int>(classLength), entry, Badge.AswNum);
+      continue;
+    }
+    for (int k = 1; k <= ClassGroups; ++k)
+      if (SlotFilled(k)) std::memcpy(Record + GroupPosition(k) + 1, entry, ClassWidth);
+    WriteDownloadRecord(Record, RecordLength);
+    written = true;
+  }
+  return written;
+}
+
+}  // namespace
+
+int WorkMgDnl17P(const char* /*path*/, TerminalRecord* terminal) {
+  int32_t total = 0;
+  int32_t written = 0;
+  std::memset(&Badge, 0, sizeof Badge);
+  PreviousNumber[0] = '\0';
+
+  OpenBadgeCursor(terminal);
+  int rc = FetchBadge(&Badge);
+  while (rc == 0) {
+    // Consecutive rows of one badge (several assignments or clients) give
+    // one badge; the first row wins.
+    if (std::strcmp(Badge.AswNum, PreviousNumber) != 0) {
+      ++total;
+      if (WriteBadge(terminal)) ++written;
+    }
+    std::memcpy(PreviousNumber, Badge.AswNum, sizeof PreviousNumber);
+    std::memset(&Badge, 0, sizeof Badge);
+    rc = FetchBadge(&Badge);
+  }
+  CloseBadgeCursor();
+  std::printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", total, written);
+  if (rc == 0 || rc == 100) return 1;
+  std::printf("FehlerCode EndWorkMgDnl17P: %d\n", rc);
+  return 0;
+}

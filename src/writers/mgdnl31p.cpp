@@ -1,0 +1,101 @@
+// MGDNL31P: the access class file. One 48-character record per access
+// class that the terminal accepts for a badge; badges without access
+// classes are left out.
+//
+//   1-13   badge number            32-39  "XXXX,XX-"
+//   14-21  valid-from (00000000)   40-42  "001"
+//   22-29  valid-until (00000000)  43-45  access class
+//   30     time permission         46-48  location text
+//   31     access permission "1"
+#include <cstdio>
+#include <cstring>
+
+#include "db/access_rights.h"
+#include "db/badges.h"
+#include "db/location.h"
+#include "db/text_format.h"
+#include "driver/download_file.h"
+#include "writers/writers.h"
+
+namespace {
+
+constexpr size_t RecordLength = 48;
+constexpr size_t BadgeNumberWidth = 13;
+constexpr size_t ClassWidth = 3;
+
+// Built once per badge; the class loop changes only positions 43-45.
+char Record[RecordLength];
+BadgeRecord Badge;
+
+// Length of a class without its trailing blanks (the entry itself is
+// blank-filled to at least three characters).
+size_t ClassLength(const char* entry) {
+  size_t n = strnlen(entry, ZoneEntrySize);
+  while (n > 0 && entry[n - 1] == ' ') --n;
+  return n;
+}
+
+// Builds and writes the records of the current badge. Returns true when at
+// least one record went into the file.
+bool WriteBadge(const TerminalRecord* terminal) {
+  std::memset(Record, ' ', RecordLength);
+  Record[29] = HasTimePermission(&Badge, terminal) ? '1' : '0';
+  if (BuildZoneList(&Badge, terminal, 32, 0) != 1) {
+    if (DebugTrace)
+      std::printf("Ausweis %s ohne Zutrittsberechtigung auf Terminal %s\n", Badge.AswNum, terminal->TrmNam);
+    return false;
+  }
+  Record[30] = '1';
+  if (std::strlen(Badge.AswNum) > BadgeNumberWidth) {
+    std::printf(
+        "Ausweis %s passt nicht in die Datei MGDNL31P (Ausweisnummer laenger als 13 Zeichen) und wird ausgelassen!\n",
+        Badge.AswNum);
+    return false;
+  }
+
+  // Not found or failed: the location positions stay blank.
+  LookupLocationText(&Badge);
+  PlaceText(Record, RecordLength, 1, Badge.AswNum);
+  PlaceTextCut(Record, RecordLength, 14, Badge.AswGvo, 8);
+  PlaceTextCut(Record, RecordLength, 22, Badge.AswGbi, 8);
+  ZeroFillBlankDate(Record, 14);
+  ZeroFillBlankDate(Record, 22);
+  std::memcpy(Record + 31, "XXXX,XX-001", 11);
+  PlaceText(Record, RecordLength, 46, Badge.StoKtx);
+
+  bool written = false;
+  for (int32_t e = 0; e < ZoneList.Count; ++e) {
+    const char* entry = ZoneList.Entries[e];
+    size_t classLength = ClassLength(entry);
+    if (classLength > ClassWidth) {
+      // It would overwrite the location text.
+      std::printf("Zutrittsklasse %.*s von Ausweis %s passt nicht in die Datei MGDNL31P und wird ausgelassen!\n",
+                  static_cast<int>(classLength), entry, Badge.AswNum);
+      continue;
+    }
+    std::memcpy(Record + 42, entry, ClassWidth);
+    WriteDownloadRecord(Record, RecordLength);
+    written = true;
+  }
+  return written;
+}
+
+}  // namespace
+
+int WorkMgDnl31P(const char* /*path*/, TerminalRecord* terminal) {
+  int32_t total = 0;
+  int32_t written = 0;
+  std::memset(&Badge, 0, sizeof Badge);
+
+  OpenBadgeCursor(terminal);
+  int rc = FetchBadge(&Badge);
+  while (rc == 0) {
+    ++total;
+    if (WriteBadge(terminal)) ++written;
+    std::memset(&Badge, 0, sizeof Badge);
+    rc = FetchBadge(&Badge);
+  }
+  CloseBadgeCursor();
+  std::printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", total, written);
+  return rc == 100 ? 1 : 0;
+}

@@ -1,0 +1,125 @@
+// MGDNL60P: the reader file. One 45-character record per access class of a
+// badge with access permission, or one record for a badge with time
+// permission only.
+//
+//   1-13   badge number            24-30  balance TswW09
+//   14-21  valid-from (00000000)   31-45  reader groups 1 to 3, 5 each: two
+//   22     time permission                digits of the reader number, then
+//   23     access permission              the access class
+#include <cstdio>
+#include <cstring>
+
+#include "db/access_rights.h"
+#include "db/badges.h"
+#include "db/balance_values.h"
+#include "db/text_format.h"
+#include "driver/download_file.h"
+#include "writers/writers.h"
+
+namespace {
+
+constexpr size_t RecordLength = 45;
+constexpr size_t BadgeNumberWidth = 13;
+constexpr size_t ClassWidth = 3;
+constexpr int ReaderCount = 3;
+
+// Built once per badge; the class loop changes only the class positions.
+char Record[RecordLength];
+BadgeRecord Badge;
+
+size_t GroupPosition(int reader) { return 31 + 5 * static_cast<size_t>(reader - 1); }
+
+bool SlotFilled(int reader) {
+  const char* slot = Badge.ZoneSlots[reader - 1];
+  return slot[0] != ' ' || slot[1] != ' ';
+}
+
+// Length of a class without its trailing blanks (the entry itself is
+// blank-filled to at least three characters).
+size_t ClassLength(const char* entry) {
+  size_t n = strnlen(entry, ZoneEntrySize);
+  while (n > 0 && entry[n - 1] == ' ') --n;
+  return n;
+}
+
+bool BadgeNumberFits() {
+  if (std::strlen(Badge.AswNum) <= BadgeNumberWidth) return true;
+  std::printf(
+      "Ausweis %s passt nicht in die Datei MGDNL60P (Ausweisnummer laenger als 13 Zeichen) und wird ausgelassen!\n",
+      Badge.AswNum);
+  return false;
+}
+
+// Builds and writes the records of the current badge. Returns true when at
+// least one record went into the file.
+bool WriteBadge(const TerminalRecord* terminal) {
+  for (int k = 0; k < ReaderCount; ++k) {
+    Badge.ZoneSlots[k][0] = ' ';
+    Badge.ZoneSlots[k][1] = ' ';
+    Badge.ZoneSlots[k][2] = '\0';
+  }
+  std::memset(Record, ' ', RecordLength);
+  PlaceTextCut(Record, RecordLength, 1, Badge.AswNum, BadgeNumberWidth);
+  PlaceTextCut(Record, RecordLength, 14, Badge.AswGvo, 8);
+  ZeroFillBlankDate(Record, 14);
+
+  // No row: the balance positions stay blank; a failed lookup leaves the
+  // field empty, which places nothing either.
+  if (LookupBalanceValues(&Badge) != 100) PlaceTextCut(Record, RecordLength, 24, Badge.TswW09, 7);
+
+  Record[21] = HasTimePermission(&Badge, terminal) ? '1' : '0';
+  Record[22] = '0';
+  if (BuildZoneList(&Badge, terminal, ReaderCount, 1) == 1) {
+    Record[22] = '1';
+    for (int k = 1; k <= ReaderCount; ++k)
+      if (SlotFilled(k)) std::memcpy(Record + GroupPosition(k) - 1, Badge.ZoneSlots[k - 1], 2);
+  }
+
+  if (Record[22] == '1') {
+    if (!BadgeNumberFits()) return false;
+    bool written = false;
+    for (int32_t e = 0; e < ZoneList.Count; ++e) {
+      const char* entry = ZoneList.Entries[e];
+      size_t classLength = ClassLength(entry);
+      if (classLength > ClassWidth) {
+        // It would run into the next group's reader number.
+        std::printf("Zutrittsklasse %.*s von Ausweis %s passt nicht in die Datei MGDNL60P und wird ausgelassen!\n",
+                    static_cast<int>(classLength), entry, Badge.AswNum);
+        continue;
+      }
+      for (int k = 1; k <= ReaderCount; ++k)
+        if (SlotFilled(k)) std::memcpy(Record + GroupPosition(k) + 1, entry, ClassWidth);
+      WriteDownloadRecord(Record, RecordLength);
+      written = true;
+    }
+    return written;
+  }
+  if (Record[21] == '1') {
+    if (!BadgeNumberFits()) return false;
+    WriteDownloadRecord(Record, RecordLength);
+    return true;
+  }
+  if (DebugTrace)
+    std::printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n", Badge.AswNum, terminal->TrmNam);
+  return false;
+}
+
+}  // namespace
+
+int WorkMgDnl60P(const char* /*path*/, TerminalRecord* terminal) {
+  int32_t total = 0;
+  int32_t written = 0;
+  std::memset(&Badge, 0, sizeof Badge);
+
+  OpenBadgeCursor(terminal);
+  int rc = FetchBadge(&Badge);
+  while (rc == 0) {
+    ++total;
+    if (WriteBadge(terminal)) ++written;
+    std::memset(&Badge, 0, sizeof Badge);
+    rc = FetchBadge(&Badge);
+  }
+  CloseBadgeCursor();
+  std::printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", total, written);
+  return rc == 100 ? 1 : 0;
+}

@@ -1,0 +1,208 @@
+// Access rights against the real data source: time permission, the access
+// classes of the ZoneList and the reader slots.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "badge_rows.h"
+#include "db/access_rights.h"
+#include "db/records.h"
+#include "db/session.h"
+#include "driver/download_file.h"
+#include "installation.h"
+
+namespace {
+
+class AccessRights : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    Inst = new ScratchInstallation(ScratchInstallation::Empty());
+    Inst->UseInThisProcess();
+    ASSERT_EQ(ConnectDatabase("u", "p", Inst->Dsn.c_str(), ""), 0);
+  }
+  static void TearDownTestSuite() {
+    delete Inst;
+    Inst = nullptr;
+  }
+  void SetUp() override { DebugTrace = false; }
+
+  static BadgeRecord Badge(const std::string& number) {
+    BadgeRecord b;
+    std::memset(&b, 0, sizeof b);
+    std::strcpy(b.AswNum, number.c_str());
+    return b;
+  }
+  static TerminalRecord Terminal(const std::string& name) {
+    TerminalRecord t;
+    std::memset(&t, 0, sizeof t);
+    std::strcpy(t.TrmNam, name.c_str());
+    return t;
+  }
+  static std::vector<std::string> Zones() {
+    std::vector<std::string> zones;
+    for (int32_t i = 0; i < ZoneList.Count; ++i) zones.emplace_back(ZoneList.Entries[i]);
+    return zones;
+  }
+  static std::string Slots(const BadgeRecord& b) {
+    return std::string(&b.ZoneSlots[0][0], sizeof b.ZoneSlots);
+  }
+
+  static ScratchInstallation* Inst;
+};
+ScratchInstallation* AccessRights::Inst = nullptr;
+
+using Texts = std::vector<std::string>;
+
+TEST_F(AccessRights, TimePermissionNeedsATimeClassOfTheTerminalThatTheBadgeHas) {
+  AddTerminalClass(*Inst, "TP", "100", "1");
+  AddTerminalClass(*Inst, "TP", "110", "1");
+  AddTerminalClass(*Inst, "TP", "A01", "0");
+  AddTerminalClass(*Inst, "OTHER", "120", "1");
+  AddBadgeClass(*Inst, "TP-TIME", "100");
+  AddBadgeClass(*Inst, "TP-TIME", "110");
+  AddBadgeClass(*Inst, "TP-ACCESS", "A01");
+  AddBadgeClass(*Inst, "TP-ELSEWHERE", "120");
+  const TerminalRecord t = Terminal("TP");
+
+  int32_t count = -7;
+  EXPECT_EQ(CountTimePermissions("TP-TIME", "TP", &count), 0);
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(SqlCode, 0);
+
+  BadgeRecord time = Badge("TP-TIME");
+  BadgeRecord access = Badge("TP-ACCESS");
+  BadgeRecord elsewhere = Badge("TP-ELSEWHERE");
+  BadgeRecord none = Badge("TP-NONE");
+  EXPECT_EQ(HasTimePermission(&time, &t), 1);
+  EXPECT_EQ(HasTimePermission(&access, &t), 0);
+  EXPECT_EQ(HasTimePermission(&elsewhere, &t), 0);
+  EXPECT_EQ(HasTimePermission(&none, &t), 0);
+
+  // The trace line, only with DebugTrace.
+  testing::internal::CaptureStdout();
+  HasTimePermission(&time, &t);
+  DebugTrace = true;
+  HasTimePermission(&time, &t);
+  HasTimePermission(&none, &t);
+  DebugTrace = false;
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Aws: TP-TIME Zeitberechtigung: 1\nAws: TP-NONE Zeitberechtigung: 0\n");
+}
+
+TEST_F(AccessRights, ZoneListHoldsDistinctAccessClassesAscendingFilledToThree) {
+  AddTerminalClass(*Inst, "TZ", "B1", "0");
+  AddTerminalClass(*Inst, "TZ", "A02", "0");
+  AddTerminalClass(*Inst, "TZ", "A02", "0");  // listed twice
+  AddTerminalClass(*Inst, "TZ", "7", "0");
+  AddTerminalClass(*Inst, "TZ", "7", "1");  // both kinds
+  AddTerminalClass(*Inst, "TZ", "100", "1");
+  AddTerminalClass(*Inst, "TZ", "C9", "0");  // the badge lacks it
+  for (const char* cls : {"A02", "B1", "7", "100", "ZZ"}) AddBadgeClass(*Inst, "TZ-1", cls);
+  const TerminalRecord t = Terminal("TZ");
+  BadgeRecord b = Badge("TZ-1");
+
+  EXPECT_EQ(HasTimePermission(&b, &t), 1);
+  EXPECT_EQ(BuildZoneList(&b, &t, 32, 0), 1);
+  EXPECT_EQ(Zones(), (Texts{"7  ", "A02", "B1 "}));
+  // The entry is the class and its blanks, terminated.
+  EXPECT_EQ(std::string(ZoneList.Entries[0], 4), std::string("7  \0", 4));
+}
+
+TEST_F(AccessRights, ZoneListIsRebuiltForEveryBadge) {
+  for (const char* cls : {"K1", "K2", "K3", "K4", "K5"}) AddTerminalClass(*Inst, "TR", cls, "0");
+  for (const char* cls : {"K1", "K2", "K3"}) AddBadgeClass(*Inst, "TR-THREE", cls);
+  for (const char* cls : {"K1", "K2", "K3", "K4", "K5"}) AddBadgeClass(*Inst, "TR-FIVE", cls);
+  AddBadgeClass(*Inst, "TR-ONE", "K5");
+  const TerminalRecord t = Terminal("TR");
+
+  BadgeRecord three = Badge("TR-THREE");
+  BadgeRecord none = Badge("TR-NONE");
+  BadgeRecord five = Badge("TR-FIVE");
+  BadgeRecord one = Badge("TR-ONE");
+  EXPECT_EQ(BuildZoneList(&three, &t, 32, 0), 1);
+  EXPECT_EQ(Zones(), (Texts{"K1 ", "K2 ", "K3 "}));
+  EXPECT_EQ(BuildZoneList(&none, &t, 32, 0), 0);
+  EXPECT_EQ(ZoneList.Count, 0);
+  EXPECT_EQ(BuildZoneList(&five, &t, 32, 0), 1);
+  EXPECT_EQ(Zones(), (Texts{"K1 ", "K2 ", "K3 ", "K4 ", "K5 "}));
+  EXPECT_EQ(BuildZoneList(&one, &t, 32, 0), 1);
+  EXPECT_EQ(Zones(), (Texts{"K5 "}));
+}
+
+TEST_F(AccessRights, ReaderSlotsUpToTheLimitFromLiveReadersOnly) {
+  Inst->Exec(
+      "INSERT INTO Xel401Zls (ZlsTrm, ZlsLes, ZlsZko, ZlsSta) VALUES "
+      "('TS', 1, 'Z1', NULL), ('TS', 2, 'Z2', 0), ('TS', 4, 'Z4', NULL), ('TS', 5, 'Z5', NULL), "
+      "('TS', 3, 'Z3', 4), ('TS', 6, 'Z6', 8), ('TS', 11, 'Z11', NULL), ('TS', 0, 'Z0', NULL), "
+      "('TS', 12, 'Z12', NULL), ('TS', -1, NULL, NULL),"
+      "('TS-DEAD', 1, 'Z1', 4), ('TS-DEAD', 2, 'Z2', 8)");
+  AddTerminalClass(*Inst, "TS", "A", "0");
+  AddBadgeClass(*Inst, "TS-ACCESS", "A");
+  const TerminalRecord t = Terminal("TS");
+
+  // Limit 3: readers 1 and 2; slot 3's reader is deleted, the rest keep
+  // what the writer put there.
+  BadgeRecord b = Badge("TS-NOACCESS");
+  std::memset(b.ZoneSlots, ' ', sizeof b.ZoneSlots);
+  for (auto& slot : b.ZoneSlots) slot[2] = '\0';
+  EXPECT_EQ(BuildZoneList(&b, &t, 3, 1), 0);  // readers alone do not count
+  std::string limited = std::string("01\0" "02\0", 6);
+  for (int k = 3; k <= 11; ++k) limited += std::string("  \0", 3);
+  EXPECT_EQ(Slots(b), limited);
+
+  // Limit 32: every live reader 1 to 11; numbers without a slot are left
+  // out, untouched slots stay zero.
+  BadgeRecord all = Badge("TS-ACCESS");
+  EXPECT_EQ(BuildZoneList(&all, &t, 32, 1), 1);
+  std::string expected(sizeof all.ZoneSlots, '\0');
+  for (int n : {1, 2, 4, 5, 11}) {
+    char text[3];
+    std::snprintf(text, sizeof text, "%02d", n);
+    expected.replace(static_cast<size_t>(n - 1) * 3, 2, text);
+  }
+  EXPECT_EQ(Slots(all), expected);
+
+  // A terminal whose readers are all deleted fills nothing.
+  BadgeRecord dead = Badge("TS-NOACCESS");
+  const TerminalRecord deadTerminal = Terminal("TS-DEAD");
+  EXPECT_EQ(BuildZoneList(&dead, &deadTerminal, 11, 1), 0);
+  EXPECT_EQ(Slots(dead), std::string(sizeof dead.ZoneSlots, '\0'));
+}
+
+TEST_F(AccessRights, SendsEachQueryExactlyAndOnlyTheReaderQueryWhenAsked) {
+  Inst->Exec("INSERT INTO Xel401Zls (ZlsTrm, ZlsLes) VALUES ('O''Neil', 1)");
+  AddTerminalClass(*Inst, "O'Neil", "Q1", "0");
+  AddTerminalClass(*Inst, "O'Neil", "Q2", "1");
+  AddBadgeClass(*Inst, "N'1", "Q1");
+  AddBadgeClass(*Inst, "N'1", "Q2");
+  const TerminalRecord t = Terminal("O'Neil");
+  BadgeRecord b = Badge("N'1");
+
+  const std::string time =
+      "SELECT COUNT(*) FROM  Dravonix.MGSST35P WHERE M35Trm = 'O''Neil' AND   M35BCH = '1' AND   M35Bkl IN (SELECT "
+      "AwbBkl FROM  Dravonix.Xel301Awb WHERE AWBASW = 'N''1')";
+  const std::string readers =
+      "SELECT ZlsLes, ZlsZko  FROM  Dravonix.Xel401Zls  WHERE ZlsTrm = 'O''Neil'  AND ZlsLes <= 11  AND ((ZlsSta <> "
+      "4 AND ZlsSta <> 8) OR ZlsSta IS NULL)  ORDER BY ZlsLes ";
+  const std::string zones =
+      "SELECT DISTINCT M35BKL FROM   Dravonix.MGSST35P, Dravonix.Xel301Awb WHERE  M35TRM = 'O''Neil' AND    AWBASW "
+      "= 'N''1' AND    M35Bch = '0' AND    M35Bkl = AWBBKL ORDER BY M35BKL";
+
+  Inst->ClearStatementLog();
+  EXPECT_EQ(HasTimePermission(&b, &t), 1);
+  EXPECT_EQ(BuildZoneList(&b, &t, 11, 1), 1);
+  EXPECT_EQ(Inst->StatementLog(), (Texts{time, readers, zones}));
+  EXPECT_STREQ(b.ZoneSlots[0], "01");
+
+  // Without the fill flag no reader is asked for and no slot changes.
+  BadgeRecord c = Badge("N'1");
+  Inst->ClearStatementLog();
+  EXPECT_EQ(BuildZoneList(&c, &t, 32, 0), 1);
+  EXPECT_EQ(Inst->StatementLog(), (Texts{zones}));
+  EXPECT_EQ(Slots(c), std::string(sizeof c.ZoneSlots, '\0'));
+  EXPECT_EQ(Zones(), (Texts{"Q1 "}));
+}
+
+}  // namespace

@@ -1,0 +1,379 @@
+// Balance display definitions, terminal level and badge level, read in
+// this process through unixODBC and the SQLite ODBC driver.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/balance_display.h"
+#include "db/session.h"
+#include "installation.h"
+
+namespace {
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+const std::string ValidToday =
+    "((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), "
+    "CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= "
+    "AswGvo       AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))";
+
+// The statements as they must reach the data source, values filled in.
+std::string TerminalCursorQuery(const std::string& quotedName) {
+  return "SELECT  MsdLfd, COALESCE(MsdSpl, 1), SubString(FtxT50, 1, 17), substring(MsdTxt, 1, 12) FROM  "
+         "Dravonix.Xel1140Trm, Dravonix.Xel119Msd, Dravonix.Xel102Whl  WHERE TrmNam = '" +
+         quotedName +
+         "'  AND TrmSal = MsdSal  AND ((TrmMnd = MsdMnd AND TrmLiz = MsdLiz) OR  MsdErf = 'ORVELIX')  AND FtxNumSpr "
+         "= 220001  AND FtxWhl = MsdAnz  AND FtxSpr = TrmSpr  AND ((TrmSta <> 4 AND TrmSta <> 8) OR TrmSta IS "
+         "NULL)  AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS NULL)  ORDER BY MsdSal, MsdLfd ";
+}
+
+std::string TerminalValueQuery(const std::string& quotedName, int lfd) {
+  return " SELECT FTXT10   FROM DRAVONIX.XEL1140TRM, DRAVONIX.XEL119MSD, DRAVONIX.XEL102WHL   WHERE TRMNAM  = '" +
+         quotedName +
+         "'   AND TRMSAL = MSDSAL   AND ((TrmMnd = MsdMnd AND TrmLiz = MsdLiz) OR  MsdErf = 'ORVELIX')   AND "
+         "FTXNUMSPR = 220002   AND FTXWHL = MSDWRT   AND FTXSPR  = TRMSPR   AND MSDLFD = " +
+         std::to_string(lfd) +
+         "   AND ((TrmSta <> 4 AND TrmSta <> 8) OR TrmSta IS NULL)   AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta "
+         "IS NULL) ";
+}
+
+std::string BadgeCursorQuery(const std::string& quotedNumber) {
+  return "SELECT  MsdLfd, COALESCE(MsdSpl, 1), SubString(FtxT50, 1, 12), substring(MsdTxt, 1, 12) FROM "
+         "Dravonix.Xel301Asw, Dravonix.Xel119Msd, Dravonix.Xel102Whl  WHERE AswNum = '" +
+         quotedNumber +
+         "'  AND AswSal = MsdSal  AND FtxNumSpr = 220001  AND FtxWhl = MsdAnz  AND FtxSpr = AswSpr  AND " +
+         ValidToday +
+         "  AND ((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)  AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS "
+         "NULL)  ORDER BY MsdSal, MsdLfd ";
+}
+
+std::string BadgeValueQuery(const std::string& quotedNumber, int lfd) {
+  return " SELECT FTXT10  FROM DRAVONIX.XEL301ASW, DRAVONIX.XEL119MSD, DRAVONIX.XEL102WHL  WHERE ASWNUM  = '" +
+         quotedNumber +
+         "'  AND  ASWSAL = MSDSAL  AND FTXNUMSPR = 220002  AND  FTXWHL = MSDWRT  AND FTXSPR  = ASWSPR  AND  MSDLFD "
+         "= " +
+         std::to_string(lfd) + "  AND " + ValidToday +
+         "  AND ((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)  AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS "
+         "NULL) ";
+}
+
+const std::string DefinitionTrace0 = "Fetch Sal_DspTxtVar_Read! RC:0!\n";
+const std::string DefinitionTrace100 = "Fetch Sal_DspTxtVar_Read! RC:100!\n";
+const std::string ValueTrace0 = "SQLFetch Saldenwerte! RC: 0\n";
+const std::string ValueTrace100 = "SQLFetch Saldenwerte! RC: 100\n";
+
+std::string Sql(const char* text) {
+  if (text == nullptr) return "NULL";
+  std::string quoted = "'";
+  for (const char* p = text; *p; ++p) {
+    quoted += *p;
+    if (*p == '\'') quoted += '\'';
+  }
+  return quoted + "'";
+}
+
+struct Definition {
+  const char* Set;
+  int Lfd;
+  const char* Spl;  // SQL text of the column (a number or NULL)
+  const char* Own;  // MsdTxt
+  const char* List;  // list 220001 text, nullptr: no list row
+  const char* Code;  // list 220002 text, nullptr: no value-code row
+  int Language = 1;
+  int Liz = 1, Mnd = 1;
+  const char* Creator = "ADMIN";
+  const char* Status = "NULL";
+};
+
+// One installation for the whole program (the driver manager keeps the
+// data source it first connected to); each test uses terminals, balance
+// sets and badges of its own.
+class BalanceDisplay : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    Installation = new ScratchInstallation(ScratchInstallation::Empty());
+    Installation->Exec(
+        "INSERT INTO Xel1140Trm VALUES ('T1', '7600-100', 'S1', 1, 1, 1, NULL);"
+        "INSERT INTO Xel1140Trm VALUES ('T2', '7600-100', 'S2', 1, 1, 1, 0);"
+        "INSERT INTO Xel1140Trm VALUES ('T3', '7600-100', 'S6', 1, 1, 1, 0);"
+        "INSERT INTO Xel1140Trm VALUES ('T4', '7600-100', 'S7', 1, 1, 1, 0);"
+        "INSERT INTO Xel1140Trm VALUES ('O''Brien', '7600-100', 'S5', 1, 1, 1, NULL);");
+    Installation->UseInThisProcess();
+    ASSERT_EQ(ConnectDatabase("u", "p", Installation->Dsn.c_str(), ""), 0);
+  }
+  static void TearDownTestSuite() {
+    delete Installation;
+    Installation = nullptr;
+  }
+  void SetUp() override { Installation->ClearStatementLog(); }
+
+  void Add(const Definition& d) {
+    int entry = ++NextEntry;
+    Installation->Exec("INSERT INTO Xel119Msd VALUES (" + Sql(d.Set) + ", " + std::to_string(d.Lfd) + ", " + d.Spl +
+                       ", " + Sql(d.Own) + ", " + std::to_string(entry) + ", " + std::to_string(entry) + ", " +
+                       std::to_string(d.Liz) + ", " + std::to_string(d.Mnd) + ", " + Sql(d.Creator) + ", " +
+                       d.Status + ")");
+    if (d.List != nullptr)
+      Installation->Exec("INSERT INTO Xel102Whl VALUES (220001, " + std::to_string(entry) + ", " +
+                         std::to_string(d.Language) + ", NULL, " + Sql(d.List) + ")");
+    if (d.Code != nullptr)
+      Installation->Exec("INSERT INTO Xel102Whl VALUES (220002, " + std::to_string(entry) + ", " +
+                         std::to_string(d.Language) + ", " + Sql(d.Code) + ", NULL)");
+  }
+
+  void AddBadge(const char* number, const char* set, int language, const std::string& from, const char* until) {
+    Installation->Exec("INSERT INTO Xel301Asw (AswNum, AswGvo, AswGbi, AswPnr, AswSal, AswSpr) VALUES (" +
+                       Sql(number) + ", '" + from + "', " + Sql(until) + ", 'P1', " + Sql(set) + ", " +
+                       std::to_string(language) + ")");
+  }
+
+  static ScratchInstallation* Installation;
+  static int NextEntry;
+};
+ScratchInstallation* BalanceDisplay::Installation = nullptr;
+int BalanceDisplay::NextEntry = 0;
+
+struct ExpectedSlot {
+  int Lfd;
+  int Spl;
+  std::string DisplayText;
+  std::string ValueCode;
+};
+
+void ExpectSlot(const BalanceDisplaySlot& slot, const ExpectedSlot& expected) {
+  SCOPED_TRACE("MsdLfd " + std::to_string(expected.Lfd));
+  EXPECT_EQ(slot.MsdLfd, expected.Lfd);
+  EXPECT_EQ(slot.MsdSpl, expected.Spl);
+  EXPECT_EQ(std::string(slot.DisplayText), expected.DisplayText);
+  EXPECT_EQ(std::string(slot.ValueCode), expected.ValueCode);
+  EXPECT_EQ(std::string(slot.ValueText), "       ");
+}
+
+TEST(FixDisplayText, ReplacesTheFirstEntityAndKeepsTwelveCharacters) {
+  struct Case {
+    const char* In;
+    const char* Out;
+  } cases[] = {
+      {"ab&#241;cd", "ab\xF1" "cd"},
+      {"ABCDEFGHIJKLMNOPQ", "ABCDEFGHIJKL"},
+      {"ABCDEFGHIJK&#241;", "ABCDEFGHIJK\xF1"},
+      {"a&#241;b&#241;c", "a\xF1" "b&#241;c"},
+      {"&#241;", "\xF1"},
+      {"ABCDEFGHIJKLM&#241;", "ABCDEFGHIJKL"},
+      {"Ma&#24;ana", "Ma&#24;ana"},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    char text[41] = {};
+    std::strcpy(text, c.In);
+    EXPECT_EQ(FixDisplayText(text), 0);
+    EXPECT_EQ(std::string(text), c.Out) << "input " << c.In;
+  }
+}
+
+// Display texts from the definition or the language list, value codes, the
+// selection of definitions, the trace lines and the statements sent.
+TEST_F(BalanceDisplay, TerminalLevelReadsEveryDefinitionOfTheTerminalsSet) {
+  Add({"S1", 1, "NULL", nullptr, "Gleitzeitsaldo", "#W2"});
+  Add({"S1", 2, "2", "Eigener Text", "Unbenutzt", "#W10  "});
+  Add({"S1", 3, "1", "   ", "ab&#241;cd", "#W21"});
+  Add({"S1", 3, "1", "Geloescht", "Geloescht", "#W3", 1, 1, 1, "ADMIN", "8"});  // deleted: left out
+  Add({"S1", 4, "1", nullptr, "ABCDEFGHIJKLMNOPQRST", "#W4"});
+  Add({"S1", 5, "1", nullptr, "ABCDEFGHIJK&#241;XYZ", "#W5"});
+  Add({"S1", 6, "1", nullptr, "a&#241;b&#241;c", "#W6"});
+  Add({"S1", 7, "3", "X&#241;Y", "Liste", "#W7"});
+  Add({"S1", 7, "1", nullptr, "Fremder Mandant", "#W8", 1, 2, 1});  // other client: left out
+  Add({"S1", 8, "1", nullptr, "Info", "#W1", 1, 9, 9, "ORVELIX"});  // the vendor's own: any client
+  Add({"S1", 9, "1", nullptr, "Neun", "#W9", 2});                   // other language only: left out
+  Installation->ClearStatementLog();
+
+  const std::vector<ExpectedSlot> expected = {
+      {1, 1, "Gleitzeitsal ", "#W2"},
+      {2, 2, "Eigener Text ", "#W10"},
+      {3, 1, "ab\xF1" "cd        ", "#W21"},
+      {4, 1, "ABCDEFGHIJKL ", "#W4"},
+      {5, 1, "ABCDEFGHIJK\xF1 ", "#W5"},
+      {6, 1, "a\xF1" "b&#241;c   ", "#W6"},
+      {7, 3, "X&#241;Y     ", "#W7"},
+      {8, 1, "Info         ", "#W1"},
+  };
+
+  SqlCode = 4711;
+  CaptureStdout();
+  ASSERT_EQ(OpenTerminalDisplayCursor("T1"), 0);
+  std::vector<BalanceDisplaySlot> slots;
+  int rc;
+  for (;;) {
+    BalanceDisplaySlot slot{};
+    rc = FetchTerminalDisplay(&slot);
+    if (rc != 0) break;
+    slots.push_back(slot);
+  }
+  EXPECT_EQ(CloseTerminalDisplayCursor(), 0);
+  const std::string out = GetCapturedStdout();
+
+  EXPECT_EQ(rc, 100);
+  EXPECT_EQ(SqlCode, 4711) << "the terminal-level fetch leaves SqlCode alone";
+  ASSERT_EQ(slots.size(), expected.size());
+  for (size_t i = 0; i < slots.size(); ++i) ExpectSlot(slots[i], expected[i]);
+
+  std::string trace;
+  for (size_t i = 0; i < expected.size(); ++i) trace += DefinitionTrace0 + ValueTrace0;
+  EXPECT_EQ(out, trace + DefinitionTrace100);
+
+  std::vector<std::string> statements = {TerminalCursorQuery("T1")};
+  for (const ExpectedSlot& e : expected) statements.push_back(TerminalValueQuery("T1", e.Lfd));
+  EXPECT_EQ(Installation->StatementLog(), statements);
+}
+
+TEST_F(BalanceDisplay, TerminalNameWithQuoteStaysOneValue) {
+  Add({"S5", 1, "1", nullptr, "Saldo", "#W2"});
+  Installation->ClearStatementLog();
+
+  CaptureStdout();
+  ASSERT_EQ(OpenTerminalDisplayCursor("O'Brien"), 0);
+  BalanceDisplaySlot slot{};
+  EXPECT_EQ(FetchTerminalDisplay(&slot), 0);
+  CloseTerminalDisplayCursor();
+  GetCapturedStdout();
+
+  ExpectSlot(slot, {1, 1, "Saldo        ", "#W2"});
+  EXPECT_EQ(Installation->StatementLog(),
+            (std::vector<std::string>{TerminalCursorQuery("O''Brien"), TerminalValueQuery("O''Brien", 1)}));
+}
+
+// A definition whose value code has no text ends the reading with the code
+// of the value-code fetch; the definitions after it are never read.
+TEST_F(BalanceDisplay, DefinitionWithoutValueCodeEndsTheReading) {
+  Add({"S2", 1, "1", nullptr, "Eins", "#W2"});
+  Add({"S2", 2, "1", nullptr, "Zwei", nullptr});
+  Add({"S2", 3, "1", nullptr, "Drei", "#W3"});
+  Installation->ClearStatementLog();
+
+  CaptureStdout();
+  ASSERT_EQ(OpenTerminalDisplayCursor("T2"), 0);
+  BalanceDisplaySlot slot{};
+  EXPECT_EQ(FetchTerminalDisplay(&slot), 0);
+  EXPECT_EQ(FetchTerminalDisplay(&slot), 100);
+  CloseTerminalDisplayCursor();
+  EXPECT_EQ(GetCapturedStdout(), DefinitionTrace0 + ValueTrace0 + DefinitionTrace0 + ValueTrace100);
+}
+
+TEST_F(BalanceDisplay, TerminalWithoutDefinitionsPrintsOneTraceLine) {
+  CaptureStdout();
+  ASSERT_EQ(OpenTerminalDisplayCursor("T3"), 0);
+  BalanceDisplaySlot slot{};
+  EXPECT_EQ(FetchTerminalDisplay(&slot), 100);
+  CloseTerminalDisplayCursor();
+  EXPECT_EQ(GetCapturedStdout(), DefinitionTrace100);
+}
+
+// The badge's own set, in the badge's language, only while the badge is
+// valid; the list text is used as it comes, and the end of the definitions
+// is -1 with SqlCode 100. Nothing is printed.
+TEST_F(BalanceDisplay, BadgeLevelReadsTheBadgesOwnSet) {
+  AddBadge("B'1", "S3", 2, TodayYmd(-5), nullptr);
+  AddBadge("B2", "S3", 2, TodayYmd(-5), TodayYmd(-1).c_str());  // no longer valid
+  Add({"S3", 1, "NULL", nullptr, "Ma&#241;ana shift", "#W16", 2});
+  Add({"S3", 1, "1", nullptr, "Manana Schicht", "#W15", 1});  // other language: left out
+  Add({"S3", 2, "2", "Eigen   ", "Unbenutzt", "#W30 ", 2});
+  Add({"S3", 3, "1", nullptr, "Fruehschicht lang", "#W3", 2, 1, 1, "ADMIN", "4"});  // deleted
+  Installation->ClearStatementLog();
+
+  CaptureStdout();
+  ASSERT_EQ(OpenBadgeDisplayCursor("B'1"), 0);
+  BalanceDisplaySlot first{}, second{}, after{};
+  EXPECT_EQ(FetchBadgeDisplay(&first), 0);
+  EXPECT_EQ(SqlCode, 0);
+  EXPECT_EQ(FetchBadgeDisplay(&second), 0);
+  EXPECT_EQ(FetchBadgeDisplay(&after), -1);
+  EXPECT_EQ(SqlCode, 100);
+  CloseBadgeDisplayCursor();
+
+  ASSERT_EQ(OpenBadgeDisplayCursor("B2"), 0);
+  EXPECT_EQ(FetchBadgeDisplay(&after), -1);
+  EXPECT_EQ(SqlCode, 100);
+  CloseBadgeDisplayCursor();
+  EXPECT_EQ(GetCapturedStdout(), "");
+
+  ExpectSlot(first, {1, 1, "Ma&#241;ana  ", "#W16"});
+  ExpectSlot(second, {2, 2, "Eigen        ", "#W30"});
+  EXPECT_EQ(Installation->StatementLog(),
+            (std::vector<std::string>{BadgeCursorQuery("B''1"), BadgeValueQuery("B''1", 1),
+                                      BadgeValueQuery("B''1", 2), BadgeCursorQuery("B2")}));
+}
+
+TEST_F(BalanceDisplay, BadgeLevelDefinitionWithoutValueCodeGives100) {
+  AddBadge("B3", "S4", 1, TodayYmd(0), nullptr);
+  Add({"S4", 1, "1", nullptr, "Ohne Code", nullptr});
+  Installation->ClearStatementLog();
+
+  ASSERT_EQ(OpenBadgeDisplayCursor("B3"), 0);
+  BalanceDisplaySlot slot{};
+  EXPECT_EQ(FetchBadgeDisplay(&slot), 100);
+  EXPECT_EQ(SqlCode, 100);
+  CloseBadgeDisplayCursor();
+}
+
+TEST_F(BalanceDisplay, ClosedCursorsFetchNothing) {
+  BalanceDisplaySlot slot{};
+  CaptureStdout();
+  EXPECT_EQ(FetchTerminalDisplay(&slot), -1);
+  SqlCode = 0;
+  EXPECT_EQ(FetchBadgeDisplay(&slot), -1);
+  EXPECT_EQ(SqlCode, -1);
+  EXPECT_EQ(GetCapturedStdout(), "");
+  EXPECT_EQ(CloseTerminalDisplayCursor(), 0);
+  EXPECT_EQ(CloseBadgeDisplayCursor(), 0);
+}
+
+// Failed executions return the data source's native error (SQLite: 1), for
+// the open and for the value-code query, not -1.
+TEST_F(BalanceDisplay, FailedValueCodeQueryReturnsTheNativeError) {
+  AddBadge("B4", "S7", 1, TodayYmd(-1), nullptr);
+  Add({"S7", 1, "1", nullptr, "Eins", "#W2"});
+  Installation->Exec("ALTER TABLE Xel119Msd RENAME COLUMN MsdWrt TO MsdWrtAlt");
+
+  CaptureStdout();
+  ASSERT_EQ(OpenTerminalDisplayCursor("T4"), 0);
+  BalanceDisplaySlot slot{};
+  const int terminalCode = FetchTerminalDisplay(&slot);
+  CloseTerminalDisplayCursor();
+  const std::string out = GetCapturedStdout();
+
+  int badgeOpen = OpenBadgeDisplayCursor("B4");
+  const int badgeCode = FetchBadgeDisplay(&slot);
+  const int badgeSqlCode = SqlCode;
+  CloseBadgeDisplayCursor();
+  Installation->Exec("ALTER TABLE Xel119Msd RENAME COLUMN MsdWrtAlt TO MsdWrt");
+
+  EXPECT_EQ(terminalCode, 1);
+  EXPECT_EQ(out, DefinitionTrace0) << "no value-code trace line when the query did not run";
+  EXPECT_EQ(badgeOpen, 0);
+  EXPECT_EQ(badgeCode, 1);
+  EXPECT_EQ(badgeSqlCode, 1);
+}
+
+TEST_F(BalanceDisplay, FailedOpenReturnsTheNativeErrorAndLeavesTheCursorClosed) {
+  Installation->Exec("ALTER TABLE Xel102Whl RENAME TO Xel102WhlAlt");
+  CaptureStdout();
+  const int terminalOpen = OpenTerminalDisplayCursor("T1");
+  BalanceDisplaySlot slot{};
+  const int terminalFetch = FetchTerminalDisplay(&slot);
+  const int badgeOpen = OpenBadgeDisplayCursor("B4");
+  const int badgeFetch = FetchBadgeDisplay(&slot);
+  const std::string out = GetCapturedStdout();
+  Installation->Exec("ALTER TABLE Xel102WhlAlt RENAME TO Xel102Whl");
+
+  EXPECT_EQ(terminalOpen, 1);
+  EXPECT_EQ(terminalFetch, -1);
+  EXPECT_EQ(badgeOpen, 1);
+  EXPECT_EQ(badgeFetch, -1);
+  EXPECT_EQ(out, "");
+}
+
+}  // namespace

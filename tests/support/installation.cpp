@@ -1,0 +1,411 @@
+// Scratch installations for tests: see installation.h.
+#include "installation.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <utility>
+
+extern char** environ;
+
+namespace {
+
+// Variables that decide which ODBC configuration and statement log a
+// process uses; a child gets only the ones the installation sets.
+const char* const IsolatedVariables[] = {"ODBCSYSINI", "ODBCINI", "ODBCINSTINI", "GENTRMX_SQL_LOG"};
+
+bool IsIsolated(const char* entry) {
+  for (const char* name : IsolatedVariables) {
+    size_t length = std::strlen(name);
+    if (std::strncmp(entry, name, length) == 0 && entry[length] == '=') return true;
+  }
+  return false;
+}
+
+std::string Quote(const std::vector<std::string>& argv) {
+  std::string text;
+  for (const std::string& a : argv) text += (text.empty() ? "" : " ") + ("'" + a + "'");
+  return text;
+}
+
+void WriteTextFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  if (!out.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+void MakeFolder(const std::string& path) {
+  if (mkdir(path.c_str(), 0755) != 0) throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+}
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return std::remove(path); }
+
+const char* const DriverSection =
+    "[SQLite3 gentrmx]\n"
+    "Description=SQLite3 ODBC driver\n"
+    "Driver=" GENTRMX_SQLITE_ODBC_DRIVER "\n"
+    "Setup=" GENTRMX_SQLITE_ODBC_DRIVER "\n"
+    "Threading=2\n"
+    "DontDLClose=1\n";
+
+std::string ProcessOdbcFolderPath;
+
+void RemoveProcessOdbcFolder() { nftw(ProcessOdbcFolderPath.c_str(), RemoveEntry, 4, FTW_DEPTH | FTW_PHYS); }
+
+// unixODBC takes ODBCSYSINI once per process and keeps that folder for good
+// (and rereads its odbcinst.ini from time to time), so connections made in
+// this process find the driver in one folder that lives as long as the
+// process, not in an installation's folder that goes with the installation.
+const std::string& ProcessOdbcFolder() {
+  if (ProcessOdbcFolderPath.empty()) {
+    char pattern[] = "/tmp/gentrmx-odbc-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+    ProcessOdbcFolderPath = pattern;
+    WriteTextFile(ProcessOdbcFolderPath + "/odbcinst.ini", DriverSection);
+    std::atexit(RemoveProcessOdbcFolder);
+  }
+  return ProcessOdbcFolderPath;
+}
+
+// Diagnostic record 1 of a handle as "STATE native message".
+std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+  SQLCHAR state[6] = {0};
+  SQLCHAR message[1024] = {0};
+  SQLINTEGER native = 0;
+  SQLSMALLINT length = 0;
+  if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, 1, state, &native, message, sizeof message, &length)))
+    return "(no diagnostics)";
+  return std::string(reinterpret_cast<char*>(state)) + " " + std::to_string(native) + " " +
+         reinterpret_cast<char*>(message);
+}
+
+// Sets or restores environment variables for the duration of a scope.
+class ScopedEnvironment {
+ public:
+  void Set(const char* name, const char* value) {
+    const char* old = std::getenv(name);
+    Saved.emplace_back(name, old ? std::make_pair(true, std::string(old)) : std::make_pair(false, std::string()));
+    if (value) setenv(name, value, 1);
+    else unsetenv(name);
+  }
+  ~ScopedEnvironment() {
+    for (auto it = Saved.rbegin(); it != Saved.rend(); ++it) {
+      if (it->second.first) setenv(it->first.c_str(), it->second.second.c_str(), 1);
+      else unsetenv(it->first.c_str());
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::pair<bool, std::string>>> Saved;
+};
+
+}  // namespace
+
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& workDir,
+                     const std::vector<std::string>& extraEnv) {
+  if (argv.empty()) throw std::invalid_argument("RunProgram: no program");
+  // Everything the child needs is prepared before fork.
+  std::vector<std::string> envStrings;
+  for (char** e = environ; *e != nullptr; e++)
+    if (!IsIsolated(*e)) envStrings.emplace_back(*e);
+  envStrings.insert(envStrings.end(), extraEnv.begin(), extraEnv.end());
+  std::vector<char*> envp, args;
+  for (std::string& s : envStrings) envp.push_back(&s[0]);
+  envp.push_back(nullptr);
+  std::vector<std::string> argStrings = argv;
+  for (std::string& s : argStrings) args.push_back(&s[0]);
+  args.push_back(nullptr);
+
+  int out[2], err[2], failure[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || pipe2(failure, O_CLOEXEC) != 0)
+    throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+  if (pid == 0) {
+    int input = open("/dev/null", O_RDONLY);
+    int code = 0;
+    if (input < 0 || dup2(input, 0) < 0 || dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0) code = errno;
+    else if (!workDir.empty() && chdir(workDir.c_str()) != 0) code = errno;
+    else execve(args[0], args.data(), envp.data());
+    if (code == 0) code = errno;
+    // Tell the parent why the program did not start.
+    ssize_t ignored = write(failure[1], &code, sizeof code);
+    (void)ignored;
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  close(failure[1]);
+
+  RunResult result{0, {}, {}};
+  struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.Stdout, &result.Stderr};
+  int openPipes = 2;
+  char buffer[65536];
+  while (openPipes > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; i++) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        openPipes--;
+      }
+    }
+  }
+  int startError = 0;
+  ssize_t got = read(failure[0], &startError, sizeof startError);
+  close(failure[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (got == static_cast<ssize_t>(sizeof startError))
+    throw std::runtime_error("cannot start " + Quote(argv) + " in " + workDir + ": " + std::strerror(startError));
+  result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? -WTERMSIG(status) : -1000;
+  return result;
+}
+
+std::string TodayYmd(int offsetDays) {
+  std::time_t when = std::time(nullptr) + static_cast<std::time_t>(offsetDays) * 86400;
+  std::tm utc{};
+  gmtime_r(&when, &utc);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y%m%d", &utc);
+  return text;
+}
+
+ScratchInstallation ScratchInstallation::Empty(bool stepApi) { return Create(0, 0, true, stepApi); }
+
+ScratchInstallation ScratchInstallation::Generated(int badges, unsigned seed, bool stepApi) {
+  return Create(badges, seed, false, stepApi);
+}
+
+ScratchInstallation ScratchInstallation::Create(int badges, unsigned seed, bool empty, bool stepApi) {
+  ScratchInstallation inst;
+  char pattern[] = "/tmp/gentrmx-test-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+  inst.Root = pattern;
+  inst.DbPath = inst.Root + "/db.sqlite";
+  inst.WorkDir = inst.Root + "/work/dir";
+  inst.Dsn = "GENTRMX";
+  MakeFolder(inst.Root + "/files");
+  MakeFolder(inst.Root + "/work");
+  MakeFolder(inst.WorkDir);
+
+  std::vector<std::string> sample = {GENTRMX_SAMPLE_EXE, "--db", inst.DbPath};
+  if (empty) {
+    sample.push_back("--empty");
+  } else {
+    sample.insert(sample.end(), {"--badges", std::to_string(badges), "--seed", std::to_string(seed)});
+  }
+  RunResult generated = RunProgram(sample, inst.Root);
+  if (generated.ExitCode != 0)
+    throw std::runtime_error("gentrmx-sample failed (" + std::to_string(generated.ExitCode) + "): " + generated.Stderr);
+
+  WriteTextFile(inst.Root + "/odbcinst.ini", DriverSection);
+  WriteTextFile(inst.Root + "/odbc.ini",
+                "[" + inst.Dsn + "]\n"
+                "Description=gentrmx test installation\n"
+                "Driver=SQLite3 gentrmx\n"
+                "Database=" + inst.DbPath + "\n"
+                "LoadExt=" GENTRMX_SQLEXT "\n"
+                "StepAPI=" + (stepApi ? "1" : "0") + "\n"
+                "Timeout=10000\n");
+
+  inst.SetConfig("LOGIN", "gentrmx");
+  inst.SetConfig("PASS", "geheim");
+  inst.SetConfig("DATABASE", inst.Dsn);
+  inst.SetConfig("DB_SYSTEM", "MSSQL");
+  inst.SetConfig("SCHEMA", "Dravonix.");
+  inst.CheckDataSource();
+  return inst;
+}
+
+ScratchInstallation::~ScratchInstallation() {
+  if (Root.empty() || std::getenv("GENTRMX_KEEP_SCRATCH") != nullptr) return;
+  nftw(Root.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+ScratchInstallation::ScratchInstallation(ScratchInstallation&& other) noexcept
+    : Root(std::exchange(other.Root, std::string())),
+      WorkDir(std::move(other.WorkDir)),
+      DbPath(std::move(other.DbPath)),
+      Dsn(std::move(other.Dsn)),
+      SqlLogPath(std::move(other.SqlLogPath)),
+      RunCount(other.RunCount) {}
+
+ScratchInstallation& ScratchInstallation::operator=(ScratchInstallation&& other) noexcept {
+  if (this != &other) {
+    ScratchInstallation old(std::move(*this));  // removed when old goes
+    Root = std::exchange(other.Root, std::string());
+    WorkDir = std::move(other.WorkDir);
+    DbPath = std::move(other.DbPath);
+    Dsn = std::move(other.Dsn);
+    SqlLogPath = std::move(other.SqlLogPath);
+    RunCount = other.RunCount;
+  }
+  return *this;
+}
+
+void ScratchInstallation::Exec(const std::string& sql) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(DbPath.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    std::string message = db ? sqlite3_errmsg(db) : "out of memory";
+    sqlite3_close(db);
+    throw std::runtime_error("cannot open " + DbPath + ": " + message);
+  }
+  char* error = nullptr;
+  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+  std::string message = error ? error : "";
+  sqlite3_free(error);
+  sqlite3_close(db);
+  if (rc != SQLITE_OK) throw std::runtime_error("Exec failed: " + message + "\nSQL: " + sql);
+}
+
+void ScratchInstallation::SetConfig(const std::string& key, const std::string& value) {
+  RunResult set = RunProgram({GENTRMX_CONFIG_EXE, "set", Root + "/files/quillnest.ini", key, value}, Root);
+  if (set.ExitCode != 0)
+    throw std::runtime_error("gentrmx-config set " + key + " failed (" + std::to_string(set.ExitCode) + "): " + set.Stderr);
+}
+
+std::vector<std::string> ScratchInstallation::OdbcEnvironment() const {
+  return {"ODBCSYSINI=" + Root, "ODBCINI=" + Root + "/odbc.ini"};
+}
+
+RunResult ScratchInstallation::Run(const std::vector<std::string>& args, bool withSqlLog) {
+  std::vector<std::string> argv = {GENTRMX_EXE};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<std::string> env = OdbcEnvironment();
+  if (withSqlLog) {
+    SqlLogPath = Root + "/sql-" + std::to_string(++RunCount) + ".log";
+    std::remove(SqlLogPath.c_str());
+    env.push_back("GENTRMX_SQL_LOG=" + SqlLogPath);
+  }
+  return RunProgram(argv, WorkDir, env);
+}
+
+std::string ScratchInstallation::ReadFile(const std::string& path) const {
+  const std::string full = !path.empty() && path[0] == '/' ? path : Root + "/" + path;
+  std::ifstream in(full, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + full);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool ScratchInstallation::FileExists(const std::string& path) const {
+  const std::string full = !path.empty() && path[0] == '/' ? path : Root + "/" + path;
+  struct stat info;
+  return stat(full.c_str(), &info) == 0;
+}
+
+std::vector<std::string> ScratchInstallation::StatementLog() const {
+  std::vector<std::string> statements;
+  if (SqlLogPath.empty()) throw std::logic_error("StatementLog: no run with statement log");
+  if (!FileExists(SqlLogPath)) return statements;  // nothing ran
+  const std::string log = ReadFile(SqlLogPath);
+  const std::string tag = "@@STMT ";
+  size_t at = 0;
+  while (at < log.size()) {
+    size_t lineEnd = log.find('\n', at);
+    if (log.compare(at, tag.size(), tag) != 0 || lineEnd == std::string::npos)
+      throw std::runtime_error("statement log " + SqlLogPath + " is damaged at byte " + std::to_string(at));
+    size_t length = std::stoul(log.substr(at + tag.size(), lineEnd - at - tag.size()));
+    size_t text = lineEnd + 1;
+    if (text + length + 1 > log.size() || log[text + length] != '\n')
+      throw std::runtime_error("statement log " + SqlLogPath + " is cut short at byte " + std::to_string(at));
+    statements.push_back(log.substr(text, length));
+    at = text + length + 1;
+  }
+  return statements;
+}
+
+void ScratchInstallation::ClearStatementLog() {
+  if (!SqlLogPath.empty()) truncate(SqlLogPath.c_str(), 0);
+}
+
+void ScratchInstallation::UseInThisProcess() {
+  SqlLogPath = Root + "/sql-inprocess.log";
+  setenv("ODBCSYSINI", ProcessOdbcFolder().c_str(), 1);
+  setenv("ODBCINI", (Root + "/odbc.ini").c_str(), 1);
+  unsetenv("ODBCINSTINI");
+  setenv("GENTRMX_SQL_LOG", SqlLogPath.c_str(), 1);
+}
+
+// Connects through unixODBC exactly as the tool will and checks that the
+// extension is there: the driver only prints to standard error when LoadExt
+// fails and connects all the same, which would otherwise surface much later
+// as puzzling "no such function: convert" or "unknown database" failures.
+void ScratchInstallation::CheckDataSource() const {
+  ScopedEnvironment scope;
+  scope.Set("ODBCSYSINI", ProcessOdbcFolder().c_str());
+  scope.Set("ODBCINI", (Root + "/odbc.ini").c_str());
+  scope.Set("ODBCINSTINI", nullptr);
+  scope.Set("GENTRMX_SQL_LOG", nullptr);
+
+  const std::string before = TodayYmd();
+  SQLHENV env = SQL_NULL_HENV;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  std::string problem;
+  char today[16] = {0};
+  SQLLEN todayIndicator = 0;
+  SQLINTEGER terminals = -1;
+  SQLLEN terminalsIndicator = 0;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
+    problem = "no ODBC environment handle";
+  } else {
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+    SQLRETURN rc = SQLConnect(dbc, (SQLCHAR*)Dsn.c_str(), SQL_NTS, (SQLCHAR*)"probe", SQL_NTS, (SQLCHAR*)"", SQL_NTS);
+    if (!SQL_SUCCEEDED(rc)) {
+      problem = "cannot connect to data source " + Dsn + ": " + Diagnostics(SQL_HANDLE_DBC, dbc);
+    } else {
+      SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
+      const char* probe =
+          "SELECT convert(char(8), CURRENT_TIMESTAMP, 112), (SELECT COUNT(*) FROM DRAVONIX.Xel1140Trm)";
+      rc = SQLExecDirect(stmt, (SQLCHAR*)probe, SQL_NTS);
+      if (!SQL_SUCCEEDED(rc)) {
+        problem = "probe query failed: " + Diagnostics(SQL_HANDLE_STMT, stmt);
+      } else {
+        SQLBindCol(stmt, 1, SQL_C_CHAR, today, sizeof today, &todayIndicator);
+        SQLBindCol(stmt, 2, SQL_C_LONG, &terminals, sizeof terminals, &terminalsIndicator);
+        rc = SQLFetch(stmt);
+        if (!SQL_SUCCEEDED(rc)) problem = "probe query gave no row: " + Diagnostics(SQL_HANDLE_STMT, stmt);
+      }
+      SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+      SQLDisconnect(dbc);
+    }
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+  }
+  const std::string after = TodayYmd();
+  if (problem.empty() && today != before && today != after)
+    problem = "convert(char(8), CURRENT_TIMESTAMP, 112) gave '" + std::string(today) + "', expected " + after;
+  if (problem.empty() && terminals < 0) problem = "no row count from DRAVONIX.Xel1140Trm";
+  if (!problem.empty()) {
+    throw std::runtime_error("The test installation in " + Root + " does not work: " + problem +
+                             "\nIs the extension " GENTRMX_SQLEXT " built and loadable by the SQLite ODBC driver "
+                             "(DSN option LoadExt)? The driver reports load failures on standard error only.");
+  }
+}

@@ -1,0 +1,92 @@
+// A throw-away installation for tests: a SQLite database reached through
+// unixODBC and the SQLite ODBC driver (with the gentrmx_sqlext extension),
+// the ODBC configuration that names it, the encrypted configuration file
+// and a working folder from which the tool finds that file.
+//
+// Layout under Root (a fresh folder below /tmp):
+//   db.sqlite                  the database (DbPath)
+//   odbcinst.ini, odbc.ini     driver "SQLite3 gentrmx", data source GENTRMX
+//   files/quillnest.ini        LOGIN, PASS, DATABASE, DB_SYSTEM, SCHEMA
+//   work/dir/                  the tool's working folder (WorkDir)
+//
+// Failures of the set-up throw std::runtime_error with a message that says
+// what went wrong; GoogleTest reports it as the test's failure.
+#pragma once
+#include <string>
+#include <vector>
+
+struct RunResult {
+  int ExitCode;        // 0..255 as the process exited (255 for the tool's -1); minus the signal number if killed
+  std::string Stdout;  // exact bytes
+  std::string Stderr;  // exact bytes
+};
+
+// Runs program argv[0] (a path; no shell, no PATH search) with argv in
+// workDir, with this process's environment minus the ODBC and statement-log
+// variables, plus extraEnv ("NAME=value" entries). Standard input is
+// /dev/null.
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& workDir,
+                     const std::vector<std::string>& extraEnv = {});
+
+// Today's date in UTC as YYYYMMDD, offsetDays added: the date the data
+// source's convert(char(8), CURRENT_TIMESTAMP, 112) gives.
+std::string TodayYmd(int offsetDays = 0);
+
+class ScratchInstallation {
+ public:
+  // Tables only.
+  static ScratchInstallation Empty(bool stepApi = false);
+  // The sample installation of gentrmx-sample with that many badges.
+  static ScratchInstallation Generated(int badges, unsigned seed, bool stepApi = false);
+
+  ~ScratchInstallation();  // removes Root (kept when GENTRMX_KEEP_SCRATCH is set)
+  ScratchInstallation(ScratchInstallation&& other) noexcept;
+  ScratchInstallation& operator=(ScratchInstallation&& other) noexcept;
+  ScratchInstallation(const ScratchInstallation&) = delete;
+  ScratchInstallation& operator=(const ScratchInstallation&) = delete;
+
+  // Runs SQL directly on the database file (sqlite3, no ODBC, no extension).
+  void Exec(const std::string& sql);
+  // Rewrites one setting of files/quillnest.ini with gentrmx-config.
+  void SetConfig(const std::string& key, const std::string& value);
+
+  // Runs the gentrmx executable in WorkDir against this installation. With
+  // withSqlLog the statements the tool runs are logged (StatementLog).
+  RunResult Run(const std::vector<std::string>& args, bool withSqlLog = false);
+
+  // Whole file as bytes; a relative path is taken from Root. Throws when the
+  // file cannot be read.
+  std::string ReadFile(const std::string& path) const;
+  bool FileExists(const std::string& path) const;
+
+  // The texts of the statements logged so far, in order, byte for byte: for
+  // the last Run with withSqlLog, or since UseInThisProcess /
+  // ClearStatementLog. A statement is logged when it starts to run; one that
+  // fails to compile (syntax error, missing table) is not logged.
+  std::vector<std::string> StatementLog() const;
+  void ClearStatementLog();
+
+  // Points this process's ODBC configuration at this installation (and its
+  // statement log), so that ConnectDatabase("u", "p", "GENTRMX", "") in the
+  // test itself reaches it. The variables stay set; unixODBC and the
+  // extension read them at connect time. (In this process the driver is
+  // found through a process-wide copy of odbcinst.ini: unixODBC keeps the
+  // first ODBCSYSINI it sees for the life of the process.)
+  void UseInThisProcess();
+
+  // Connects through unixODBC as the tool does and runs a probe query that
+  // needs convert() and the schema Dravonix; throws with a clear message
+  // when the extension is missing (the driver then only prints to standard
+  // error and connects all the same). Done by Empty and Generated.
+  void CheckDataSource() const;
+
+  std::string Root, WorkDir, DbPath, Dsn;
+
+ private:
+  ScratchInstallation() = default;
+  static ScratchInstallation Create(int badges, unsigned seed, bool empty, bool stepApi);
+  std::vector<std::string> OdbcEnvironment() const;
+
+  std::string SqlLogPath;
+  int RunCount = 0;
+};
