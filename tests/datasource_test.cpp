@@ -8,11 +8,13 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "installation.h"
@@ -343,11 +345,9 @@ TEST(DataSource, BadDateFailsTheQueryAtExecuteOrAtItsRow) {
 
 TEST(DataSource, InstallationRefusesADataSourceWithoutTheExtension) {
   ScratchInstallation inst = ScratchInstallation::Empty();
-  std::string ini = inst.ReadFile("odbc.ini");
-  const std::string option = "LoadExt=" GENTRMX_SQLEXT;
-  ASSERT_NE(ini.find(option), std::string::npos);
-  ini.replace(ini.find(option), option.size(), "LoadExt=" + inst.Root + "/missing.so");
-  std::ofstream(inst.Root + "/odbc.ini", std::ios::trunc) << ini;
+  std::ofstream(inst.Root + "/odbc.ini", std::ios::app)
+      << "\n[NOEXT]\nDriver=SQLite3 gentrmx\nDatabase=" << inst.DbPath << "\nLoadExt=" << inst.Root << "/missing.so\n";
+  inst.Dsn = "NOEXT";
   try {
     inst.CheckDataSource();
     FAIL() << "a data source without convert() and Dravonix passed the check";
@@ -360,7 +360,8 @@ TEST(Installation, ConfigurationAndRunnerReachTheFolders) {
   ScratchInstallation inst = ScratchInstallation::Empty();
   RunResult listed = RunProgram({GENTRMX_CONFIG_EXE, "list", inst.Root + "/files/quillnest.ini"}, inst.Root);
   ASSERT_EQ(listed.ExitCode, 0) << listed.Stderr;
-  for (const char* line : {"LOGIN=gentrmx\n", "DATABASE=GENTRMX\n", "DB_SYSTEM=MSSQL\n", "SCHEMA=Dravonix.\n"})
+  for (const std::string& line :
+       std::vector<std::string>{"LOGIN=gentrmx\n", "DATABASE=" + inst.Dsn + "\n", "DB_SYSTEM=MSSQL\n", "SCHEMA=Dravonix.\n"})
     EXPECT_NE(listed.Stdout.find(line), std::string::npos) << listed.Stdout;
   inst.SetConfig("DATABASE", "OTHER");
   listed = RunProgram({GENTRMX_CONFIG_EXE, "list", "../../files/quillnest.ini"}, inst.WorkDir);
@@ -372,6 +373,39 @@ TEST(Installation, ConfigurationAndRunnerReachTheFolders) {
   EXPECT_EQ(shell.Stderr, "err\n");
   EXPECT_EQ(RunProgram({"/bin/sh", "-c", "exit 255"}, inst.Root).ExitCode, 255);
   EXPECT_THROW(RunProgram({inst.Root + "/no-such-program"}, inst.Root), std::runtime_error);
+}
+
+// unixODBC serves odbc.ini values from a cache keyed by data source name
+// while its installer library stays loaded (as long as any connection is
+// open); each installation must still reach its own database.
+TEST(Installation, EachInstallationIsReachedWhileAnotherIsConnected) {
+  ScratchInstallation first = ScratchInstallation::Empty();
+  first.Exec("INSERT INTO Xel1140Trm (TrmNam) VALUES ('FIRST')");
+  Connection a(first);
+  EXPECT_EQ(a.Value("SELECT TrmNam FROM Dravonix.Xel1140Trm"), "FIRST");
+  ScratchInstallation second = ScratchInstallation::Empty();
+  second.Exec("INSERT INTO Xel1140Trm (TrmNam) VALUES ('SECOND')");
+  Connection b(second);
+  EXPECT_EQ(b.Value("SELECT TrmNam FROM Dravonix.Xel1140Trm"), "SECOND");
+  EXPECT_NE(first.Dsn, second.Dsn);
+  RunResult listed = RunProgram({GENTRMX_CONFIG_EXE, "list", second.Root + "/files/quillnest.ini"}, second.Root);
+  EXPECT_NE(listed.Stdout.find("DATABASE=" + second.Dsn + "\n"), std::string::npos) << listed.Stdout;
+}
+
+// unixODBC keeps the first ODBCSYSINI of a process and rereads the driver
+// list from there after some 20 seconds; a removed installation's folder
+// there made every later connection in the process fail.
+TEST(Installation, InProcessConnectionsOutliveEarlierInstallations) {
+  {
+    ScratchInstallation first = ScratchInstallation::Empty();
+    Connection db(first);
+    EXPECT_EQ(db.Value("SELECT COUNT(*) FROM Dravonix.Xel301Asw"), "0");
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(25));
+  ScratchInstallation second = ScratchInstallation::Empty();
+  second.Exec("INSERT INTO Xel1140Trm (TrmNam) VALUES ('T')");
+  Connection db(second);
+  EXPECT_EQ(db.Value("SELECT COUNT(*) FROM Dravonix.Xel1140Trm"), "1");
 }
 
 TEST(Installation, FolderIsRemovedWithTheLastOwner) {

@@ -2,6 +2,7 @@
 // installation: 85-character records, back to back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,26 @@ std::string SummaryLine(int total, int written) {
   return "Ausweise gesamt: " + std::to_string(total) + " davon in Datei gestellt: " + std::to_string(written) + "\n";
 }
 
+// What each logged statement asks, in order; the terminal lookup and the
+// badge cursor are left out.
+std::vector<std::string> PerBadgeQueries(const std::vector<std::string>& log) {
+  const std::pair<const char*, const char*> kinds[] = {
+      {"DRAVONIX.O2002TSW", "balance"},       {"SELECT COUNT(*) FROM  Dravonix.MGSST35P", "time"},
+      {"Dravonix.Xel401Zls", "readers"},      {"SELECT DISTINCT M35BKL", "classes"},
+      {"Dravonix.Xel113Sto", "location"},
+  };
+  std::vector<std::string> asked;
+  for (const std::string& statement : log)
+    for (const auto& kind : kinds)
+      if (statement.find(kind.first) != std::string::npos) asked.push_back(kind.second);
+  return asked;
+}
+
+std::string ReaderQuery(int limit) {
+  return "SELECT ZlsLes, ZlsZko  FROM  Dravonix.Xel401Zls  WHERE ZlsTrm = 'T1'  AND ZlsLes <= " + std::to_string(limit) +
+         "  AND ((ZlsSta <> 4 AND ZlsSta <> 8) OR ZlsSta IS NULL)  ORDER BY ZlsLes ";
+}
+
 // Terminal T1 without client rows: the tool then reads all badges valid today.
 class Mgdnl17pTest : public ::testing::Test {
  protected:
@@ -53,10 +74,10 @@ class Mgdnl17pTest : public ::testing::Test {
     for (int n : numbers)
       Inst.Exec("INSERT INTO Xel401Zls (ZlsTrm, ZlsLes, ZlsZko) VALUES ('T1', " + std::to_string(n) + ", 'Z')");
   }
-  RunResult Run(bool debug = false) {
+  RunResult Run(bool debug = false, bool sqlLog = false) {
     std::vector<std::string> args = {"MGDNL17P", "T1", Inst.Root + "/out.dnl", "1"};
     if (debug) args.push_back("/d");
-    return Inst.Run(args);
+    return Inst.Run(args, sqlLog);
   }
   std::vector<std::string> Records() { return CutRecords(Inst.ReadFile("out.dnl")); }
 
@@ -73,9 +94,12 @@ TEST_F(Mgdnl17pTest, OneRecordPerClassWithReaderGroupsAndLocation) {
   AddClass("4711", "B", "0");
   AddClass("4711", "Z", "1");
   AddReaders({1, 2, 7, 9, 11, 12});
-  RunResult r = Run();
+  RunResult r = Run(false, true);
   EXPECT_EQ(r.ExitCode, 0) << r.Stdout;
   EXPECT_NE(r.Stdout.find(SummaryLine(1, 1)), std::string::npos) << r.Stdout;
+  const std::vector<std::string> log = Inst.StatementLog();
+  EXPECT_EQ(PerBadgeQueries(log), (std::vector<std::string>{"balance", "time", "readers", "classes", "location"}));
+  EXPECT_NE(std::find(log.begin(), log.end(), ReaderQuery(11)), log.end());
 
   auto expected = [](const std::string& cls) {
     return "4711" + Blanks(9) + "20240301" + "11" + "   123-" + Group("01", cls) + Group("02", cls) + NoGroups(4) +

@@ -215,6 +215,8 @@ int OpenCursor(SQLHSTMT* handle) {
   if (ExecuteStatement(stmt, true) == SQL_ERROR) {
     CaptureDiagnostics(SQL_HANDLE_STMT, stmt, &LastDiagnostics);
     FreeStatement(stmt);
+    // A query that was never sent (too long) must not read as "opened".
+    if (SqlText[0] == '\0') return -1;
     return LastDiagnostics.NativeError;
   }
   *handle = stmt;

@@ -1,6 +1,7 @@
 // Scratch installations for tests: see installation.h.
 #include "installation.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
@@ -70,8 +71,15 @@ void RemoveProcessOdbcFolder() { nftw(ProcessOdbcFolderPath.c_str(), RemoveEntry
 // (and rereads its odbcinst.ini from time to time), so connections made in
 // this process find the driver in one folder that lives as long as the
 // process, not in an installation's folder that goes with the installation.
+//
+// It also keeps unixODBC's installer library loaded: the driver manager
+// loads and unloads it around each connect, and what it keeps in its caches
+// would then show up in leak reports as coming from an unknown module,
+// beyond the reach of the leak suppressions. The driver itself stays loaded
+// through DontDLClose.
 const std::string& ProcessOdbcFolder() {
   if (ProcessOdbcFolderPath.empty()) {
+    dlopen("libodbcinst.so.2", RTLD_NOW | RTLD_NODELETE);
     char pattern[] = "/tmp/gentrmx-odbc-XXXXXX";
     if (mkdtemp(pattern) == nullptr) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
     ProcessOdbcFolderPath = pattern;
@@ -207,7 +215,11 @@ ScratchInstallation ScratchInstallation::Create(int badges, unsigned seed, bool 
   inst.Root = pattern;
   inst.DbPath = inst.Root + "/db.sqlite";
   inst.WorkDir = inst.Root + "/work/dir";
-  inst.Dsn = "GENTRMX";
+  // A data source name of its own: unixODBC caches what it reads from
+  // odbc.ini for 20 seconds by section and key, not by file, so a second
+  // installation under the same name would be served the first one's
+  // database while anything in the process keeps the driver loaded.
+  inst.Dsn = "GENTRMX_" + inst.Root.substr(inst.Root.size() - 6);
   MakeFolder(inst.Root + "/files");
   MakeFolder(inst.Root + "/work");
   MakeFolder(inst.WorkDir);

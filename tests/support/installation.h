@@ -5,7 +5,9 @@
 //
 // Layout under Root (a fresh folder below /tmp):
 //   db.sqlite                  the database (DbPath)
-//   odbcinst.ini, odbc.ini     driver "SQLite3 gentrmx", data source GENTRMX
+//   odbcinst.ini, odbc.ini     driver "SQLite3 gentrmx", data source Dsn
+//                              ("GENTRMX_" and six characters, its own name
+//                              for each installation)
 //   files/quillnest.ini        LOGIN, PASS, DATABASE, DB_SYSTEM, SCHEMA
 //   work/dir/                  the tool's working folder (WorkDir)
 //
@@ -67,8 +69,8 @@ class ScratchInstallation {
   void ClearStatementLog();
 
   // Points this process's ODBC configuration at this installation (and its
-  // statement log), so that ConnectDatabase("u", "p", "GENTRMX", "") in the
-  // test itself reaches it. The variables stay set; unixODBC and the
+  // statement log), so that ConnectDatabase("u", "p", Dsn.c_str(), "") in
+  // the test itself reaches it. The variables stay set; unixODBC and the
   // extension read them at connect time. (In this process the driver is
   // found through a process-wide copy of odbcinst.ini: unixODBC keeps the
   // first ODBCSYSINI it sees for the life of the process.)
