@@ -16,7 +16,10 @@
 **   "@@STMT <length>\n" <length bytes of statement text> "\n"
 **
 ** one record per statement start, written with one write() call each so
-** that several processes may log to the same file.
+** that several processes may log to the same file. A statement that fails
+** to compile never starts and is not logged. If the file cannot be opened
+** the extension fails to load, so that a test asking for a log cannot run
+** without one.
 */
 #include <sqlite3ext.h>
 SQLITE_EXTENSION_INIT1
