@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "badge_rows.h"
+#include "connected_installation.h"
 #include "db/access_rights.h"
 #include "db/records.h"
 #include "db/session.h"
@@ -15,31 +16,10 @@
 
 namespace {
 
-class AccessRights : public ::testing::Test {
+class AccessRights : public ConnectedInstallationTest {
  protected:
-  static void SetUpTestSuite() {
-    Inst = new ScratchInstallation(ScratchInstallation::Empty());
-    Inst->UseInThisProcess();
-    ASSERT_EQ(ConnectDatabase("u", "p", Inst->Dsn.c_str(), ""), 0);
-  }
-  static void TearDownTestSuite() {
-    delete Inst;
-    Inst = nullptr;
-  }
   void SetUp() override { DebugTrace = false; }
 
-  static BadgeRecord Badge(const std::string& number) {
-    BadgeRecord b;
-    std::memset(&b, 0, sizeof b);
-    std::strcpy(b.AswNum, number.c_str());
-    return b;
-  }
-  static TerminalRecord Terminal(const std::string& name) {
-    TerminalRecord t;
-    std::memset(&t, 0, sizeof t);
-    std::strcpy(t.TrmNam, name.c_str());
-    return t;
-  }
   static std::vector<std::string> Zones() {
     std::vector<std::string> zones;
     for (int32_t i = 0; i < ZoneList.Count; ++i) zones.emplace_back(ZoneList.Entries[i]);
@@ -48,10 +28,7 @@ class AccessRights : public ::testing::Test {
   static std::string Slots(const BadgeRecord& b) {
     return std::string(&b.ZoneSlots[0][0], sizeof b.ZoneSlots);
   }
-
-  static ScratchInstallation* Inst;
 };
-ScratchInstallation* AccessRights::Inst = nullptr;
 
 using Texts = std::vector<std::string>;
 
@@ -64,17 +41,17 @@ TEST_F(AccessRights, TimePermissionNeedsATimeClassOfTheTerminalThatTheBadgeHas) 
   AddBadgeClass(*Inst, "TP-TIME", "110");
   AddBadgeClass(*Inst, "TP-ACCESS", "A01");
   AddBadgeClass(*Inst, "TP-ELSEWHERE", "120");
-  const TerminalRecord t = Terminal("TP");
+  const TerminalRecord t = ZeroedTerminal("TP");
 
   int32_t count = -7;
   EXPECT_EQ(CountTimePermissions("TP-TIME", "TP", &count), 0);
   EXPECT_EQ(count, 2);
   EXPECT_EQ(SqlCode, 0);
 
-  BadgeRecord time = Badge("TP-TIME");
-  BadgeRecord access = Badge("TP-ACCESS");
-  BadgeRecord elsewhere = Badge("TP-ELSEWHERE");
-  BadgeRecord none = Badge("TP-NONE");
+  BadgeRecord time = ZeroedBadge("TP-TIME");
+  BadgeRecord access = ZeroedBadge("TP-ACCESS");
+  BadgeRecord elsewhere = ZeroedBadge("TP-ELSEWHERE");
+  BadgeRecord none = ZeroedBadge("TP-NONE");
   EXPECT_EQ(HasTimePermission(&time, &t), 1);
   EXPECT_EQ(HasTimePermission(&access, &t), 0);
   EXPECT_EQ(HasTimePermission(&elsewhere, &t), 0);
@@ -100,8 +77,8 @@ TEST_F(AccessRights, ZoneListHoldsDistinctAccessClassesAscendingFilledToThree) {
   AddTerminalClass(*Inst, "TZ", "100", "1");
   AddTerminalClass(*Inst, "TZ", "C9", "0");  // the badge lacks it
   for (const char* cls : {"A02", "B1", "7", "100", "ZZ"}) AddBadgeClass(*Inst, "TZ-1", cls);
-  const TerminalRecord t = Terminal("TZ");
-  BadgeRecord b = Badge("TZ-1");
+  const TerminalRecord t = ZeroedTerminal("TZ");
+  BadgeRecord b = ZeroedBadge("TZ-1");
 
   EXPECT_EQ(HasTimePermission(&b, &t), 1);
   EXPECT_EQ(BuildZoneList(&b, &t, 32, 0), 1);
@@ -115,12 +92,12 @@ TEST_F(AccessRights, ZoneListIsRebuiltForEveryBadge) {
   for (const char* cls : {"K1", "K2", "K3"}) AddBadgeClass(*Inst, "TR-THREE", cls);
   for (const char* cls : {"K1", "K2", "K3", "K4", "K5"}) AddBadgeClass(*Inst, "TR-FIVE", cls);
   AddBadgeClass(*Inst, "TR-ONE", "K5");
-  const TerminalRecord t = Terminal("TR");
+  const TerminalRecord t = ZeroedTerminal("TR");
 
-  BadgeRecord three = Badge("TR-THREE");
-  BadgeRecord none = Badge("TR-NONE");
-  BadgeRecord five = Badge("TR-FIVE");
-  BadgeRecord one = Badge("TR-ONE");
+  BadgeRecord three = ZeroedBadge("TR-THREE");
+  BadgeRecord none = ZeroedBadge("TR-NONE");
+  BadgeRecord five = ZeroedBadge("TR-FIVE");
+  BadgeRecord one = ZeroedBadge("TR-ONE");
   EXPECT_EQ(BuildZoneList(&three, &t, 32, 0), 1);
   EXPECT_EQ(Zones(), (Texts{"K1 ", "K2 ", "K3 "}));
   EXPECT_EQ(BuildZoneList(&none, &t, 32, 0), 0);
@@ -140,11 +117,11 @@ TEST_F(AccessRights, ReaderSlotsUpToTheLimitFromLiveReadersOnly) {
       "('TS-DEAD', 1, 'Z1', 4), ('TS-DEAD', 2, 'Z2', 8)");
   AddTerminalClass(*Inst, "TS", "A", "0");
   AddBadgeClass(*Inst, "TS-ACCESS", "A");
-  const TerminalRecord t = Terminal("TS");
+  const TerminalRecord t = ZeroedTerminal("TS");
 
   // Limit 3: readers 1 and 2; slot 3's reader is deleted, the rest keep
   // what the writer put there.
-  BadgeRecord b = Badge("TS-NOACCESS");
+  BadgeRecord b = ZeroedBadge("TS-NOACCESS");
   std::memset(b.ZoneSlots, ' ', sizeof b.ZoneSlots);
   for (auto& slot : b.ZoneSlots) slot[2] = '\0';
   EXPECT_EQ(BuildZoneList(&b, &t, 3, 1), 0);  // readers alone do not count
@@ -154,7 +131,7 @@ TEST_F(AccessRights, ReaderSlotsUpToTheLimitFromLiveReadersOnly) {
 
   // Limit 32: every live reader 1 to 11; numbers without a slot are left
   // out, untouched slots stay zero.
-  BadgeRecord all = Badge("TS-ACCESS");
+  BadgeRecord all = ZeroedBadge("TS-ACCESS");
   EXPECT_EQ(BuildZoneList(&all, &t, 32, 1), 1);
   std::string expected(sizeof all.ZoneSlots, '\0');
   for (int n : {1, 2, 4, 5, 11}) {
@@ -165,8 +142,8 @@ TEST_F(AccessRights, ReaderSlotsUpToTheLimitFromLiveReadersOnly) {
   EXPECT_EQ(Slots(all), expected);
 
   // A terminal whose readers are all deleted fills nothing.
-  BadgeRecord dead = Badge("TS-NOACCESS");
-  const TerminalRecord deadTerminal = Terminal("TS-DEAD");
+  BadgeRecord dead = ZeroedBadge("TS-NOACCESS");
+  const TerminalRecord deadTerminal = ZeroedTerminal("TS-DEAD");
   EXPECT_EQ(BuildZoneList(&dead, &deadTerminal, 11, 1), 0);
   EXPECT_EQ(Slots(dead), std::string(sizeof dead.ZoneSlots, '\0'));
 }
@@ -177,8 +154,8 @@ TEST_F(AccessRights, SendsEachQueryExactlyAndOnlyTheReaderQueryWhenAsked) {
   AddTerminalClass(*Inst, "O'Neil", "Q2", "1");
   AddBadgeClass(*Inst, "N'1", "Q1");
   AddBadgeClass(*Inst, "N'1", "Q2");
-  const TerminalRecord t = Terminal("O'Neil");
-  BadgeRecord b = Badge("N'1");
+  const TerminalRecord t = ZeroedTerminal("O'Neil");
+  BadgeRecord b = ZeroedBadge("N'1");
 
   const std::string time =
       "SELECT COUNT(*) FROM  Dravonix.MGSST35P WHERE M35Trm = 'O''Neil' AND   M35BCH = '1' AND   M35Bkl IN (SELECT "
@@ -197,7 +174,7 @@ TEST_F(AccessRights, SendsEachQueryExactlyAndOnlyTheReaderQueryWhenAsked) {
   EXPECT_STREQ(b.ZoneSlots[0], "01");
 
   // Without the fill flag no reader is asked for and no slot changes.
-  BadgeRecord c = Badge("N'1");
+  BadgeRecord c = ZeroedBadge("N'1");
   Inst->ClearStatementLog();
   EXPECT_EQ(BuildZoneList(&c, &t, 32, 0), 1);
   EXPECT_EQ(Inst->StatementLog(), (Texts{zones}));

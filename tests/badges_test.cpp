@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "badge_rows.h"
+#include "connected_installation.h"
 #include "db/badges.h"
 #include "db/records.h"
 #include "db/session.h"
@@ -22,22 +23,10 @@ namespace {
 // client rows, so the cursor stays on the all-badges query; each test reads
 // the badges of its own number prefix.
 
-class BadgeFetch : public ::testing::Test {
+class BadgeFetch : public ConnectedInstallationTest {
  protected:
-  static void SetUpTestSuite() {
-    Inst = new ScratchInstallation(ScratchInstallation::Empty());
-    Inst->UseInThisProcess();
-    ASSERT_EQ(ConnectDatabase("u", "p", Inst->Dsn.c_str(), ""), 0);
-  }
-  static void TearDownTestSuite() {
-    delete Inst;
-    Inst = nullptr;
-  }
-
   static TerminalRecord UnboundTerminal() {
-    TerminalRecord t;
-    std::memset(&t, 0, sizeof t);
-    std::strcpy(t.TrmNam, "T-ALL");
+    TerminalRecord t = ZeroedTerminal("T-ALL");
     t.TfzCount = 0;
     return t;
   }
@@ -60,10 +49,7 @@ class BadgeFetch : public ::testing::Test {
     if (last != nullptr) *last = rc;
     return records;
   }
-
-  static ScratchInstallation* Inst;
 };
-ScratchInstallation* BadgeFetch::Inst = nullptr;
 
 TEST_F(BadgeFetch, ValuesAreTrimmedFormattedAndCutToTheirBuffers) {
   AddBadge(*Inst, "V1",

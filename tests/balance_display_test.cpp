@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "badge_rows.h"
+#include "connected_installation.h"
 #include "db/balance_display.h"
 #include "db/session.h"
 #include "installation.h"
@@ -61,80 +62,32 @@ std::string BadgeValueQuery(const std::string& quotedNumber, int lfd) {
          "NULL) ";
 }
 
-const std::string DefinitionTrace0 = "Fetch Sal_DspTxtVar_Read! RC:0!\n";
-const std::string DefinitionTrace100 = "Fetch Sal_DspTxtVar_Read! RC:100!\n";
-const std::string ValueTrace0 = "SQLFetch Saldenwerte! RC: 0\n";
-const std::string ValueTrace100 = "SQLFetch Saldenwerte! RC: 100\n";
-
-std::string Sql(const char* text) {
-  if (text == nullptr) return "NULL";
-  std::string quoted = "'";
-  for (const char* p = text; *p; ++p) {
-    quoted += *p;
-    if (*p == '\'') quoted += '\'';
-  }
-  return quoted + "'";
-}
-
-struct Definition {
-  const char* Set;
-  int Lfd;
-  const char* Spl;  // SQL text of the column (a number or NULL)
-  const char* Own;  // MsdTxt
-  const char* List;  // list 220001 text, nullptr: no list row
-  const char* Code;  // list 220002 text, nullptr: no value-code row
-  int Language = 1;
-  int Liz = 1, Mnd = 1;
-  const char* Creator = "ADMIN";
-  const char* Status = "NULL";
-};
-
 // One installation for the whole program (the driver manager keeps the
 // data source it first connected to); each test uses terminals, balance
 // sets and badges of its own.
-class BalanceDisplay : public testing::Test {
+class BalanceDisplay : public ConnectedInstallationTest {
  protected:
   static void SetUpTestSuite() {
-    Installation = new ScratchInstallation(ScratchInstallation::Empty());
-    Installation->Exec(
+    ConnectedInstallationTest::SetUpTestSuite();
+    Inst->Exec(
         "INSERT INTO Xel1140Trm VALUES ('T1', '7600-100', 'S1', 1, 1, 1, NULL);"
         "INSERT INTO Xel1140Trm VALUES ('T2', '7600-100', 'S2', 1, 1, 1, 0);"
         "INSERT INTO Xel1140Trm VALUES ('T3', '7600-100', 'S6', 1, 1, 1, 0);"
         "INSERT INTO Xel1140Trm VALUES ('T4', '7600-100', 'S7', 1, 1, 1, 0);"
         "INSERT INTO Xel1140Trm VALUES ('O''Brien', '7600-100', 'S5', 1, 1, 1, NULL);");
-    Installation->UseInThisProcess();
-    ASSERT_EQ(ConnectDatabase("u", "p", Installation->Dsn.c_str(), ""), 0);
   }
-  static void TearDownTestSuite() {
-    delete Installation;
-    Installation = nullptr;
-  }
-  void SetUp() override { Installation->ClearStatementLog(); }
+  void SetUp() override { Inst->ClearStatementLog(); }
 
-  void Add(const Definition& d) {
-    int entry = ++NextEntry;
-    Installation->Exec("INSERT INTO Xel119Msd VALUES (" + Sql(d.Set) + ", " + std::to_string(d.Lfd) + ", " + d.Spl +
-                       ", " + Sql(d.Own) + ", " + std::to_string(entry) + ", " + std::to_string(entry) + ", " +
-                       std::to_string(d.Liz) + ", " + std::to_string(d.Mnd) + ", " + Sql(d.Creator) + ", " +
-                       d.Status + ")");
-    if (d.List != nullptr)
-      Installation->Exec("INSERT INTO Xel102Whl VALUES (220001, " + std::to_string(entry) + ", " +
-                         std::to_string(d.Language) + ", NULL, " + Sql(d.List) + ")");
-    if (d.Code != nullptr)
-      Installation->Exec("INSERT INTO Xel102Whl VALUES (220002, " + std::to_string(entry) + ", " +
-                         std::to_string(d.Language) + ", " + Sql(d.Code) + ", NULL)");
-  }
+  void Add(const DisplayDefinition& d) { AddDisplayDefinition(*Inst, ++NextEntry, d); }
 
   void AddBadge(const char* number, const char* set, int language, const std::string& from, const char* until) {
-    Installation->Exec("INSERT INTO Xel301Asw (AswNum, AswGvo, AswGbi, AswPnr, AswSal, AswSpr) VALUES (" +
-                       Sql(number) + ", '" + from + "', " + Sql(until) + ", 'P1', " + Sql(set) + ", " +
-                       std::to_string(language) + ")");
+    Inst->Exec("INSERT INTO Xel301Asw (AswNum, AswGvo, AswGbi, AswPnr, AswSal, AswSpr) VALUES (" + SqlOrNull(number) +
+               ", '" + from + "', " + SqlOrNull(until) + ", 'P1', " + SqlOrNull(set) + ", " + std::to_string(language) +
+               ")");
   }
 
-  static ScratchInstallation* Installation;
   static int NextEntry;
 };
-ScratchInstallation* BalanceDisplay::Installation = nullptr;
 int BalanceDisplay::NextEntry = 0;
 
 struct ExpectedSlot {
@@ -189,7 +142,7 @@ TEST_F(BalanceDisplay, TerminalLevelReadsEveryDefinitionOfTheTerminalsSet) {
   Add({"S1", 7, "1", nullptr, "Fremder Mandant", "#W8", 1, 2, 1});  // other client: left out
   Add({"S1", 8, "1", nullptr, "Info", "#W1", 1, 9, 9, "ORVELIX"});  // the vendor's own: any client
   Add({"S1", 9, "1", nullptr, "Neun", "#W9", 2});                   // other language only: left out
-  Installation->ClearStatementLog();
+  Inst->ClearStatementLog();
 
   const std::vector<ExpectedSlot> expected = {
       {1, 1, "Gleitzeitsal ", "#W2"},
@@ -227,12 +180,12 @@ TEST_F(BalanceDisplay, TerminalLevelReadsEveryDefinitionOfTheTerminalsSet) {
 
   std::vector<std::string> statements = {TerminalCursorQuery("T1")};
   for (const ExpectedSlot& e : expected) statements.push_back(TerminalValueQuery("T1", e.Lfd));
-  EXPECT_EQ(Installation->StatementLog(), statements);
+  EXPECT_EQ(Inst->StatementLog(), statements);
 }
 
 TEST_F(BalanceDisplay, TerminalNameWithQuoteStaysOneValue) {
   Add({"S5", 1, "1", nullptr, "Saldo", "#W2"});
-  Installation->ClearStatementLog();
+  Inst->ClearStatementLog();
 
   CaptureStdout();
   ASSERT_EQ(OpenTerminalDisplayCursor("O'Brien"), 0);
@@ -242,7 +195,7 @@ TEST_F(BalanceDisplay, TerminalNameWithQuoteStaysOneValue) {
   GetCapturedStdout();
 
   ExpectSlot(slot, {1, 1, "Saldo        ", "#W2"});
-  EXPECT_EQ(Installation->StatementLog(),
+  EXPECT_EQ(Inst->StatementLog(),
             (std::vector<std::string>{TerminalCursorQuery("O''Brien"), TerminalValueQuery("O''Brien", 1)}));
 }
 
@@ -252,7 +205,7 @@ TEST_F(BalanceDisplay, DefinitionWithoutValueCodeEndsTheReading) {
   Add({"S2", 1, "1", nullptr, "Eins", "#W2"});
   Add({"S2", 2, "1", nullptr, "Zwei", nullptr});
   Add({"S2", 3, "1", nullptr, "Drei", "#W3"});
-  Installation->ClearStatementLog();
+  Inst->ClearStatementLog();
 
   CaptureStdout();
   ASSERT_EQ(OpenTerminalDisplayCursor("T2"), 0);
@@ -282,7 +235,7 @@ TEST_F(BalanceDisplay, BadgeLevelReadsTheBadgesOwnSet) {
   Add({"S3", 1, "1", nullptr, "Manana Schicht", "#W15", 1});  // other language: left out
   Add({"S3", 2, "2", "Eigen   ", "Unbenutzt", "#W30 ", 2});
   Add({"S3", 3, "1", nullptr, "Fruehschicht lang", "#W3", 2, 1, 1, "ADMIN", "4"});  // deleted
-  Installation->ClearStatementLog();
+  Inst->ClearStatementLog();
 
   CaptureStdout();
   ASSERT_EQ(OpenBadgeDisplayCursor("B'1"), 0);
@@ -302,7 +255,7 @@ TEST_F(BalanceDisplay, BadgeLevelReadsTheBadgesOwnSet) {
 
   ExpectSlot(first, {1, 1, "Ma&#241;ana  ", "#W16"});
   ExpectSlot(second, {2, 2, "Eigen        ", "#W30"});
-  EXPECT_EQ(Installation->StatementLog(),
+  EXPECT_EQ(Inst->StatementLog(),
             (std::vector<std::string>{BadgeCursorQuery("B''1"), BadgeValueQuery("B''1", 1),
                                       BadgeValueQuery("B''1", 2), BadgeCursorQuery("B2")}));
 }
@@ -310,7 +263,7 @@ TEST_F(BalanceDisplay, BadgeLevelReadsTheBadgesOwnSet) {
 TEST_F(BalanceDisplay, BadgeLevelDefinitionWithoutValueCodeGives100) {
   AddBadge("B3", "S4", 1, TodayYmd(0), nullptr);
   Add({"S4", 1, "1", nullptr, "Ohne Code", nullptr});
-  Installation->ClearStatementLog();
+  Inst->ClearStatementLog();
 
   ASSERT_EQ(OpenBadgeDisplayCursor("B3"), 0);
   BalanceDisplaySlot slot{};
@@ -336,7 +289,7 @@ TEST_F(BalanceDisplay, ClosedCursorsFetchNothing) {
 TEST_F(BalanceDisplay, FailedValueCodeQueryReturnsTheNativeError) {
   AddBadge("B4", "S7", 1, TodayYmd(-1), nullptr);
   Add({"S7", 1, "1", nullptr, "Eins", "#W2"});
-  Installation->Exec("ALTER TABLE Xel119Msd RENAME COLUMN MsdWrt TO MsdWrtAlt");
+  Inst->Exec("ALTER TABLE Xel119Msd RENAME COLUMN MsdWrt TO MsdWrtAlt");
 
   CaptureStdout();
   ASSERT_EQ(OpenTerminalDisplayCursor("T4"), 0);
@@ -349,7 +302,7 @@ TEST_F(BalanceDisplay, FailedValueCodeQueryReturnsTheNativeError) {
   const int badgeCode = FetchBadgeDisplay(&slot);
   const int badgeSqlCode = SqlCode;
   CloseBadgeDisplayCursor();
-  Installation->Exec("ALTER TABLE Xel119Msd RENAME COLUMN MsdWrtAlt TO MsdWrt");
+  Inst->Exec("ALTER TABLE Xel119Msd RENAME COLUMN MsdWrtAlt TO MsdWrt");
 
   EXPECT_EQ(terminalCode, 1);
   EXPECT_EQ(out, DefinitionTrace0) << "no value-code trace line when the query did not run";
@@ -359,7 +312,7 @@ TEST_F(BalanceDisplay, FailedValueCodeQueryReturnsTheNativeError) {
 }
 
 TEST_F(BalanceDisplay, FailedOpenReturnsTheNativeErrorAndLeavesTheCursorClosed) {
-  Installation->Exec("ALTER TABLE Xel102Whl RENAME TO Xel102WhlAlt");
+  Inst->Exec("ALTER TABLE Xel102Whl RENAME TO Xel102WhlAlt");
   CaptureStdout();
   const int terminalOpen = OpenTerminalDisplayCursor("T1");
   BalanceDisplaySlot slot{};
@@ -367,7 +320,7 @@ TEST_F(BalanceDisplay, FailedOpenReturnsTheNativeErrorAndLeavesTheCursorClosed) 
   const int badgeOpen = OpenBadgeDisplayCursor("B4");
   const int badgeFetch = FetchBadgeDisplay(&slot);
   const std::string out = GetCapturedStdout();
-  Installation->Exec("ALTER TABLE Xel102WhlAlt RENAME TO Xel102Whl");
+  Inst->Exec("ALTER TABLE Xel102WhlAlt RENAME TO Xel102Whl");
 
   EXPECT_EQ(terminalOpen, 1);
   EXPECT_EQ(terminalFetch, -1);

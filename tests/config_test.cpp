@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -289,44 +290,49 @@ TEST(FieldRules, IdText) {
   EXPECT_EQ(ParseConfigId("-99999999999"), INT32_MIN);
 }
 
-TEST(FieldRules, ExtractPlainRecord) {
-  ConfigRecord record;
-  ExtractConfigRecord("1;GENTRMX;rest\n", "12;LOGIN;AB;CD\n", &record);
-  EXPECT_STREQ(record.Group, "GENTRMX");
-  EXPECT_EQ(record.Id, 12);
-  EXPECT_STREQ(record.Key, "LOGIN");
-  EXPECT_STREQ(record.Value, "AB;CD");  // further ";" belong to the value
-}
+// What ExtractConfigRecord makes of a group line and a record line; a field
+// given as nullptr (the id as std::nullopt) is not compared. The cases run
+// in this order on one record.
+struct ExtractCase {
+  const char* Why;
+  const char* GroupLine;
+  const char* RecordLine;
+  const char* Group;
+  std::optional<int32_t> Id;
+  const char* Key;
+  const char* Value;
+};
 
-TEST(FieldRules, ExtractOddLines) {
+TEST(FieldRules, ExtractRecord) {
+  const ExtractCase cases[] = {
+      {"further \";\" belong to the value", "1;GENTRMX;rest\n", "12;LOGIN;AB;CD\n", "GENTRMX", 12, "LOGIN",
+       "AB;CD"},
+      {"empty fields between separators read as the rest of the line", "1;;\n", "3;;ABCD\n", ";\n", 3, ";ABCD\n",
+       "ABCD"},
+      {"an empty value field reads as the line feed", "1;G;\n", "4;LOGIN;\n", nullptr, std::nullopt, nullptr, "\n"},
+      {"no separator: id 0, empty key, the whole line as value", "GENTRMX\n", "ABCDEF\n", "", 0, "", "ABCDEF\n"},
+      {"a line starting with \";\" has id 0 (the id text is the whole line)", "1;G;\n", ";K;AB\n", nullptr, 0, "K",
+       nullptr},
+      {"one separator: empty key, the value after it", "1;G;\n", "5;ABCD\n", nullptr, std::nullopt, "", "ABCD"},
+      {"without a line feed there is no value", "1;G;\n", "5;K;ABCD", nullptr, std::nullopt, "K", ""},
+  };
   ConfigRecord record;
-  // Empty fields between separators read as the rest of the line.
-  ExtractConfigRecord("1;;\n", "3;;ABCD\n", &record);
-  EXPECT_STREQ(record.Group, ";\n");
-  EXPECT_EQ(record.Id, 3);
-  EXPECT_STREQ(record.Key, ";ABCD\n");
-  EXPECT_STREQ(record.Value, "ABCD");
-  // An empty value field reads as the line feed.
-  ExtractConfigRecord("1;G;\n", "4;LOGIN;\n", &record);
-  EXPECT_STREQ(record.Value, "\n");
-  // No separator: id 0, empty key, the whole line as value.
-  ExtractConfigRecord("GENTRMX\n", "ABCDEF\n", &record);
-  EXPECT_STREQ(record.Group, "");
-  EXPECT_EQ(record.Id, 0);
-  EXPECT_STREQ(record.Key, "");
-  EXPECT_STREQ(record.Value, "ABCDEF\n");
-  // A line starting with ";" has id 0 (the id text is the whole line).
-  ExtractConfigRecord("1;G;\n", ";K;AB\n", &record);
-  EXPECT_EQ(record.Id, 0);
-  EXPECT_STREQ(record.Key, "K");
-  // One separator: empty key, the value after it.
-  ExtractConfigRecord("1;G;\n", "5;ABCD\n", &record);
-  EXPECT_STREQ(record.Key, "");
-  EXPECT_STREQ(record.Value, "ABCD");
-  // Without a line feed there is no value.
-  ExtractConfigRecord("1;G;\n", "5;K;ABCD", &record);
-  EXPECT_STREQ(record.Key, "K");
-  EXPECT_STREQ(record.Value, "");
+  for (const ExtractCase& c : cases) {
+    SCOPED_TRACE(c.Why);
+    ExtractConfigRecord(c.GroupLine, c.RecordLine, &record);
+    if (c.Group != nullptr) {
+      EXPECT_STREQ(record.Group, c.Group);
+    }
+    if (c.Id) {
+      EXPECT_EQ(record.Id, *c.Id);
+    }
+    if (c.Key != nullptr) {
+      EXPECT_STREQ(record.Key, c.Key);
+    }
+    if (c.Value != nullptr) {
+      EXPECT_STREQ(record.Value, c.Value);
+    }
+  }
 }
 
 // ---------------------------------------------------------------- lookup

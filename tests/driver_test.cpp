@@ -99,15 +99,22 @@ TEST(DriverUsage, FewerThanFourArgumentsPrintTheUsageBlock) {
 // ---------------------------------------------------------------------------
 // Settings and connect
 
+// An IDSTAMM run that cannot connect: exit status -1, exactly that message
+// and no download file.
+RunResult ExpectConnectFailure(ScratchInstallation& inst, const std::string& message) {
+  RunResult r = inst.Run({"IDSTAMM", "T1", inst.Root + "/out.dat", "1"});
+  EXPECT_EQ(r.ExitCode, 255);
+  EXPECT_EQ(r.Stdout, message);
+  EXPECT_FALSE(inst.FileExists("out.dat"));
+  return r;
+}
+
 TEST(DriverConnect, UnknownDataSourceFailsWithMaskedPassword) {
   ScratchInstallation inst = ScratchInstallation::Empty();
   inst.SetConfig("DATABASE", "NOSUCHDSN");
-  const std::string path = inst.Root + "/out.dat";
-  RunResult r = inst.Run({"IDSTAMM", "T1", path, "1"});
-  EXPECT_EQ(r.ExitCode, 255);
-  EXPECT_EQ(r.Stdout, "DB-Connect-Error: -1!Name:gentrmx Pwd:*** Net:NOSUCHDSN Schema:DRAVONIX\n");
+  RunResult r =
+      ExpectConnectFailure(inst, "DB-Connect-Error: -1!Name:gentrmx Pwd:*** Net:NOSUCHDSN Schema:DRAVONIX\n");
   EXPECT_EQ(r.Stdout.find("geheim"), std::string::npos);
-  EXPECT_FALSE(inst.FileExists(path));
 }
 
 TEST(DriverConnect, DataSourceWhoseDriverLibraryIsMissingFails) {
@@ -118,21 +125,15 @@ TEST(DriverConnect, DataSourceWhoseDriverLibraryIsMissingFails) {
   inst.SetConfig("PASS", "");
   inst.SetConfig("DATABASE", "BROKEN");
   inst.SetConfig("SCHEMA", "X");
-  RunResult r = inst.Run({"IDSTAMM", "T1", inst.Root + "/out.dat", "1"});
-  EXPECT_EQ(r.ExitCode, 255);
   // An empty password stays empty; a one-character schema value gives the
   // empty schema.
-  EXPECT_EQ(r.Stdout, "DB-Connect-Error: -1!Name:sa Pwd: Net:BROKEN Schema:\n");
-  EXPECT_FALSE(inst.FileExists("out.dat"));
+  ExpectConnectFailure(inst, "DB-Connect-Error: -1!Name:sa Pwd: Net:BROKEN Schema:\n");
 }
 
 TEST(DriverConnect, MissingConfigurationFileLeavesEverySettingEmpty) {
   ScratchInstallation inst = ScratchInstallation::Empty();
   ASSERT_EQ(std::remove((inst.Root + "/files/quillnest.ini").c_str()), 0);
-  RunResult r = inst.Run({"IDSTAMM", "T1", inst.Root + "/out.dat", "1"});
-  EXPECT_EQ(r.ExitCode, 255);
-  EXPECT_EQ(r.Stdout, "DB-Connect-Error: -1!Name: Pwd: Net: Schema:\n");
-  EXPECT_FALSE(inst.FileExists("out.dat"));
+  ExpectConnectFailure(inst, "DB-Connect-Error: -1!Name: Pwd: Net: Schema:\n");
 }
 
 TEST(DriverConnect, SchemaDropsTheLastCharacterAndIsUpperCased) {

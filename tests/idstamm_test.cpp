@@ -61,6 +61,15 @@ const std::string T1Lines =
     "\"1003\",\"20200101\",\"\",\"\",\"1\",\"1\",\"1\",\"TSAL\",\"001\",\"A01\",\"\",\"1003\",\"0\",\"\"\r\n"
     "\"1003\",\"20200101\",\"\",\"\",\"1\",\"1\",\"1\",\"TSAL\",\"001\",\"A01\",\"\",\"1003\",\"0\",\"\"\r\n";
 
+// The lines of a terminal without balance set that takes class 100 for time
+// booking only (T2, or a name with client rows only): field 8 stays empty;
+// 1003 has time permission only there and no booking class of its own, and
+// is delivered twice.
+const std::string TimeOnlyLines =
+    "\"1001\",\"20200101\",\"\",\"00012\",\"1\",\"0\",\"1\",\"\",\"001\",\"7  \",\"\",\"1001\",\"0\",\"\"\r\n"
+    "\"1003\",\"20200101\",\"\",\"\",\"1\",\"0\",\"1\",\"\",\"001\",\"   \",\"\",\"1003\",\"0\",\"\"\r\n"
+    "\"1003\",\"20200101\",\"\",\"\",\"1\",\"0\",\"1\",\"\",\"001\",\"   \",\"\",\"1003\",\"0\",\"\"\r\n";
+
 const std::string QuoteMessage =
     "Ausweis 1005 enthaelt ein Anfuehrungszeichen und wird nicht in die Datei IDSTAMM gestellt!\n";
 
@@ -89,13 +98,7 @@ TEST(IdStamm, BalanceSetFallsBackToTheTerminalsAndEmptyClassIsThreeBlanks) {
   const std::string path = inst.Root + "/IDSTAMM.T2";
   RunResult run = inst.Run({"IDSTAMM", "T2", path, "1"});
   EXPECT_EQ(run.ExitCode, 0);
-  // T2 has no balance set: field 8 stays empty; 1003 has time only here and
-  // no booking class of its own.
-  const std::string line1003 =
-      "\"1003\",\"20200101\",\"\",\"\",\"1\",\"0\",\"1\",\"\",\"001\",\"   \",\"\",\"1003\",\"0\",\"\"\r\n";
-  EXPECT_EQ(inst.ReadFile(path),
-            "\"1001\",\"20200101\",\"\",\"00012\",\"1\",\"0\",\"1\",\"\",\"001\",\"7  \",\"\",\"1001\",\"0\",\"\"\r\n" +
-                line1003 + line1003);
+  EXPECT_EQ(inst.ReadFile(path), TimeOnlyLines);
   EXPECT_EQ(run.Stdout, Connected + "Ausweise gesamt: 6 davon in Datei gestellt: 3\n");
 }
 
@@ -132,11 +135,7 @@ TEST(IdStamm, UnknownTerminalTakesTheTerminalBoundQuery) {
   AddTerminalClass(inst, "T-GHOST", "100", "1");
   run = inst.Run({"IDSTAMM", "T-GHOST", path, "1"});
   EXPECT_EQ(run.ExitCode, 0);
-  const std::string line1003 =
-      "\"1003\",\"20200101\",\"\",\"\",\"1\",\"0\",\"1\",\"\",\"001\",\"   \",\"\",\"1003\",\"0\",\"\"\r\n";
-  EXPECT_EQ(inst.ReadFile(path),
-            "\"1001\",\"20200101\",\"\",\"00012\",\"1\",\"0\",\"1\",\"\",\"001\",\"7  \",\"\",\"1001\",\"0\",\"\"\r\n" +
-                line1003 + line1003);
+  EXPECT_EQ(inst.ReadFile(path), TimeOnlyLines);
 }
 
 TEST(IdStamm, FailingBadgeCursorEndsWithTheAbortMessageAndMinusOne) {

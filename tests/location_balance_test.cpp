@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "connected_installation.h"
 #include "db/balance_values.h"
 #include "db/location.h"
 #include "db/session.h"
@@ -43,33 +44,14 @@ std::string BalanceQuery(const std::string& quotedBadge) {
          quotedBadge + "' ";
 }
 
-// One connection per test program: the session is process-wide.
-class LookupTest : public ::testing::Test {
+class LookupTest : public ConnectedInstallationTest {
  protected:
-  static void SetUpTestSuite() {
-    Installation = new ScratchInstallation(ScratchInstallation::Empty());
-    Installation->UseInThisProcess();
-    ASSERT_EQ(ConnectDatabase("u", "p", Installation->Dsn.c_str(), ""), 0);
-  }
-  static void TearDownTestSuite() {
-    delete Installation;
-    Installation = nullptr;
-  }
-  static ScratchInstallation* Installation;
-
-  static BadgeRecord Badge(const char* number) {
-    BadgeRecord badge;
-    std::memset(&badge, 0, sizeof badge);
-    std::strcpy(badge.AswNum, number);
-    return badge;
-  }
   // The four bytes of StoKtx, so that the zero fill is visible.
   static std::string StoKtxBytes(const BadgeRecord& badge) { return std::string(badge.StoKtx, 4); }
 };
-ScratchInstallation* LookupTest::Installation = nullptr;
 
 TEST_F(LookupTest, LocationTextIsTrimmedCutToThreeAndZeroFilled) {
-  Installation->Exec(
+  Inst->Exec(
       "INSERT INTO Xel113Sto (StoNum, StoKtx) VALUES ('L10', 'ABCDEFGHIJ'), ('L12', 'MNOPQRSTUVWX'),"
       " ('L1', 'X    '), ('LB', '   '), ('LN', NULL), ('L2', 'Y\tZ');"
       "INSERT INTO Xel113Awv (AwvNum, AwvSto) VALUES ('B10', 'L10'), ('B12', 'L12'), ('B1', 'L1'), ('BB', 'LB'),"
@@ -88,7 +70,7 @@ TEST_F(LookupTest, LocationTextIsTrimmedCutToThreeAndZeroFilled) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Number);
-    BadgeRecord badge = Badge(c.Number);
+    BadgeRecord badge = ZeroedBadge(c.Number);
     std::memcpy(badge.StoKtx, "QQQ", 4);  // must be overwritten completely
     EXPECT_EQ(LookupLocationText(&badge), 0);
     EXPECT_EQ(SqlCode, 0);
@@ -97,42 +79,42 @@ TEST_F(LookupTest, LocationTextIsTrimmedCutToThreeAndZeroFilled) {
 }
 
 TEST_F(LookupTest, LocationWithoutValidRowGives100AndKeepsTheField) {
-  Installation->Exec(
+  Inst->Exec(
       "INSERT INTO Xel113Sto (StoNum, StoKtx, StoSta) VALUES ('S4', 'DEL', 4), ('S8', 'DEL', 8), ('SN', 'NUL', NULL),"
       " ('S0', 'OK', 0);"
       "INSERT INTO Xel113Awv (AwvNum, AwvSto, AwvSta) VALUES ('C-STO4', 'S4', 0), ('C-STO8', 'S8', 0),"
       " ('C-AWV4', 'S0', 4), ('C-AWV8', 'S0', 8), ('C-NULL', 'SN', NULL), ('C-NOLOC', 'MISSING', 0)");
   for (const char* number : {"C-STO4", "C-STO8", "C-AWV4", "C-AWV8", "C-NOLOC", "C-NOBADGE"}) {
     SCOPED_TRACE(number);
-    BadgeRecord badge = Badge(number);
+    BadgeRecord badge = ZeroedBadge(number);
     std::memcpy(badge.StoKtx, "QQQ", 4);
     EXPECT_EQ(LookupLocationText(&badge), 100);
     EXPECT_EQ(SqlCode, 100);
     EXPECT_EQ(StoKtxBytes(badge), std::string("QQQ\0", 4));
   }
-  BadgeRecord badge = Badge("C-NULL");  // status NULL counts as valid
+  BadgeRecord badge = ZeroedBadge("C-NULL");  // status NULL counts as valid
   EXPECT_EQ(LookupLocationText(&badge), 0);
   EXPECT_EQ(StoKtxBytes(badge), std::string("NUL\0", 4));
 }
 
 TEST_F(LookupTest, LocationQueryTextIsSentExactlyWithTheBadgeQuoted) {
-  Installation->Exec(
+  Inst->Exec(
       "INSERT INTO Xel113Sto (StoNum, StoKtx) VALUES ('LQ', 'QTE');"
       "INSERT INTO Xel113Awv (AwvNum, AwvSto) VALUES ('O''Brien', 'LQ'), ('X', 'LQ')");
-  Installation->ClearStatementLog();
-  BadgeRecord badge = Badge("O'Brien");
+  Inst->ClearStatementLog();
+  BadgeRecord badge = ZeroedBadge("O'Brien");
   EXPECT_EQ(LookupLocationText(&badge), 0);
   EXPECT_EQ(StoKtxBytes(badge), std::string("QTE\0", 4));
   // A quote cannot end the literal early and reach another badge's row.
-  BadgeRecord sneaky = Badge("Z' OR AwvNum = 'X");
+  BadgeRecord sneaky = ZeroedBadge("Z' OR AwvNum = 'X");
   EXPECT_EQ(LookupLocationText(&sneaky), 100);
-  EXPECT_EQ(Installation->StatementLog(),
+  EXPECT_EQ(Inst->StatementLog(),
             (std::vector<std::string>{LocationQuery("O''Brien"), LocationQuery("Z'' OR AwvNum = ''X")}));
 }
 
 // The value columns, each with a rule of its own; TswWnn in column order.
 TEST_F(LookupTest, BalanceValuesFollowTheSignAndCutRules) {
-  Installation->Exec(
+  Inst->Exec(
       "INSERT INTO O2002TSW (TswIdn, TswW01, TswW02, TswW03, TswW04, TswW05, TswW06, TswW07, TswW08, TswW09,"
       " TswW10, TswW11, TswW12, TswW13, TswW14, TswW15, TswW16, TswF01, TswF02, TswF03, TswF10) VALUES ('R1',"
       " '+1',"
@@ -152,7 +134,7 @@ TEST_F(LookupTest, BalanceValuesFollowTheSignAndCutRules) {
       " '-1234567890',"           // W15: tenth value character never arrives
       " '+000800',"               // W16
       " 'ABCDE', 'ABCDEFGHIJKLMNOPQRST', 'ABCDEFGHIJKLMNOPQRSTUVW', '  x  ')");
-  BadgeRecord badge = Badge("R1");
+  BadgeRecord badge = ZeroedBadge("R1");
   ASSERT_EQ(LookupBalanceValues(&badge), 0);
   EXPECT_EQ(SqlCode, 0);
   EXPECT_STREQ(badge.TswW02, "   123-");
@@ -181,12 +163,12 @@ TEST_F(LookupTest, BalanceValuesFollowTheSignAndCutRules) {
 // Each column lands in the field of its name, although the record keeps the
 // fields in another order; a NULL column does not show an earlier row's value.
 TEST_F(LookupTest, BalanceColumnsLandInTheirNamedFieldsAndNullReadsEmpty) {
-  Installation->Exec(
+  Inst->Exec(
       "INSERT INTO O2002TSW (TswIdn, TswW02, TswW03, TswW04, TswW05, TswW06, TswW07, TswW08, TswW09, TswW10, TswW11,"
       " TswW12, TswW13, TswW14, TswW15, TswW16, TswF01, TswF05, TswF10) VALUES ('M1', '-2', '-3', '-4', '-5', '-6',"
       " '-7', '-8', '-9', '-10', '-11', '-12', '-13', '-14', '-15', '-16', 'F1', 'F5', 'F10');"
       "INSERT INTO O2002TSW (TswIdn) VALUES ('M2')");
-  BadgeRecord badge = Badge("M1");
+  BadgeRecord badge = ZeroedBadge("M1");
   ASSERT_EQ(LookupBalanceValues(&badge), 0);
   // Record order: W02, W09 .. W16, W08, W05, W06, W07, W03, W04.
   const char* inRecordOrder[] = {badge.TswW02, badge.TswW09, badge.TswW10, badge.TswW11, badge.TswW12,
@@ -202,7 +184,7 @@ TEST_F(LookupTest, BalanceColumnsLandInTheirNamedFieldsAndNullReadsEmpty) {
   EXPECT_STREQ(badge.TswF[4], "F5                  ");
   EXPECT_STREQ(badge.TswF[9], "F10                 ");
 
-  BadgeRecord empty = Badge("M2");
+  BadgeRecord empty = ZeroedBadge("M2");
   ASSERT_EQ(LookupBalanceValues(&empty), 0);
   EXPECT_STREQ(empty.TswW02, "      ");
   EXPECT_STREQ(empty.TswW16, "      ");
@@ -211,28 +193,28 @@ TEST_F(LookupTest, BalanceColumnsLandInTheirNamedFieldsAndNullReadsEmpty) {
 }
 
 TEST_F(LookupTest, MissingBalanceRowGives100AndLeavesAllFieldsEmpty) {
-  Installation->Exec("INSERT INTO O2002TSW (TswIdn, TswW02, TswF01) VALUES ('P1', '-5', 'X')");
-  BadgeRecord first = Badge("P1");
+  Inst->Exec("INSERT INTO O2002TSW (TswIdn, TswW02, TswF01) VALUES ('P1', '-5', 'X')");
+  BadgeRecord first = ZeroedBadge("P1");
   ASSERT_EQ(LookupBalanceValues(&first), 0);  // the bind buffers now hold values
 
-  Installation->ClearStatementLog();
-  BadgeRecord badge = Badge("O'Missing");
+  Inst->ClearStatementLog();
+  BadgeRecord badge = ZeroedBadge("O'Missing");
   EXPECT_EQ(LookupBalanceValues(&badge), 100);
   EXPECT_EQ(SqlCode, 100);
   const char* from = badge.TswW02;
   const char* to = reinterpret_cast<const char*>(badge.ZoneSlots);
   EXPECT_EQ(std::string(from, to), std::string(static_cast<size_t>(to - from), '\0'));
-  EXPECT_EQ(Installation->StatementLog(), std::vector<std::string>{BalanceQuery("O''Missing")});
+  EXPECT_EQ(Inst->StatementLog(), std::vector<std::string>{BalanceQuery("O''Missing")});
 }
 
 // Declared last: the tables go away for the rest of this process.
 TEST_F(LookupTest, FailingStatementsGiveMinusOneAndChangeNothing) {
-  Installation->Exec(
+  Inst->Exec(
       "INSERT INTO Xel113Sto (StoNum, StoKtx) VALUES ('LF', 'LOC');"
       "INSERT INTO Xel113Awv (AwvNum, AwvSto) VALUES ('F1', 'LF');"
       "INSERT INTO O2002TSW (TswIdn, TswW02) VALUES ('F1', '-1');"
       "DROP TABLE Xel113Sto; DROP TABLE O2002TSW");
-  BadgeRecord badge = Badge("F1");
+  BadgeRecord badge = ZeroedBadge("F1");
   std::memcpy(badge.StoKtx, "QQQ", 4);
   std::memcpy(badge.TswW02, "KEEP", 5);
   EXPECT_EQ(LookupLocationText(&badge), -1);

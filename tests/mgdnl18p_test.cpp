@@ -10,21 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "badge_rows.h"
 #include "installation.h"
+#include "writer_checks.h"
 
 namespace {
 
 constexpr size_t RecordLength = 173;
-
-std::string Sql(const char* text) {
-  if (text == nullptr) return "NULL";
-  std::string quoted = "'";
-  for (const char* p = text; *p; ++p) {
-    quoted += *p;
-    if (*p == '\'') quoted += '\'';
-  }
-  return quoted + "'";
-}
 
 // Today's local date as the file shows it.
 std::string LocalDate() {
@@ -50,7 +42,7 @@ struct Definition {
   int Lfd;
   const char* Spl;   // SQL text of the column
   const char* Own;   // MsdTxt
-  const char* List;  // list 220001 text
+  const char* List;  // list 220001 text; every definition here has one
   const char* Code;  // list 220002 text; nullptr: none
 };
 
@@ -62,41 +54,34 @@ class MgDnl18P : public testing::Test {
   }
 
   void AddTerminal(const char* name, const char* model, const char* set) {
-    Installation->Exec("INSERT INTO Xel1140Trm VALUES (" + Sql(name) + ", " + Sql(model) + ", " + Sql(set) +
-                       ", 1, 1, 1, NULL); INSERT INTO MGSST35P VALUES (" + Sql(name) + ", '100', '1');");
+    Installation->Exec("INSERT INTO Xel1140Trm VALUES (" + SqlOrNull(name) + ", " + SqlOrNull(model) + ", " +
+                       SqlOrNull(set) + ", 1, 1, 1, NULL); INSERT INTO MGSST35P VALUES (" + SqlOrNull(name) +
+                       ", '100', '1');");
   }
 
   // Valid since a month; permitted badges have class 100, which every
   // terminal of these tests accepts for time booking.
   void AddBadge(const char* number, const char* pnr, bool permitted = true, const char* set = nullptr,
                 int language = 1, int fromDaysAgo = 30) {
-    Installation->Exec("INSERT INTO Xel301Asw (AswNum, AswGvo, AswPnr, AswSal, AswSpr) VALUES (" + Sql(number) +
-                       ", '" + TodayYmd(-fromDaysAgo) + "', " + Sql(pnr) + ", " + Sql(set) + ", " +
+    Installation->Exec("INSERT INTO Xel301Asw (AswNum, AswGvo, AswPnr, AswSal, AswSpr) VALUES (" + SqlOrNull(number) +
+                       ", '" + TodayYmd(-fromDaysAgo) + "', " + SqlOrNull(pnr) + ", " + SqlOrNull(set) + ", " +
                        std::to_string(language) + ")");
-    Installation->Exec("INSERT INTO Xel113Awv (AwvNum) VALUES (" + Sql(number) + ")");
-    if (permitted) Installation->Exec("INSERT INTO Xel301Awb VALUES (" + Sql(number) + ", '100')");
+    Installation->Exec("INSERT INTO Xel113Awv (AwvNum) VALUES (" + SqlOrNull(number) + ")");
+    if (permitted) Installation->Exec("INSERT INTO Xel301Awb VALUES (" + SqlOrNull(number) + ", '100')");
   }
 
   void AddBalance(const char* number, const std::vector<std::pair<std::string, std::string>>& columns) {
-    std::string names = "TswIdn", values = Sql(number);
+    std::string names = "TswIdn", values = SqlOrNull(number);
     for (const auto& c : columns) {
       names += ", " + c.first;
-      values += ", " + Sql(c.second.c_str());
+      values += ", " + SqlOrNull(c.second.c_str());
     }
     Installation->Exec("INSERT INTO O2002TSW (" + names + ") VALUES (" + values + ")");
   }
 
   void AddDefinitions(const char* set, const std::vector<Definition>& definitions, int language = 1) {
-    for (const Definition& d : definitions) {
-      const std::string entry = std::to_string(++NextEntry);
-      Installation->Exec("INSERT INTO Xel119Msd VALUES (" + Sql(set) + ", " + std::to_string(d.Lfd) + ", " + d.Spl +
-                         ", " + Sql(d.Own) + ", " + entry + ", " + entry + ", 1, 1, 'ADMIN', NULL)");
-      Installation->Exec("INSERT INTO Xel102Whl VALUES (220001, " + entry + ", " + std::to_string(language) +
-                         ", NULL, " + Sql(d.List) + ")");
-      if (d.Code != nullptr)
-        Installation->Exec("INSERT INTO Xel102Whl VALUES (220002, " + entry + ", " + std::to_string(language) + ", " +
-                           Sql(d.Code) + ", NULL)");
-    }
+    for (const Definition& d : definitions)
+      AddDisplayDefinition(*Installation, ++NextEntry, {set, d.Lfd, d.Spl, d.Own, d.List, d.Code, language});
   }
 
   RunResult Run(const char* terminal, bool trace = false, bool withSqlLog = false) {
@@ -111,15 +96,6 @@ class MgDnl18P : public testing::Test {
   std::string Output;
   int NextEntry = 0;
 };
-
-const std::string DefinitionTrace0 = "Fetch Sal_DspTxtVar_Read! RC:0!\n";
-const std::string DefinitionTrace100 = "Fetch Sal_DspTxtVar_Read! RC:100!\n";
-const std::string ValueTrace0 = "SQLFetch Saldenwerte! RC: 0\n";
-const std::string ValueTrace100 = "SQLFetch Saldenwerte! RC: 100\n";
-
-std::string Summary(int total, int written) {
-  return "Ausweise gesamt: " + std::to_string(total) + " davon in Datei gestellt: " + std::to_string(written) + "\n";
-}
 
 bool Contains(const std::string& haystack, const std::string& needle) {
   return haystack.find(needle) != std::string::npos;
@@ -164,7 +140,7 @@ TEST_F(MgDnl18P, EightGroupsOnAnOrdinaryTerminal) {
 
   std::string trace;
   for (int i = 0; i < 10; ++i) trace += DefinitionTrace0 + ValueTrace0;
-  EXPECT_TRUE(Contains(run.Stdout, trace + DefinitionTrace100 + Summary(1, 1))) << run.Stdout;
+  EXPECT_TRUE(Contains(run.Stdout, trace + DefinitionTrace100 + SummaryLine(1, 1))) << run.Stdout;
   EXPECT_FALSE(Contains(run.Stdout, "Wert:")) << "definition trace only with /d";
 }
 
@@ -328,7 +304,7 @@ TEST_F(MgDnl18P, SkippedBadgesAndTheirMessages) {
     EXPECT_FALSE(Contains(out, std::string("Ausweis ") + permitted + " auf Terminal")) << permitted;
   EXPECT_TRUE(Contains(out, "Ausweis:D1 Person:P4 Saldodaten nicht gefunden! 100\n")) << out;
   EXPECT_FALSE(Contains(out, "Ausweis:B")) << out;
-  EXPECT_TRUE(Contains(out, Summary(8, 3))) << out;
+  EXPECT_TRUE(Contains(out, SummaryLine(8, 3))) << out;
 
   RunResult quiet = Run("T18");
   ASSERT_EQ(quiet.ExitCode, 0) << quiet.Stdout << quiet.Stderr;
@@ -336,7 +312,7 @@ TEST_F(MgDnl18P, SkippedBadgesAndTheirMessages) {
   EXPECT_FALSE(Contains(quiet.Stdout, "nicht zulaessig")) << quiet.Stdout;
   EXPECT_FALSE(Contains(quiet.Stdout, "Saldodaten")) << quiet.Stdout;
   EXPECT_FALSE(Contains(quiet.Stdout, "Wert:")) << quiet.Stdout;
-  EXPECT_TRUE(Contains(quiet.Stdout, Summary(8, 3))) << quiet.Stdout;
+  EXPECT_TRUE(Contains(quiet.Stdout, SummaryLine(8, 3))) << quiet.Stdout;
 }
 
 // The record has 13 positions for the badge number: a longer number is
@@ -354,7 +330,7 @@ TEST_F(MgDnl18P, BadgeNumberLongerThanThirteenIsLeftOut) {
                        "Ausweis 12345678901234 passt nicht in die Datei MGDNL18P (Ausweisnummer laenger als 13 "
                        "Zeichen) und wird ausgelassen!\n"))
       << run.Stdout;
-  EXPECT_TRUE(Contains(run.Stdout, Summary(2, 1))) << run.Stdout;
+  EXPECT_TRUE(Contains(run.Stdout, SummaryLine(2, 1))) << run.Stdout;
 }
 
 // Without definitions a record is the badge number and blanks; a definition
@@ -373,14 +349,14 @@ TEST_F(MgDnl18P, MissingDefinitionsLeaveGroupsBlank) {
   RunResult none = Run("TNONE");
   ASSERT_EQ(none.ExitCode, 0) << none.Stdout << none.Stderr;
   EXPECT_EQ(File(), Record("7").Text);
-  EXPECT_TRUE(Contains(none.Stdout, DefinitionTrace100 + Summary(1, 1))) << none.Stdout;
+  EXPECT_TRUE(Contains(none.Stdout, DefinitionTrace100 + SummaryLine(1, 1))) << none.Stdout;
   EXPECT_EQ(none.Stdout.find("Fetch Sal_DspTxtVar_Read!"), none.Stdout.rfind("Fetch Sal_DspTxtVar_Read!"));
 
   RunResult ended = Run("TEND");
   ASSERT_EQ(ended.ExitCode, 0) << ended.Stdout << ended.Stderr;
   EXPECT_EQ(File(), Record("7").Put(14, "Eins         ").Put(27, "     5-").Text);
   EXPECT_TRUE(Contains(ended.Stdout,
-                       DefinitionTrace0 + ValueTrace0 + DefinitionTrace0 + ValueTrace100 + Summary(1, 1)))
+                       DefinitionTrace0 + ValueTrace0 + DefinitionTrace0 + ValueTrace100 + SummaryLine(1, 1)))
       << ended.Stdout;
 }
 
@@ -399,7 +375,7 @@ TEST(MgDnl18PFailure, FailingBadgeFetchEndsTheRun) {
   RunResult run = installation.Run({"MGDNL18P", "T18", "out.dat", "1"});
   EXPECT_EQ(run.ExitCode, 255) << run.Stdout << run.Stderr;
   EXPECT_EQ(installation.ReadFile("work/dir/out.dat"), Record("A").Text);
-  EXPECT_TRUE(Contains(run.Stdout, Summary(1, 1) + "Programmabbruch: Fehler bei Erstellung der Datei MGDNL18P!\n"))
+  EXPECT_TRUE(Contains(run.Stdout, SummaryLine(1, 1) + "Programmabbruch: Fehler bei Erstellung der Datei MGDNL18P!\n"))
       << run.Stdout;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "badge_rows.h"
+#include "connected_installation.h"
 #include "db/records.h"
 #include "db/session.h"
 #include "db/terminal.h"
@@ -13,18 +14,8 @@
 
 namespace {
 
-class TerminalLookup : public ::testing::Test {
+class TerminalLookup : public ConnectedInstallationTest {
  protected:
-  static void SetUpTestSuite() {
-    Inst = new ScratchInstallation(ScratchInstallation::Empty());
-    Inst->UseInThisProcess();
-    ASSERT_EQ(ConnectDatabase("u", "p", Inst->Dsn.c_str(), ""), 0);
-  }
-  static void TearDownTestSuite() {
-    delete Inst;
-    Inst = nullptr;
-  }
-
   // As the driver prepares it: every byte "0", then the name.
   static TerminalRecord Record(const std::string& name) {
     TerminalRecord record;
@@ -32,10 +23,7 @@ class TerminalLookup : public ::testing::Test {
     std::memcpy(record.TrmNam, name.c_str(), name.size() + 1);
     return record;
   }
-
-  static ScratchInstallation* Inst;
 };
-ScratchInstallation* TerminalLookup::Inst = nullptr;
 
 constexpr int32_t ZeroFill = 0x30303030;  // four "0" characters
 

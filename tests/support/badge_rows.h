@@ -1,5 +1,6 @@
-// Test rows for the badge, terminal and permission tables, and the query
-// texts of the badge cursor as they reach the data source.
+// Test rows for the badge, terminal, permission and balance display tables,
+// the query texts of the badge cursor as they reach the data source, and the
+// trace lines of the balance display reading.
 #pragma once
 #include <string>
 #include <vector>
@@ -12,6 +13,8 @@ inline std::string SqlString(const std::string& text) {
   for (char c : text) literal += c == '\'' ? std::string("''") : std::string(1, c);
   return literal + "'";
 }
+// text as an SQL string literal, or NULL for nullptr.
+inline std::string SqlOrNull(const char* text) { return text == nullptr ? std::string("NULL") : SqlString(text); }
 
 // A badge valid since 2020-01-01 without end date, licence 1 client 1, with
 // one location row (AwvSto as given, an SQL expression). `changes` are
@@ -80,3 +83,42 @@ inline std::vector<std::string> TracedBadges(const std::string& output) {
   }
   return badges;
 }
+
+// One balance display definition: set and position, the column selector
+// (SQL text: a number or NULL), the definition's own text, and the texts of
+// its list entries in Language: the display text (list 220001) and the
+// value code (list 220002); nullptr: no such list row.
+struct DisplayDefinition {
+  const char* Set;
+  int Lfd;
+  const char* Spl;
+  const char* Own;
+  const char* List;
+  const char* Code;
+  int Language = 1;
+  int Liz = 1, Mnd = 1;
+  const char* Creator = "ADMIN";
+  const char* Status = "NULL";  // SQL text
+};
+
+// The definition row with its list rows, under list entry number `entry`
+// (one of its own for each definition).
+inline void AddDisplayDefinition(ScratchInstallation& inst, int entry, const DisplayDefinition& d) {
+  const std::string number = std::to_string(entry), language = std::to_string(d.Language);
+  inst.Exec("INSERT INTO Xel119Msd VALUES (" + SqlOrNull(d.Set) + ", " + std::to_string(d.Lfd) + ", " + d.Spl + ", " +
+            SqlOrNull(d.Own) + ", " + number + ", " + number + ", " + std::to_string(d.Liz) + ", " +
+            std::to_string(d.Mnd) + ", " + SqlOrNull(d.Creator) + ", " + d.Status + ")");
+  if (d.List != nullptr)
+    inst.Exec("INSERT INTO Xel102Whl VALUES (220001, " + number + ", " + language + ", NULL, " + SqlOrNull(d.List) +
+              ")");
+  if (d.Code != nullptr)
+    inst.Exec("INSERT INTO Xel102Whl VALUES (220002, " + number + ", " + language + ", " + SqlOrNull(d.Code) +
+              ", NULL)");
+}
+
+// Trace lines of the balance display reading: a definition fetched, and a
+// value looked up, with their return codes.
+inline const std::string DefinitionTrace0 = "Fetch Sal_DspTxtVar_Read! RC:0!\n";
+inline const std::string DefinitionTrace100 = "Fetch Sal_DspTxtVar_Read! RC:100!\n";
+inline const std::string ValueTrace0 = "SQLFetch Saldenwerte! RC: 0\n";
+inline const std::string ValueTrace100 = "SQLFetch Saldenwerte! RC: 100\n";
