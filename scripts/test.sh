@@ -27,3 +27,6 @@ run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DGENTRMX_SANITIZE=ON
 
 echo "== fuzzing: configuration lookup and record formatting =="
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-25}"
+
+echo "== memcheck: every download function under valgrind =="
+bash scripts/memcheck.sh

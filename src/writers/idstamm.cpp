@@ -41,19 +41,36 @@ char* AppendField(char* out, const char* text, char separator) {
   return out;
 }
 
-// A double quote inside a field would end it early: such a line could not
-// be split back into its fields.
-bool HasQuote(const char* text) { return std::strchr(text, '"') != nullptr; }
+// A double quote inside a field would end the field early, a line feed or
+// carriage return the line: such a line could not be split back into its
+// 14 fields, so the badge is left out.
+enum class Unsplittable { No, Quote, LineBreak };
 
-bool BadgeHasQuote(const BadgeRecord& badge, const char* location, bool access) {
-  if (HasQuote(badge.AswNum) || HasQuote(badge.AswGvo) || HasQuote(badge.AswGbi) || HasQuote(location) ||
-      HasQuote(badge.AswSpr) || HasQuote(badge.AswSal) || HasQuote(badge.AswAan) || HasQuote(badge.AswAtp) ||
-      HasQuote(badge.AswPin))
-    return true;
-  if (!access) return HasQuote(badge.AswBkl);
-  for (int32_t i = 0; i < ZoneList.Count; ++i)
-    if (std::memchr(ZoneList.Entries[i], '"', strnlen(ZoneList.Entries[i], ZoneEntrySize)) != nullptr) return true;
-  return false;
+Unsplittable Check(const char* text, size_t length) {
+  Unsplittable found = Unsplittable::No;
+  for (size_t i = 0; i < length; ++i) {
+    if (text[i] == '"') return Unsplittable::Quote;
+    if (text[i] == '\n' || text[i] == '\r') found = Unsplittable::LineBreak;
+  }
+  return found;
+}
+
+Unsplittable CheckBadge(const BadgeRecord& badge, const char* location, bool access) {
+  const char* const fields[] = {badge.AswNum, badge.AswGvo, badge.AswGbi, location, badge.AswSpr,
+                                badge.AswSal, badge.AswAan, badge.AswAtp, badge.AswPin};
+  Unsplittable worst = Unsplittable::No;
+  auto note = [&worst](Unsplittable found) {
+    if (found == Unsplittable::Quote || (found == Unsplittable::LineBreak && worst == Unsplittable::No))
+      worst = found;
+  };
+  for (const char* field : fields) note(Check(field, std::strlen(field)));
+  if (!access) {
+    note(Check(badge.AswBkl, std::strlen(badge.AswBkl)));
+  } else {
+    for (int32_t i = 0; i < ZoneList.Count; ++i)
+      note(Check(ZoneList.Entries[i], strnlen(ZoneList.Entries[i], ZoneEntrySize)));
+  }
+  return worst;
 }
 
 // Writes one line: the prefix already in Line, then field 10 and LineEnd.
@@ -93,8 +110,12 @@ int WorkIdStamm(const char* /*path*/, TerminalRecord* terminal) {
       const char* location = badge.AwvSto + (stoLength > 5 ? stoLength - 5 : 0);
       if (std::strcmp(location, "00000") == 0) location = "";
 
-      if (BadgeHasQuote(badge, location, access)) {
+      const Unsplittable unsplittable = CheckBadge(badge, location, access);
+      if (unsplittable == Unsplittable::Quote) {
         std::printf("Ausweis %s enthaelt ein Anfuehrungszeichen und wird nicht in die Datei IDSTAMM gestellt!\n",
+                    badge.AswNum);
+      } else if (unsplittable == Unsplittable::LineBreak) {
+        std::printf("Ausweis %s enthaelt einen Zeilenumbruch und wird nicht in die Datei IDSTAMM gestellt!\n",
                     badge.AswNum);
       } else {
         char* out = Line;
