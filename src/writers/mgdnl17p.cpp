@@ -15,13 +15,12 @@
 #include "db/location.h"
 #include "db/text_format.h"
 #include "driver/download_file.h"
+#include "writers/record_fit.h"
 #include "writers/writers.h"
 
 namespace {
 
 constexpr size_t RecordLength = 85;
-constexpr size_t BadgeNumberWidth = 13;
-constexpr size_t ClassWidth = 3;
 constexpr int ClassGroups = 6;     // groups that carry the access class
 constexpr int LocationGroup = 7;   // the group that carries the location text
 
@@ -35,15 +34,6 @@ size_t GroupPosition(int group) { return 31 + 5 * static_cast<size_t>(group - 1)
 bool SlotFilled(int reader) {
   const char* slot = Badge.ZoneSlots[reader - 1];
   return slot[0] != ' ' || slot[1] != ' ';
-}
-
-// Length of a class without its trailing blanks: a class fits its three
-// positions when this is at most three (the entry itself is blank-filled
-// to at least three).
-size_t ClassLength(const char* entry) {
-  size_t n = strnlen(entry, ZoneEntrySize);
-  while (n > 0 && entry[n - 1] == ' ') --n;
-  return n;
 }
 
 // Builds and writes the records of the current badge. Returns true when at
@@ -80,12 +70,7 @@ bool WriteBadge(const TerminalRecord* terminal) {
                   terminal->TrmNam);
     return false;
   }
-  if (std::strlen(Badge.AswNum) > BadgeNumberWidth) {
-    std::printf(
-        "Ausweis %s passt nicht in die Datei MGDNL17P (Ausweisnummer laenger als 13 Zeichen) und wird ausgelassen!\n",
-        Badge.AswNum);
-    return false;
-  }
+  if (!BadgeNumberFits(Badge, "MGDNL17P")) return false;
 
   int location = LookupLocationText(&Badge);
   if (location == 0) {
@@ -103,13 +88,8 @@ bool WriteBadge(const TerminalRecord* terminal) {
   bool written = false;
   for (int32_t e = 0; e < ZoneList.Count; ++e) {
     const char* entry = ZoneList.Entries[e];
-    size_t classLength = ClassLength(entry);
-    if (classLength > ClassWidth) {
-      // It would run into the next group's reader number.
-      std::printf("Zutrittsklasse %.*s von Ausweis %s passt nicht in die Datei MGDNL17P und wird ausgelassen!\n",
-                  static_cast<int>(classLength), entry, Badge.AswNum);
-      continue;
-    }
+    // A longer class would run into the next group's reader number.
+    if (!ZoneClassFits(entry, Badge, "MGDNL17P")) continue;
     for (int k = 1; k <= ClassGroups; ++k)
       if (SlotFilled(k)) std::memcpy(Record + GroupPosition(k) + 1, entry, ClassWidth);
     WriteDownloadRecord(Record, RecordLength);

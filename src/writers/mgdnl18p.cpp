@@ -16,13 +16,13 @@
 #include "db/records.h"
 #include "db/text_format.h"
 #include "driver/download_file.h"
+#include "writers/record_fit.h"
 #include "writers/writers.h"
 
 namespace {
 
 constexpr size_t RecordLength = 173;
 constexpr int GroupCount = 8;
-constexpr size_t BadgeNumberWidth = 13;
 
 // Group k (1-based) occupies 20 positions from 14 + 20 (k - 1): 13 text
 // positions, then 7 value positions. The long-value column is all 20; the
@@ -241,12 +241,8 @@ int WorkMgDnl18P(const char* /*path*/, TerminalRecord* terminal) {
 
     if (Badge.AswPnr[0] == '\0' || std::strcmp(Badge.AswNum, LastWrittenBadge) == 0 || !permitted) {
       // skipped
-    } else if (std::strlen(Badge.AswNum) > BadgeNumberWidth) {
-      // The record has 13 positions for the number; a longer one would run
-      // into the display texts, so the badge is left out.
-      std::printf(
-          "Ausweis %s passt nicht in die Datei MGDNL18P (Ausweisnummer laenger als 13 Zeichen) und wird ausgelassen!\n",
-          Badge.AswNum);
+    } else if (!BadgeNumberFits(Badge, "MGDNL18P")) {
+      // A longer number would run into the display texts.
     } else {
       const RecordTemplate& layout =
           (badgeLevelModel && Badge.AswSal[0] != '\0') ? BadgeDefinitions(Badge.AswNum) : TerminalTemplate;

@@ -15,25 +15,16 @@
 #include "db/location.h"
 #include "db/text_format.h"
 #include "driver/download_file.h"
+#include "writers/record_fit.h"
 #include "writers/writers.h"
 
 namespace {
 
 constexpr size_t RecordLength = 48;
-constexpr size_t BadgeNumberWidth = 13;
-constexpr size_t ClassWidth = 3;
 
 // Built once per badge; the class loop changes only positions 43-45.
 char Record[RecordLength];
 BadgeRecord Badge;
-
-// Length of a class without its trailing blanks (the entry itself is
-// blank-filled to at least three characters).
-size_t ClassLength(const char* entry) {
-  size_t n = strnlen(entry, ZoneEntrySize);
-  while (n > 0 && entry[n - 1] == ' ') --n;
-  return n;
-}
 
 // Builds and writes the records of the current badge. Returns true when at
 // least one record went into the file.
@@ -46,12 +37,7 @@ bool WriteBadge(const TerminalRecord* terminal) {
     return false;
   }
   Record[30] = '1';
-  if (std::strlen(Badge.AswNum) > BadgeNumberWidth) {
-    std::printf(
-        "Ausweis %s passt nicht in die Datei MGDNL31P (Ausweisnummer laenger als 13 Zeichen) und wird ausgelassen!\n",
-        Badge.AswNum);
-    return false;
-  }
+  if (!BadgeNumberFits(Badge, "MGDNL31P")) return false;
 
   // Not found or failed: the location positions stay blank.
   LookupLocationText(&Badge);
@@ -66,13 +52,8 @@ bool WriteBadge(const TerminalRecord* terminal) {
   bool written = false;
   for (int32_t e = 0; e < ZoneList.Count; ++e) {
     const char* entry = ZoneList.Entries[e];
-    size_t classLength = ClassLength(entry);
-    if (classLength > ClassWidth) {
-      // It would overwrite the location text.
-      std::printf("Zutrittsklasse %.*s von Ausweis %s passt nicht in die Datei MGDNL31P und wird ausgelassen!\n",
-                  static_cast<int>(classLength), entry, Badge.AswNum);
-      continue;
-    }
+    // A longer class would overwrite the location text.
+    if (!ZoneClassFits(entry, Badge, "MGDNL31P")) continue;
     std::memcpy(Record + 42, entry, ClassWidth);
     WriteDownloadRecord(Record, RecordLength);
     written = true;

@@ -14,13 +14,12 @@
 #include "db/balance_values.h"
 #include "db/text_format.h"
 #include "driver/download_file.h"
+#include "writers/record_fit.h"
 #include "writers/writers.h"
 
 namespace {
 
 constexpr size_t RecordLength = 45;
-constexpr size_t BadgeNumberWidth = 13;
-constexpr size_t ClassWidth = 3;
 constexpr int ReaderCount = 3;
 
 // Built once per badge; the class loop changes only the class positions.
@@ -32,22 +31,6 @@ size_t GroupPosition(int reader) { return 31 + 5 * static_cast<size_t>(reader - 
 bool SlotFilled(int reader) {
   const char* slot = Badge.ZoneSlots[reader - 1];
   return slot[0] != ' ' || slot[1] != ' ';
-}
-
-// Length of a class without its trailing blanks (the entry itself is
-// blank-filled to at least three characters).
-size_t ClassLength(const char* entry) {
-  size_t n = strnlen(entry, ZoneEntrySize);
-  while (n > 0 && entry[n - 1] == ' ') --n;
-  return n;
-}
-
-bool BadgeNumberFits() {
-  if (std::strlen(Badge.AswNum) <= BadgeNumberWidth) return true;
-  std::printf(
-      "Ausweis %s passt nicht in die Datei MGDNL60P (Ausweisnummer laenger als 13 Zeichen) und wird ausgelassen!\n",
-      Badge.AswNum);
-  return false;
 }
 
 // Builds and writes the records of the current badge. Returns true when at
@@ -76,17 +59,12 @@ bool WriteBadge(const TerminalRecord* terminal) {
   }
 
   if (Record[22] == '1') {
-    if (!BadgeNumberFits()) return false;
+    if (!BadgeNumberFits(Badge, "MGDNL60P")) return false;
     bool written = false;
     for (int32_t e = 0; e < ZoneList.Count; ++e) {
       const char* entry = ZoneList.Entries[e];
-      size_t classLength = ClassLength(entry);
-      if (classLength > ClassWidth) {
-        // It would run into the next group's reader number.
-        std::printf("Zutrittsklasse %.*s von Ausweis %s passt nicht in die Datei MGDNL60P und wird ausgelassen!\n",
-                    static_cast<int>(classLength), entry, Badge.AswNum);
-        continue;
-      }
+      // A longer class would run into the next group's reader number.
+      if (!ZoneClassFits(entry, Badge, "MGDNL60P")) continue;
       for (int k = 1; k <= ReaderCount; ++k)
         if (SlotFilled(k)) std::memcpy(Record + GroupPosition(k) + 1, entry, ClassWidth);
       WriteDownloadRecord(Record, RecordLength);
@@ -95,7 +73,7 @@ bool WriteBadge(const TerminalRecord* terminal) {
     return written;
   }
   if (Record[21] == '1') {
-    if (!BadgeNumberFits()) return false;
+    if (!BadgeNumberFits(Badge, "MGDNL60P")) return false;
     WriteDownloadRecord(Record, RecordLength);
     return true;
   }
