@@ -23,6 +23,58 @@ constexpr int MaxColumns = 64;
 SQLLEN ColumnIndicators[MaxColumns];
 int32_t IntegerPresets[MaxColumns];
 
+// The bindings each live statement holds. A binding stays with its statement
+// until the statement is freed (nothing here unbinds), so a cursor fetched
+// again into the same receiving buffers already holds exactly the bindings
+// that binding again would set; only a change of statement or buffers is
+// bound anew. The driver manager's SQLBindCol costs more than the rest of
+// the tool's own work per fetch.
+struct BoundStatement {
+  SQLHSTMT Handle;
+  int ColumnCount;
+  ColumnBinding Columns[MaxColumns];
+};
+constexpr int MaxBoundStatements = 16;
+BoundStatement BoundStatements[MaxBoundStatements];
+
+bool SameBindings(const BoundStatement& bound, const ColumnBinding* columns, int columnCount) {
+  if (bound.ColumnCount != columnCount) return false;
+  for (int i = 0; i < columnCount; ++i) {
+    const ColumnBinding& a = bound.Columns[i];
+    const ColumnBinding& b = columns[i];
+    if (a.CType != b.CType || a.Buffer != b.Buffer || a.Size != b.Size) return false;
+  }
+  return true;
+}
+
+// Binds the columns unless the statement holds these very bindings already.
+void BindColumns(SQLHSTMT stmt, const ColumnBinding* columns, int columnCount) {
+  BoundStatement* slot = nullptr;
+  for (auto& b : BoundStatements) {
+    if (b.Handle == stmt) {
+      if (SameBindings(b, columns, columnCount)) return;
+      slot = &b;
+      break;
+    }
+    if (slot == nullptr && b.Handle == SQL_NULL_HSTMT) slot = &b;
+  }
+  for (int i = 0; i < columnCount; ++i) {
+    const ColumnBinding& c = columns[i];
+    SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), c.CType, c.Buffer, c.Size, &ColumnIndicators[i]);
+  }
+  // Without a free entry the statement is simply bound again next time.
+  if (slot == nullptr || columnCount > MaxColumns) return;
+  slot->Handle = stmt;
+  slot->ColumnCount = columnCount;
+  std::memcpy(slot->Columns, columns, sizeof(ColumnBinding) * static_cast<size_t>(columnCount));
+}
+
+// A freed handle may come back from the next allocation without bindings.
+void ForgetBindings(SQLHSTMT stmt) {
+  for (auto& b : BoundStatements)
+    if (b.Handle == stmt) b.Handle = SQL_NULL_HSTMT;
+}
+
 #ifdef GENTRMX_BUSY_CHECK
 // SQL Server's busy rule, enforced in test builds: a statement executed
 // without cursor attributes gets a default result set, which keeps the
@@ -127,12 +179,81 @@ char* SkipLeadingBlanks(char* text) {
   return *p == '\0' ? text : p;
 }
 
+namespace {
+
+// Appends n bytes at *out unless they would pass end; false when they would.
+bool AppendText(char** out, const char* end, const char* text, size_t n) {
+  if (n > static_cast<size_t>(end - *out)) return false;
+  std::memcpy(*out, text, n);
+  *out += n;
+  return true;
+}
+
+// Formats the query with the conversions the query texts use, "%s", "%ld",
+// "%d" and "%%", at the cost of copying the text: every statement is
+// formatted once, most of them per badge, and vsnprintf costs several times
+// that. A format with a conversion of another kind is left to vsnprintf.
+enum class PlainFormat { Done, TooLong, Unsupported };
+PlainFormat FormatPlain(const char* format, va_list args) {
+  char* out = SqlText;
+  const char* const end = SqlText + sizeof SqlText - 1;  // the terminator's place
+  for (const char* p = format;;) {
+    const char* percent = std::strchr(p, '%');
+    size_t literal = percent != nullptr ? static_cast<size_t>(percent - p) : std::strlen(p);
+    if (!AppendText(&out, end, p, literal)) return PlainFormat::TooLong;
+    if (percent == nullptr) break;
+    char digits[24];
+    const char* text;
+    size_t n;
+    if (percent[1] == 's') {
+      text = va_arg(args, const char*);
+      if (text == nullptr) text = "(null)";  // as glibc prints it
+      n = std::strlen(text);
+      p = percent + 2;
+    } else if (percent[1] == '%') {
+      text = "%";
+      n = 1;
+      p = percent + 2;
+    } else if (percent[1] == 'd' || (percent[1] == 'l' && percent[2] == 'd')) {
+      long value = percent[1] == 'd' ? va_arg(args, int) : va_arg(args, long);
+      // Digits from the right; the magnitude is taken digit by digit so that
+      // the most negative value works too.
+      char* d = digits + sizeof digits;
+      long rest = value;
+      do {
+        long digit = rest % 10;
+        *--d = static_cast<char>('0' + (digit < 0 ? -digit : digit));
+        rest /= 10;
+      } while (rest != 0);
+      if (value < 0) *--d = '-';
+      text = d;
+      n = static_cast<size_t>(digits + sizeof digits - d);
+      p = percent + (percent[1] == 'd' ? 2 : 3);
+    } else {
+      return PlainFormat::Unsupported;
+    }
+    if (!AppendText(&out, end, text, n)) return PlainFormat::TooLong;
+  }
+  *out = '\0';
+  return PlainFormat::Done;
+}
+
+}  // namespace
+
 int FormatSqlText(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  int n = std::vsnprintf(SqlText, sizeof SqlText, format, args);
+  va_list again;
+  va_copy(again, args);
+  PlainFormat result = FormatPlain(format, args);
+  bool fits = result == PlainFormat::Done;
+  if (result == PlainFormat::Unsupported) {
+    int n = std::vsnprintf(SqlText, sizeof SqlText, format, again);
+    fits = n >= 0 && static_cast<size_t>(n) < sizeof SqlText;
+  }
+  va_end(again);
   va_end(args);
-  if (n < 0 || static_cast<size_t>(n) >= sizeof SqlText) {
+  if (!fits) {
     SqlText[0] = '\0';
     return -1;
   }
@@ -140,6 +261,13 @@ int FormatSqlText(const char* format, ...) {
 }
 
 const char* QuoteSqlValue(const char* value, char* out, size_t outSize) {
+  // Most values hold no quote: then it is one bounded copy.
+  if (std::strchr(value, '\'') == nullptr) {
+    size_t n = strnlen(value, outSize - 1);
+    std::memcpy(out, value, n);
+    out[n] = '\0';
+    return out;
+  }
   size_t o = 0;
   for (const char* p = value; *p != '\0'; ++p) {
     size_t need = (*p == '\'') ? 2 : 1;
@@ -177,8 +305,8 @@ SQLRETURN BindAndFetch(SQLHSTMT stmt, const ColumnBinding* columns, int columnCo
   for (int i = 0; i < columnCount; ++i) {
     const ColumnBinding& c = columns[i];
     if (c.CType == SQL_C_LONG) IntegerPresets[i] = *static_cast<int32_t*>(c.Buffer);
-    SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), c.CType, c.Buffer, c.Size, &ColumnIndicators[i]);
   }
+  BindColumns(stmt, columns, columnCount);
   SQLRETURN rc = SQLFetch(stmt);
   if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
     for (int i = 0; i < columnCount; ++i) {
@@ -202,6 +330,7 @@ void FreeStatement(SQLHSTMT stmt) {
 #ifdef GENTRMX_BUSY_CHECK
   TrackFreed(stmt);
 #endif
+  ForgetBindings(stmt);
   SQLFreeHandle(SQL_HANDLE_STMT, stmt);
 }
 
