@@ -18,9 +18,9 @@
 #   BENCH_TERMINALS          terminals (default: TERM01 TERM02)
 #   BENCH_CALLGRIND_BADGES   installation size for callgrind (default 1000;
 #                            0 skips callgrind; 10000 takes about 40 minutes)
-#   BENCH_REPEAT             timed runs of tool and floor per case, the
-#                            fastest counts (default: 3 up to 10,000 badges,
-#                            2 above)
+#   BENCH_REPEAT             timed runs of tool and floor per case,
+#                            alternating; the fastest of each counts
+#                            (default 3)
 #   BENCH_STEPAPI            the SQLite driver's StepAPI option (default 1)
 #
 # Time: about 12 minutes on 2 cores for the defaults (the 100,000-badge runs
@@ -146,8 +146,7 @@ measure() {
     "$build/gentrmx" "$function" "$terminal" "$file.captured" 1
   badges[$key]=$(sed -n 's/^Ausweise gesamt: \([0-9]*\) .*/\1/p' "$file.captured.out")
   statements[$key]=$(grep -c '^@@STMT ' "$log")
-  local runs=$repeat
-  if [ -z "$runs" ]; then if [ "$n" -le 10000 ]; then runs=3; else runs=2; fi; fi
+  local runs=${repeat:-3}
   local best_tool="" best_floor="" best_tool_cpu="" best_floor_cpu="" max_rss=0 r
   for ((r = 0; r < runs; r++)); do
     timed "$file.out" "$inst/work/dir" "$build/gentrmx" "$function" "$terminal" "$file" 1
@@ -252,7 +251,7 @@ small=""
 [ "${#asked[@]}" -ge 2 ] && small=${asked[-2]}
 
 say ""
-say "gentrmx benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), StepAPI=$step_api, fastest of ${repeat:-3 (2 above 10,000 badges)} runs"
+say "gentrmx benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), StepAPI=$step_api, fastest of ${repeat:-3} runs"
 say "machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
   "$(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) memory"
 say ""

@@ -36,6 +36,9 @@ struct BoundStatement {
 };
 constexpr int MaxBoundStatements = 16;
 BoundStatement BoundStatements[MaxBoundStatements];
+// Entries from here on have never been used; a freed entry (null handle)
+// below is taken again first.
+int BoundInUse = 0;
 
 bool SameBindings(const BoundStatement& bound, const ColumnBinding* columns, int columnCount) {
   if (bound.ColumnCount != columnCount) return false;
@@ -48,9 +51,12 @@ bool SameBindings(const BoundStatement& bound, const ColumnBinding* columns, int
 }
 
 // Binds the columns unless the statement holds these very bindings already.
-void BindColumns(SQLHSTMT stmt, const ColumnBinding* columns, int columnCount) {
+// With keep false (a statement fetched once and then freed) the bindings
+// are not remembered.
+void BindColumns(SQLHSTMT stmt, const ColumnBinding* columns, int columnCount, bool keep) {
   BoundStatement* slot = nullptr;
-  for (auto& b : BoundStatements) {
+  for (int e = 0; e < BoundInUse; ++e) {
+    BoundStatement& b = BoundStatements[e];
     if (b.Handle == stmt) {
       if (SameBindings(b, columns, columnCount)) return;
       slot = &b;
@@ -62,8 +68,12 @@ void BindColumns(SQLHSTMT stmt, const ColumnBinding* columns, int columnCount) {
     const ColumnBinding& c = columns[i];
     SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), c.CType, c.Buffer, c.Size, &ColumnIndicators[i]);
   }
-  // Without a free entry the statement is simply bound again next time.
-  if (slot == nullptr || columnCount > MaxColumns) return;
+  if (!keep || columnCount > MaxColumns) return;
+  if (slot == nullptr) {
+    // Without a free entry the statement is simply bound again next time.
+    if (BoundInUse == MaxBoundStatements) return;
+    slot = &BoundStatements[BoundInUse++];
+  }
   slot->Handle = stmt;
   slot->ColumnCount = columnCount;
   std::memcpy(slot->Columns, columns, sizeof(ColumnBinding) * static_cast<size_t>(columnCount));
@@ -71,8 +81,8 @@ void BindColumns(SQLHSTMT stmt, const ColumnBinding* columns, int columnCount) {
 
 // A freed handle may come back from the next allocation without bindings.
 void ForgetBindings(SQLHSTMT stmt) {
-  for (auto& b : BoundStatements)
-    if (b.Handle == stmt) b.Handle = SQL_NULL_HSTMT;
+  for (int e = 0; e < BoundInUse; ++e)
+    if (BoundStatements[e].Handle == stmt) BoundStatements[e].Handle = SQL_NULL_HSTMT;
 }
 
 #ifdef GENTRMX_BUSY_CHECK
@@ -301,12 +311,16 @@ SQLRETURN ExecuteStatement(SQLHSTMT stmt, bool serverCursor) {
   return rc;
 }
 
-SQLRETURN BindAndFetch(SQLHSTMT stmt, const ColumnBinding* columns, int columnCount) {
+namespace {
+
+// BindAndFetch; keepBindings false for a statement that is freed after this
+// one fetch.
+SQLRETURN FetchRow(SQLHSTMT stmt, const ColumnBinding* columns, int columnCount, bool keepBindings) {
   for (int i = 0; i < columnCount; ++i) {
     const ColumnBinding& c = columns[i];
     if (c.CType == SQL_C_LONG) IntegerPresets[i] = *static_cast<int32_t*>(c.Buffer);
   }
-  BindColumns(stmt, columns, columnCount);
+  BindColumns(stmt, columns, columnCount, keepBindings);
   SQLRETURN rc = SQLFetch(stmt);
   if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
     for (int i = 0; i < columnCount; ++i) {
@@ -324,6 +338,12 @@ SQLRETURN BindAndFetch(SQLHSTMT stmt, const ColumnBinding* columns, int columnCo
   }
 #endif
   return rc;
+}
+
+}  // namespace
+
+SQLRETURN BindAndFetch(SQLHSTMT stmt, const ColumnBinding* columns, int columnCount) {
+  return FetchRow(stmt, columns, columnCount, true);
 }
 
 void FreeStatement(SQLHSTMT stmt) {
@@ -374,7 +394,7 @@ int LookupSingleRow(const ColumnBinding* columns, int columnCount) {
     FreeStatement(stmt);
     return -1;
   }
-  SqlCode = BindAndFetch(stmt, columns, columnCount);
+  SqlCode = FetchRow(stmt, columns, columnCount, false);
   FreeStatement(stmt);
   if (SqlCode != SQL_SUCCESS && SqlCode != SQL_SUCCESS_WITH_INFO) return SqlCode;
   SqlCode = 0;
