@@ -176,13 +176,13 @@ measure() {
 # cost. Prints "<own> <total>".
 own_and_total() {
   awk -v own="$2" '
-    function name(spec,   id, rest) {
-      if (match(spec, /^\([0-9]+\)/)) {
-        id = substr(spec, 2, RLENGTH - 2); rest = substr(spec, RLENGTH + 1); sub(/^ /, "", rest)
+    function name(text,   id, rest) {
+      if (match(text, /^\([0-9]+\)/)) {
+        id = substr(text, 2, RLENGTH - 2); rest = substr(text, RLENGTH + 1); sub(/^ /, "", rest)
         if (rest != "") names[id] = rest
         return names[id]
       }
-      return spec
+      return text
     }
     /^ob=/ { current = name(substr($0, 4)); next }
     /^cob=/ { name(substr($0, 5)); next }
