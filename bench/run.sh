@@ -17,16 +17,18 @@
 #   BENCH_FUNCTIONS          functions to run (default: all five)
 #   BENCH_TERMINALS          terminals (default: TERM01 TERM02)
 #   BENCH_CALLGRIND_BADGES   installation size for callgrind (default 1000;
-#                            0 skips callgrind; 10000 takes about 40 minutes)
-#   BENCH_REPEAT             timed runs of tool and floor per case,
-#                            alternating; the fastest of each counts
-#                            (default 3)
+#                            0 skips callgrind; 10000 takes about 30 minutes
+#                            more)
+#   BENCH_REPEAT             timed runs of tool and floor per case (default
+#                            3), alternating, one pass over all cases after
+#                            the other; the fastest of each counts
 #   BENCH_STEPAPI            the SQLite driver's StepAPI option (default 1)
 #
-# Time: about 12 minutes on 2 cores for the defaults (the 100,000-badge runs
-# take most of it). Everything goes to bench/out/: the installations (kept
-# and reused while the generator, the schema, the size and the date are
-# unchanged), the logs, the callgrind files and results.txt.
+# Time: about 15 minutes on 2 cores for the defaults (the 100,000-badge runs
+# take most of it, callgrind on 1,000 badges about 4). Everything goes to
+# bench/out/: the installations (kept and reused while the generator, the
+# schema, the size and the date are unchanged), the logs, the callgrind files
+# and results.txt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -134,40 +136,40 @@ min() { awk -v a="$1" -v b="$2" 'BEGIN { print ((a == "" || b + 0 < a + 0) ? b :
 
 declare -A badges tool_wall tool_cpu tool_rss floor_wall floor_cpu statements
 
-# One function on one terminal of installation n: a run that captures the
-# statement log (not timed: the log costs a write per statement), then the
-# timed runs of the tool and of the floor replaying that log, alternating.
-measure() {
-  local n=$1 function=$2 terminal=$3 keep_log=$4
-  local inst=$out/inst-$n dsn key=$1-$2-$3; dsn=$(dsn_of "$n")
+# One function on one terminal of installation n, first step: a run that
+# captures the statement log (not timed: the log costs a write per
+# statement).
+capture() {
+  local n=$1 function=$2 terminal=$3
+  local inst=$out/inst-$n key=$1-$2-$3
   local log=$out/logs/$key.log file=$out/files/$key
   rm -f "$log"
   GENTRMX_SQL_LOG=$log timed "$file.captured.out" "$inst/work/dir" \
     "$build/gentrmx" "$function" "$terminal" "$file.captured" 1
   badges[$key]=$(sed -n 's/^Ausweise gesamt: \([0-9]*\) .*/\1/p' "$file.captured.out")
   statements[$key]=$(grep -c '^@@STMT ' "$log")
-  local runs=${repeat:-3}
-  local best_tool="" best_floor="" best_tool_cpu="" best_floor_cpu="" max_rss=0 r
-  for ((r = 0; r < runs; r++)); do
-    timed "$file.out" "$inst/work/dir" "$build/gentrmx" "$function" "$terminal" "$file" 1
-    best_tool=$(min "$best_tool" "$wall")
-    best_tool_cpu=$(min "$best_tool_cpu" "$cpu")
-    [ "$peak" -gt "$max_rss" ] && max_rss=$peak
-    # The same statements give the same file.
-    cmp -s "$file" "$file.captured" || { echo "run.sh: $key: output differs between runs" >&2; exit 1; }
-    timed "$file.floor" "$inst/work/dir" "$build/gentrmx-floor" --hold "$badge_cursor_prefix" "$dsn" "$log"
-    best_floor=$(min "$best_floor" "$wall")
-    best_floor_cpu=$(min "$best_floor_cpu" "$cpu")
-    grep -q "^gentrmx-floor: ${statements[$key]} statements, [0-9]* rows, 0 failed" "$file.floor" || {
-      echo "run.sh: $key: floor replay incomplete:" >&2; cat "$file.floor" >&2; exit 1; }
-  done
-  tool_wall[$key]=$best_tool
-  tool_cpu[$key]=$best_tool_cpu
-  tool_rss[$key]=$max_rss
-  floor_wall[$key]=$best_floor
-  floor_cpu[$key]=$best_floor_cpu
-  [ "$keep_log" = 1 ] || rm -f "$log"
-  note "$key: ${badges[$key]} badges, tool ${best_tool}s, floor ${best_floor}s, ${max_rss} KiB"
+  tool_rss[$key]=0
+}
+
+# One timed run of the tool and one of the floor replaying the captured log;
+# keeps the fastest of each and the largest peak RSS.
+measure() {
+  local n=$1 function=$2 terminal=$3
+  local inst=$out/inst-$n dsn key=$1-$2-$3; dsn=$(dsn_of "$n")
+  local log=$out/logs/$key.log file=$out/files/$key
+  timed "$file.out" "$inst/work/dir" "$build/gentrmx" "$function" "$terminal" "$file" 1
+  local this_tool=$wall
+  tool_wall[$key]=$(min "${tool_wall[$key]:-}" "$wall")
+  tool_cpu[$key]=$(min "${tool_cpu[$key]:-}" "$cpu")
+  [ "$peak" -gt "${tool_rss[$key]}" ] && tool_rss[$key]=$peak
+  # The same statements give the same file.
+  cmp -s "$file" "$file.captured" || { echo "run.sh: $key: output differs between runs" >&2; exit 1; }
+  timed "$file.floor" "$inst/work/dir" "$build/gentrmx-floor" --hold "$badge_cursor_prefix" "$dsn" "$log"
+  floor_wall[$key]=$(min "${floor_wall[$key]:-}" "$wall")
+  floor_cpu[$key]=$(min "${floor_cpu[$key]:-}" "$cpu")
+  grep -q "^gentrmx-floor: ${statements[$key]} statements, [0-9]* rows, 0 failed" "$file.floor" || {
+    echo "run.sh: $key: floor replay incomplete:" >&2; cat "$file.floor" >&2; exit 1; }
+  note "$key: ${badges[$key]} badges, tool ${this_tool}s, floor ${wall}s"
 }
 
 # Self instructions of the executable, and of the whole process, from a
@@ -220,12 +222,21 @@ callgrind_case() {
 # ---- the runs ----------------------------------------------------------------
 for n in $all_sizes; do
   for function in "${functions[@]}"; do
-    for terminal in "${terminals[@]}"; do
-      keep=0
-      [ "$n" = "$cg_badges" ] && keep=1
-      measure "$n" "$function" "$terminal" "$keep"
+    for terminal in "${terminals[@]}"; do capture "$n" "$function" "$terminal"; done
+  done
+done
+# The timed runs go round all cases once per pass, so that a spell of load
+# from elsewhere slows one run of a case, not all of them.
+for ((pass = 1; pass <= ${repeat:-3}; pass++)); do
+  note "timed runs, pass $pass"
+  for n in $all_sizes; do
+    for function in "${functions[@]}"; do
+      for terminal in "${terminals[@]}"; do measure "$n" "$function" "$terminal"; done
     done
   done
+done
+for n in $all_sizes; do
+  [ "$n" = "$cg_badges" ] || rm -f "$out"/logs/"$n"-*.log
 done
 if [ "$cg_badges" -gt 0 ]; then
   for function in "${functions[@]}"; do

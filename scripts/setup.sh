@@ -8,7 +8,7 @@ packages=(
   unixodbc unixodbc-dev odbcinst libsqliteodbc
   sqlite3 libsqlite3-dev
   libgtest-dev libssl-dev
-  libclang-rt-14-dev valgrind
+  libclang-rt-14-dev valgrind time
 )
 
 missing=()
