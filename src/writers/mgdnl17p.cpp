@@ -31,19 +31,12 @@ char PreviousNumber[sizeof Badge.AswNum];
 
 size_t GroupPosition(int group) { return 31 + 5 * static_cast<size_t>(group - 1); }
 
-bool SlotFilled(int reader) {
-  const char* slot = Badge.ZoneSlots[reader - 1];
-  return slot[0] != ' ' || slot[1] != ' ';
-}
+bool SlotFilled(int reader) { return ReaderSlotFilled(Badge, reader); }
 
 // Builds and writes the records of the current badge. Returns true when at
 // least one record went into the file.
 bool WriteBadge(const TerminalRecord* terminal) {
-  for (int k = 0; k < ZoneSlotCount; ++k) {
-    Badge.ZoneSlots[k][0] = ' ';
-    Badge.ZoneSlots[k][1] = ' ';
-    Badge.ZoneSlots[k][2] = '\0';
-  }
+  ClearReaderSlots(Badge, ZoneSlotCount);
   std::memset(Record, ' ', RecordLength);
   PlaceTextCut(Record, RecordLength, 1, Badge.AswNum, BadgeNumberWidth);
   PlaceTextCut(Record, RecordLength, 14, Badge.AswGvo, 8);

@@ -64,19 +64,5 @@ bool WriteBadge(const TerminalRecord* terminal) {
 }  // namespace
 
 int WorkMgDnl31P(const char* /*path*/, TerminalRecord* terminal) {
-  int32_t total = 0;
-  int32_t written = 0;
-  std::memset(&Badge, 0, sizeof Badge);
-
-  OpenBadgeCursor(terminal);
-  int rc = FetchBadge(&Badge);
-  while (rc == 0) {
-    ++total;
-    if (WriteBadge(terminal)) ++written;
-    std::memset(&Badge, 0, sizeof Badge);
-    rc = FetchBadge(&Badge);
-  }
-  CloseBadgeCursor();
-  std::printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", total, written);
-  return rc == 100 ? 1 : 0;
+  return WalkBadges(terminal, Badge, WriteBadge);
 }

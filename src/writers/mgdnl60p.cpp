@@ -28,19 +28,12 @@ BadgeRecord Badge;
 
 size_t GroupPosition(int reader) { return 31 + 5 * static_cast<size_t>(reader - 1); }
 
-bool SlotFilled(int reader) {
-  const char* slot = Badge.ZoneSlots[reader - 1];
-  return slot[0] != ' ' || slot[1] != ' ';
-}
+bool SlotFilled(int reader) { return ReaderSlotFilled(Badge, reader); }
 
 // Builds and writes the records of the current badge. Returns true when at
 // least one record went into the file.
 bool WriteBadge(const TerminalRecord* terminal) {
-  for (int k = 0; k < ReaderCount; ++k) {
-    Badge.ZoneSlots[k][0] = ' ';
-    Badge.ZoneSlots[k][1] = ' ';
-    Badge.ZoneSlots[k][2] = '\0';
-  }
+  ClearReaderSlots(Badge, ReaderCount);
   std::memset(Record, ' ', RecordLength);
   PlaceTextCut(Record, RecordLength, 1, Badge.AswNum, BadgeNumberWidth);
   PlaceTextCut(Record, RecordLength, 14, Badge.AswGvo, 8);
@@ -85,19 +78,5 @@ bool WriteBadge(const TerminalRecord* terminal) {
 }  // namespace
 
 int WorkMgDnl60P(const char* /*path*/, TerminalRecord* terminal) {
-  int32_t total = 0;
-  int32_t written = 0;
-  std::memset(&Badge, 0, sizeof Badge);
-
-  OpenBadgeCursor(terminal);
-  int rc = FetchBadge(&Badge);
-  while (rc == 0) {
-    ++total;
-    if (WriteBadge(terminal)) ++written;
-    std::memset(&Badge, 0, sizeof Badge);
-    rc = FetchBadge(&Badge);
-  }
-  CloseBadgeCursor();
-  std::printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", total, written);
-  return rc == 100 ? 1 : 0;
+  return WalkBadges(terminal, Badge, WriteBadge);
 }

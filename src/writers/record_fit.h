@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "db/access_rights.h"
+#include "db/badges.h"
 #include "db/records.h"
 
 constexpr size_t BadgeNumberWidth = 13;
@@ -29,4 +30,41 @@ inline bool ZoneClassFits(const char* entry, const BadgeRecord& badge, const cha
   std::printf("Zutrittsklasse %.*s von Ausweis %s passt nicht in die Datei %s und wird ausgelassen!\n",
               static_cast<int>(n), entry, badge.AswNum, fileName);
   return false;
+}
+
+// Reader slots 1 to count set to two blanks: a slot that BuildZoneList does
+// not fill then means the terminal has no such reader.
+inline void ClearReaderSlots(BadgeRecord& badge, int count) {
+  for (int k = 0; k < count; ++k) {
+    badge.ZoneSlots[k][0] = ' ';
+    badge.ZoneSlots[k][1] = ' ';
+    badge.ZoneSlots[k][2] = '\0';
+  }
+}
+
+inline bool ReaderSlotFilled(const BadgeRecord& badge, int reader) {
+  const char* slot = badge.ZoneSlots[reader - 1];
+  return slot[0] != ' ' || slot[1] != ' ';
+}
+
+// The badge walk of the writers without a duplicate test: every fetched
+// badge counts in the total, those that writeBadge put into the file in the
+// written count. Prints the summary line; returns 1 when the badges were read
+// to the end, else 0.
+inline int WalkBadges(TerminalRecord* terminal, BadgeRecord& badge,
+                      bool (*writeBadge)(const TerminalRecord* terminal)) {
+  int32_t total = 0;
+  int32_t written = 0;
+  std::memset(&badge, 0, sizeof badge);
+  OpenBadgeCursor(terminal);
+  int rc = FetchBadge(&badge);
+  while (rc == 0) {
+    ++total;
+    if (writeBadge(terminal)) ++written;
+    std::memset(&badge, 0, sizeof badge);
+    rc = FetchBadge(&badge);
+  }
+  CloseBadgeCursor();
+  std::printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", total, written);
+  return rc == 100 ? 1 : 0;
 }
