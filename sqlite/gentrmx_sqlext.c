@@ -21,6 +21,7 @@
 ** the extension fails to load, so that a test asking for a log cannot run
 ** without one.
 */
+#define _DEFAULT_SOURCE /* timegm, localtime_r */
 #include <sqlite3ext.h>
 SQLITE_EXTENSION_INIT1
 
@@ -29,6 +30,7 @@ SQLITE_EXTENSION_INIT1
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 /* Digits and dashes in the places of "YYYY-MM-DD". */
@@ -41,16 +43,59 @@ static int LooksLikeIsoDate(const unsigned char* text) {
   return 1;
 }
 
+/* Digits and colons in the places of " HH:MM:SS". */
+static int LooksLikeUtcTime(const unsigned char* text) {
+  static const char pattern[] = " dd:dd:dd";
+  int i;
+  for (i = 0; pattern[i] != '\0'; i++) {
+    if (pattern[i] == 'd' ? (text[i] < '0' || text[i] > '9') : text[i] != pattern[i]) return 0;
+  }
+  return 1;
+}
+
+static int Digits(const unsigned char* text, int count) {
+  int value = 0;
+  int i;
+  for (i = 0; i < count; i++) value = value * 10 + (text[i] - '0');
+  return value;
+}
+
+/* The local date (YYYYMMDD, 8 bytes) of the UTC moment "YYYY-MM-DD HH:MM:SS". */
+static int LocalDateOf(const unsigned char* text, int month, int day, char* result) {
+  struct tm utc;
+  struct tm local;
+  time_t moment;
+  char digits[16];
+
+  memset(&utc, 0, sizeof utc);
+  utc.tm_year = Digits(text, 4) - 1900;
+  utc.tm_mon = month - 1;
+  utc.tm_mday = day;
+  utc.tm_hour = Digits(text + 11, 2);
+  utc.tm_min = Digits(text + 14, 2);
+  utc.tm_sec = Digits(text + 17, 2);
+  moment = timegm(&utc);
+  if (moment == (time_t)-1) return -1;
+  tzset();
+  if (localtime_r(&moment, &local) == NULL) return -1;
+  if (strftime(digits, sizeof digits, "%Y%m%d", &local) != 8) return -1;
+  memcpy(result, digits, 8);
+  return 0;
+}
+
 /*
 ** convert(type, value, style): NULL gives NULL. A value that starts like a
-** date or timestamp as SQLite writes them ("YYYY-MM-DD...", for example
-** CURRENT_TIMESTAMP, which is UTC) gives its eight digits YYYYMMDD; if its
-** month or day is out of range the call fails as the server's conversion
-** of a bad date does, which lets test data make a query fail at a chosen
-** row. Any other value is taken as text, cut or blank-padded to eight
-** characters as the server's char(8) would be: a stored "20240301" stays as
-** it is. The type argument (char(8) is SQLite's char() function here) and
-** the style are not looked at.
+** date as SQLite writes them ("YYYY-MM-DD...") gives its eight digits
+** YYYYMMDD; if its month or day is out of range the call fails as the
+** server's conversion of a bad date does, which lets test data make a query
+** fail at a chosen row. A whole timestamp "YYYY-MM-DD HH:MM:SS" is how
+** SQLite writes a point in time (CURRENT_TIMESTAMP, datetime()), and SQLite
+** writes it in UTC; the server's CURRENT_TIMESTAMP is its local time, so such
+** a value gives the local date of that moment (TZ honoured), and a badge valid
+** from today counts from local midnight. Any other value is taken as text,
+** cut or blank-padded to eight characters as the server's char(8) would be:
+** a stored "20240301" stays as it is. The type argument (char(8) is
+** SQLite's char() function here) and the style are not looked at.
 */
 static void ConvertFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
   const unsigned char* text;
@@ -76,9 +121,16 @@ static void ConvertFunction(sqlite3_context* context, int argc, sqlite3_value** 
       sqlite3_result_error(context, "Conversion failed when converting date and/or time from character string.", -1);
       return;
     }
-    memcpy(result, text, 4);
-    memcpy(result + 4, text + 5, 2);
-    memcpy(result + 6, text + 8, 2);
+    if (length == 19 && LooksLikeUtcTime(text + 10)) {
+      if (LocalDateOf(text, month, day, result) != 0) {
+        sqlite3_result_error(context, "Conversion failed when converting date and/or time from character string.", -1);
+        return;
+      }
+    } else {
+      memcpy(result, text, 4);
+      memcpy(result + 4, text + 5, 2);
+      memcpy(result + 6, text + 8, 2);
+    }
   } else {
     for (i = 0; i < 8; i++) result[i] = i < length ? (char)text[i] : ' ';
   }

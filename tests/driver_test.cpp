@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
+#include <ctime>
+
 #include <fstream>
 #include <string>
 #include <vector>
@@ -53,6 +56,34 @@ void AddTerminalWithTwoBadges(ScratchInstallation& inst, const std::string& seco
       "INSERT INTO MGSST35P (M35Trm, M35Bkl, M35Bch) VALUES ('T1', 'K1', '1');"
       "INSERT INTO Xel301Awb (AwbAsw, AwbBkl) VALUES ('B0001', 'K1');");
 }
+
+// A time zone whose date differs from UTC's at this moment: twelve hours
+// behind in the UTC morning, twelve ahead in the afternoon.
+const char* ZoneWithAnotherDate() {
+  std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  return utc.tm_hour < 12 ? "XBT+12" : "XAT-12";
+}
+
+// Sets TZ for this process (and the programs it starts) while in scope.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone) {
+    const char* old = std::getenv("TZ");
+    if (old != nullptr) Old = old, HadOld = true;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~ScopedTimeZone() {
+    if (HadOld) setenv("TZ", Old.c_str(), 1); else unsetenv("TZ");
+    tzset();
+  }
+
+ private:
+  std::string Old;
+  bool HadOld = false;
+};
 
 // The statements of the terminal lookup for a terminal that exists.
 std::vector<std::string> TerminalLookup(const std::string& name) {
@@ -396,6 +427,29 @@ TEST(DriverTrace, SlashDAsFifthOfFiveArgumentsSwitchesTracingOn) {
     EXPECT_EQ(r.Stdout, Connected + IdStammSummary);
     EXPECT_EQ(inst.ReadFile(path), tracedFile);
   }
+}
+
+// The data source's today is the local date: a badge valid for exactly
+// today (local) is in the file even where UTC has another date right now.
+TEST(Driver, TodayIsTheLocalDate) {
+  ScopedTimeZone zone(ZoneWithAnotherDate());
+  const std::string today = TodayYmd();
+  std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char utcToday[16];
+  std::strftime(utcToday, sizeof utcToday, "%Y%m%d", &utc);
+  ASSERT_NE(today, utcToday) << "the zone must give another date than UTC";
+
+  ScratchInstallation inst = ScratchInstallation::Empty();
+  AddTerminalWithTwoBadges(inst);
+  inst.Exec("UPDATE Xel301Asw SET AswGvo = '" + today + "', AswGbi = '" + today + "' WHERE AswNum = 'B0001'");
+  const std::string path = inst.Root + "/today.dat";
+  RunResult r = inst.Run({"IDSTAMM", "T1", path, "1"});
+  if (TodayYmd() != today) GTEST_SKIP() << "the date changed during the run";
+  ASSERT_EQ(r.ExitCode, 0) << r.Stdout;
+  EXPECT_EQ(r.Stdout, Connected + IdStammSummary);
+  EXPECT_NE(inst.ReadFile(path).find("\"B0001"), std::string::npos);
 }
 
 }  // namespace

@@ -195,10 +195,10 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& wo
 
 std::string TodayYmd(int offsetDays) {
   std::time_t when = std::time(nullptr) + static_cast<std::time_t>(offsetDays) * 86400;
-  std::tm utc{};
-  gmtime_r(&when, &utc);
+  std::tm local{};
+  localtime_r(&when, &local);
   char text[16];
-  std::strftime(text, sizeof text, "%Y%m%d", &utc);
+  std::strftime(text, sizeof text, "%Y%m%d", &local);
   return text;
 }
 

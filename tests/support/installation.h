@@ -30,8 +30,8 @@ struct RunResult {
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& workDir,
                      const std::vector<std::string>& extraEnv = {});
 
-// Today's date in UTC as YYYYMMDD, offsetDays added: the date the data
-// source's convert(char(8), CURRENT_TIMESTAMP, 112) gives.
+// Today's local date (TZ honoured) as YYYYMMDD, offsetDays added: the date
+// the data source's convert(char(8), CURRENT_TIMESTAMP, 112) gives.
 std::string TodayYmd(int offsetDays = 0);
 
 class ScratchInstallation {
