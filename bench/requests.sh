@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Counts the requests the tool sends to SQL Server's wire protocol: the five
+# download functions run through FreeTDS against the project's TDS test
+# server (tests/tds/tds_server.py), which logs every request it receives.
+# On a network each request is a round trip, so requests per badge are what
+# the production run time is made of; on the embedded data source they cost
+# nothing and no other benchmark sees them.
+#
+#   bash bench/requests.sh [badges]          (default: 200)
+#
+# Prints, per function and terminal: the badges the run read, the requests
+# received (login and pre-login left out) and the requests per badge by kind
+# (SQL batches, cursor open, cursor option, cursor fetch, cursor close,
+# ATTENTION). Each run's download file is compared with the same run through
+# the SQLite driver; a difference fails the script.
+#
+# Settings (environment): BENCH_FUNCTIONS, BENCH_TERMINALS as for run.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+badges_total=${1:-200}
+[[ $badges_total =~ ^[0-9]+$ ]] || { echo "requests.sh: not a number of badges: $badges_total" >&2; exit 2; }
+read -r -a functions <<<"${BENCH_FUNCTIONS:-MGDNL17P MGDNL18P MGDNL31P MGDNL60P IDSTAMM}"
+read -r -a terminals <<<"${BENCH_TERMINALS:-TERM01 TERM02}"
+seed=1
+
+bash scripts/setup.sh
+
+build=$root/build-bench
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGENTRMX_TESTS=OFF -DGENTRMX_BUSY_CHECK=OFF \
+  -DGENTRMX_SANITIZE=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" --target gentrmx gentrmx-config gentrmx-sample gentrmx_sqlext >/dev/null
+
+out=$root/bench/out/requests
+rm -rf "$out"
+mkdir -p "$out/files" "$out/work/dir"
+export ODBCSYSINI=$out ODBCINI=$out/odbc.ini
+"$build/gentrmx-sample" --db "$out/db.sqlite" --badges "$badges_total" --seed "$seed" >/dev/null
+
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
+server_log=$out/server.log
+coproc SERVER { exec "$python" "$root/tests/tds/tds_server.py" --db "$out/db.sqlite" \
+  --ext "$build/gentrmx_sqlext.so" --user bench --password bench --log "$server_log" 2>"$out/server.err"; }
+server_pid=$SERVER_PID
+trap 'kill "$server_pid" 2>/dev/null || true' EXIT
+port=
+read -r -t 20 word port <&"${SERVER[0]}" || true
+[ "${word:-}" = PORT ] && [ -n "$port" ] || { echo "requests.sh: the TDS test server did not start" >&2; cat "$out/server.err" >&2; exit 1; }
+
+"$build/gentrmx-odbc-setup" sqlite "$out" GENTRMX_REQ_SQLITE "$out/db.sqlite" "$build/gentrmx_sqlext.so" --step-api
+"$build/gentrmx-odbc-setup" freetds "$out" GENTRMX_REQ_TDS 127.0.0.1 "$port"
+
+configure() {
+  local cfg=$out/files/quillnest.ini
+  rm -f "$cfg"
+  "$build/gentrmx-config" set "$cfg" LOGIN bench >/dev/null
+  "$build/gentrmx-config" set "$cfg" PASS bench >/dev/null
+  "$build/gentrmx-config" set "$cfg" DATABASE "$1" >/dev/null
+  "$build/gentrmx-config" set "$cfg" DB_SYSTEM MSSQL >/dev/null
+  "$build/gentrmx-config" set "$cfg" SCHEMA 'Dravonix.' >/dev/null
+}
+
+kinds=(SQLBATCH RPC:sp_cursoropen RPC:sp_cursoroption RPC:sp_cursorfetch RPC:sp_cursorclose ATTENTION)
+printf '%-9s %-7s %7s %9s %8s | %s\n' function terminal badges requests 'per badge' \
+  'per badge by kind: batch, open, option, fetch, close, attention'
+all=0
+attentions=0
+for f in "${functions[@]}"; do
+  for t in "${terminals[@]}"; do
+    configure GENTRMX_REQ_SQLITE
+    (cd "$out/work/dir" && "$build/gentrmx" "$f" "$t" "$out/$f-$t.sqlite" 1 >"$out/$f-$t.sqlite.out") || true
+    configure GENTRMX_REQ_TDS
+    : >"$server_log"
+    (cd "$out/work/dir" && "$build/gentrmx" "$f" "$t" "$out/$f-$t.tds" 1 >"$out/$f-$t.tds.out") || true
+    if ! cmp -s "$out/$f-$t.sqlite" "$out/$f-$t.tds" || ! cmp -s "$out/$f-$t.sqlite.out" "$out/$f-$t.tds.out"; then
+      echo "requests.sh: $f $t differs between the SQLite driver and FreeTDS" >&2
+      exit 1
+    fi
+    n=$(sed -n 's/.*Ausweise gesamt: \([0-9]*\) .*/\1/p' "$out/$f-$t.tds.out" | tail -1)
+    [ -n "$n" ] || { echo "requests.sh: no summary line from $f $t" >&2; cat "$out/$f-$t.tds.out" >&2; exit 1; }
+    total=$(grep -cvE '^(PRELOGIN|LOGIN7)' "$server_log" || true)
+    line=$(printf '%-9s %-7s %7d %9d %8.2f |' "$f" "$t" "$n" "$total" "$(awk -v a="$total" -v b="$n" 'BEGIN { print b ? a / b : 0 }')")
+    for k in "${kinds[@]}"; do
+      c=$(cut -f1 "$server_log" | grep -cxF "$k" || true)
+      line+=$(printf ' %6.2f' "$(awk -v a="$c" -v b="$n" 'BEGIN { print b ? a / b : 0 }')")
+      [ "$k" = ATTENTION ] && attentions=$((attentions + c))
+    done
+    echo "$line"
+    all=$((all + total))
+  done
+done
+echo "all runs: $all requests, $attentions of them ATTENTION"
