@@ -46,9 +46,21 @@ std::string Describe(const std::vector<Diag>& diags) {
   return text;
 }
 
+// Bytes 0x01-0xFF without the five code page 1252 leaves undefined (0x81,
+// 0x8D, 0x8F, 0x90, 0x9D): FreeTDS converts statement texts to UTF-16 with
+// iconv, which refuses those.
+std::string DefinedCp1252() {
+  std::string text;
+  for (int c = 1; c < 256; ++c) {
+    if (c != 0x81 && c != 0x8D && c != 0x8F && c != 0x90 && c != 0x9D) text += static_cast<char>(c);
+  }
+  return text;
+}
+
 // A fresh folder with the database: table t (id, name, note) with four rows,
 // the second note NULL and the third longer than the tests' buffers, and
-// table b holding every byte 0x01-0xFF in one value.
+// table b holding every byte 0x01-0xFF in one value (k = 1) and the bytes
+// of DefinedCp1252 in another (k = 2).
 class Scratch {
  public:
   Scratch() {
@@ -67,9 +79,13 @@ class Scratch {
     char* error = nullptr;
     if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) throw std::runtime_error(error);
     sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO b VALUES (1, ?1)", -1, &insert, nullptr);
-    sqlite3_bind_text(insert, 1, all.data(), static_cast<int>(all.size()), SQLITE_TRANSIENT);
-    if (sqlite3_step(insert) != SQLITE_DONE) throw std::runtime_error("insert into b failed");
+    sqlite3_prepare_v2(db, "INSERT INTO b VALUES (?1, ?2)", -1, &insert, nullptr);
+    for (const std::string& value : {all, DefinedCp1252()}) {
+      sqlite3_bind_int(insert, 1, value == all ? 1 : 2);
+      sqlite3_bind_text(insert, 2, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+      if (sqlite3_step(insert) != SQLITE_DONE) throw std::runtime_error("insert into b failed");
+      sqlite3_reset(insert);
+    }
     sqlite3_finalize(insert);
     sqlite3_close(db);
   }
@@ -236,7 +252,9 @@ TEST_F(TdsDriverTest, DefaultResultSetKeepsTheConnectionBusyUntilRead) {
   ASSERT_EQ(SQL_NO_DATA, SQLFetch(first));
   ASSERT_EQ(SQL_SUCCESS, Exec(second, "SELECT name FROM t WHERE id = 1"));
   ASSERT_EQ(SQL_SUCCESS, SQLFetch(second));
-  // SQLMoreResults reads the rest of a reply without a cancel.
+  // SQLMoreResults reads the rest of the reply (the final DONE, whose row
+  // count it reports as one more result), so freeing sends no cancel.
+  EXPECT_EQ(SQL_SUCCESS, SQLMoreResults(second));
   EXPECT_EQ(SQL_NO_DATA, SQLMoreResults(second));
   SQLFreeHandle(SQL_HANDLE_STMT, second);
   SQLFreeHandle(SQL_HANDLE_STMT, first);
@@ -259,15 +277,23 @@ TEST_F(TdsDriverTest, Cp1252BytesPassUnchangedBothWays) {
   EXPECT_EQ(SQL_NO_DATA, SQLFetch(stmt));
   SQLFreeHandle(SQL_HANDLE_STMT, stmt);
 
+  // A statement text holding every byte FreeTDS can convert reaches SQLite
+  // as those bytes and its literal matches the stored value.
   std::string literal;
-  for (char c : all) literal += c == '\'' ? std::string("''") : std::string(1, c);
+  for (char c : DefinedCp1252()) literal += c == '\'' ? std::string("''") : std::string(1, c);
   const std::string query = "SELECT k FROM b WHERE v = '" + literal + "'";
   stmt = Db.Statement(true);
   ASSERT_EQ(SQL_SUCCESS, Exec(stmt, query)) << Describe(Diagnostics(SQL_HANDLE_STMT, stmt));
   SQLINTEGER k = 0;
   SQLBindCol(stmt, 1, SQL_C_LONG, &k, 0, &indicator);
   ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt));
-  EXPECT_EQ(1, k);
+  EXPECT_EQ(2, k);
+  EXPECT_EQ(SQL_NO_DATA, SQLFetch(stmt));
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+
+  // The five undefined bytes fail on the client, before anything is sent.
+  stmt = Db.Statement(false);
+  EXPECT_EQ(SQL_ERROR, Exec(stmt, "SELECT k FROM b WHERE v = '\x81'"));
   SQLFreeHandle(SQL_HANDLE_STMT, stmt);
 
   // The statement reached SQLite byte for byte.
@@ -297,20 +323,27 @@ TEST_F(TdsDriverTest, RefusedLoginAndNoServerGiveTheServersDiagnostics) {
   Odbc other;
   ASSERT_EQ(SQL_ERROR, other.Connect(ConnectionString(ntohs(address.sin_port), "secret")));
   diags = Diagnostics(SQL_HANDLE_DBC, other.Dbc);
-  ASSERT_EQ(1u, diags.size()) << Describe(diags);
-  EXPECT_EQ("08001", diags[0].State);
+  ASSERT_EQ(2u, diags.size()) << Describe(diags);
+  EXPECT_EQ("08S01", diags[0].State);
+  EXPECT_EQ(20009, diags[0].Native);  // unable to connect
+  EXPECT_EQ("08001", diags[1].State);
 }
+
+// abs() of the smallest integer fails with "integer overflow", here at the
+// third row. No ORDER BY: SQLite would compute every row before sorting.
+const char* const kFailingAtThirdRow =
+    "SELECT CASE WHEN id = 3 THEN abs(-9223372036854775808) ELSE id END FROM t";
 
 TEST_F(TdsDriverTest, FailingRowInCursorAndCancelledLookup) {
   ConnectOk();
   SQLHSTMT cursor = Db.Statement(true);
   ASSERT_EQ(SQL_SUCCESS,
-            Exec(cursor, "SELECT CASE WHEN id = 3 THEN abs(-9223372036854775808) ELSE id END FROM t ORDER BY id"))
+            Exec(cursor, kFailingAtThirdRow))
       << Describe(Diagnostics(SQL_HANDLE_STMT, cursor));
   SQLINTEGER id = -1;
   SQLLEN indicator = 0;
   SQLBindCol(cursor, 1, SQL_C_LONG, &id, 0, &indicator);
-  ASSERT_EQ(SQL_SUCCESS, SQLFetch(cursor));
+  ASSERT_EQ(SQL_SUCCESS, SQLFetch(cursor)) << Describe(Diagnostics(SQL_HANDLE_STMT, cursor));
   EXPECT_EQ(1, id);
   ASSERT_EQ(SQL_SUCCESS, SQLFetch(cursor));
   EXPECT_EQ(2, id);
@@ -341,11 +374,17 @@ class TdsDropTest : public TdsDriverTest {
   TdsDropTest() { DropAfter = 3; }
 };
 
+// The server drops the connection at the first statement (the third request).
 TEST_F(TdsDropTest, DroppedConnectionFailsTheStatement) {
   ConnectOk();
   SQLHSTMT stmt = Db.Statement(false);
   EXPECT_EQ(SQL_ERROR, Exec(stmt, "SELECT id FROM t"));
   std::vector<Diag> diags = Diagnostics(SQL_HANDLE_STMT, stmt);
+  ASSERT_FALSE(diags.empty());
+  EXPECT_EQ(20017, diags[0].Native) << Describe(diags);  // unexpected EOF from the server
+  // The connection is known dead from then on.
+  EXPECT_EQ(SQL_ERROR, Exec(stmt, "SELECT id FROM t"));
+  diags = Diagnostics(SQL_HANDLE_STMT, stmt);
   ASSERT_FALSE(diags.empty());
   EXPECT_EQ("08S01", diags[0].State) << Describe(diags);
   SQLFreeHandle(SQL_HANDLE_STMT, stmt);

@@ -560,10 +560,6 @@ class Connection:
     def drop_now(self):
         limit = self.server.args.drop_after
         if limit and self.requests >= limit:
-            try:
-                self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-            except OSError:
-                pass
             return True
         return False
 
