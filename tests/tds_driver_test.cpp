@@ -234,6 +234,27 @@ TEST_F(TdsDriverTest, ServerCursorRowsInterleaveWithLookups) {
   EXPECT_EQ(expected, Requests());
 }
 
+// A row array of 16 asks the server for 16 rows in one fetch.
+TEST_F(TdsDriverTest, ServerCursorFetchesRowArrays) {
+  ConnectOk();
+  SQLHSTMT cursor = Db.Statement(true);
+  SQLINTEGER ids[16] = {0};
+  SQLLEN indicators[16] = {0};
+  SQLULEN fetched = 0;
+  ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(cursor, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(16), 0));
+  ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(cursor, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0));
+  ASSERT_EQ(SQL_SUCCESS, Exec(cursor, "SELECT id FROM t"));
+  ASSERT_EQ(SQL_SUCCESS, SQLBindCol(cursor, 1, SQL_C_LONG, ids, 0, indicators));
+  ASSERT_EQ(SQL_SUCCESS, SQLFetch(cursor)) << Describe(Diagnostics(SQL_HANDLE_STMT, cursor));
+  ASSERT_EQ(4u, fetched);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(i + 1, ids[i]);
+  EXPECT_EQ(SQL_NO_DATA, SQLFetch(cursor));
+  SQLFreeHandle(SQL_HANDLE_STMT, cursor);
+  const std::vector<std::string> expected = {"RPC:sp_cursoropen\tSELECT id FROM t", "RPC:sp_cursoroption",
+                                             "RPC:sp_cursorfetch", "RPC:sp_cursorfetch", "RPC:sp_cursorclose"};
+  EXPECT_EQ(expected, Requests());
+}
+
 TEST_F(TdsDriverTest, DefaultResultSetKeepsTheConnectionBusyUntilRead) {
   ConnectOk();
   SQLHSTMT first = Db.Statement(false);
@@ -353,9 +374,12 @@ TEST_F(TdsDriverTest, FailingRowInCursorAndCancelledLookup) {
   EXPECT_NE(std::string::npos, diags[0].Message.find("integer overflow")) << Describe(diags);
   SQLFreeHandle(SQL_HANDLE_STMT, cursor);
 
-  // A lookup freed with rows unread is cancelled; the connection goes on.
+  // A statement freed with rows unread is cancelled, here while the server
+  // is still writing its rows; the connection goes on.
+  const std::string many =
+      "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 200000) SELECT x FROM c";
   SQLHSTMT stmt = Db.Statement(false);
-  ASSERT_EQ(SQL_SUCCESS, Exec(stmt, "SELECT id FROM t ORDER BY id"));
+  ASSERT_EQ(SQL_SUCCESS, Exec(stmt, many));
   ASSERT_EQ(SQL_SUCCESS, SQLFetch(stmt));
   SQLFreeHandle(SQL_HANDLE_STMT, stmt);
   EXPECT_EQ("vier", Lookup(Db, 4));
@@ -364,7 +388,7 @@ TEST_F(TdsDriverTest, FailingRowInCursorAndCancelledLookup) {
   ASSERT_EQ(9u, requests.size());
   EXPECT_EQ("RPC:sp_cursorfetch", requests[4]);
   EXPECT_EQ("RPC:sp_cursorclose", requests[5]);
-  EXPECT_EQ("SQLBATCH\tSELECT id FROM t ORDER BY id", requests[6]);
+  EXPECT_EQ("SQLBATCH\t" + many, requests[6]);
   EXPECT_EQ("ATTENTION", requests[7]);
   EXPECT_EQ("SQLBATCH\tSELECT name FROM t WHERE id = 4", requests[8]);
 }
