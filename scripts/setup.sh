@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ clang cmake make pkg-config
-  unixodbc unixodbc-dev odbcinst libsqliteodbc
+  unixodbc unixodbc-dev odbcinst libsqliteodbc tdsodbc
   sqlite3 libsqlite3-dev
   libgtest-dev libssl-dev
   libclang-rt-14-dev valgrind time

@@ -55,6 +55,8 @@
 
 #include <unistd.h>
 
+#include "sample_schema.h"
+
 namespace {
 
 // Deterministic on every platform (the standard distributions are not).
@@ -423,7 +425,7 @@ bool ParseNumber(const char* text, unsigned long max, unsigned long* out) {
 
 int main(int argc, char** argv) {
   std::string dbPath;
-  std::string schemaPath = GENTRMX_SCHEMA_FILE;
+  std::string schemaPath;  // empty: the schema built into the program
   unsigned long badges = 1000;
   unsigned long seed = 1;
   bool empty = false;
@@ -451,7 +453,7 @@ int main(int argc, char** argv) {
   }
 
   try {
-    const std::string schema = ReadWholeFile(schemaPath);
+    const std::string schema = schemaPath.empty() ? std::string(SampleSchema) : ReadWholeFile(schemaPath);
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
       std::string file = dbPath + suffix;
       if (unlink(file.c_str()) != 0 && errno != ENOENT)

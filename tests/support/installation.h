@@ -5,7 +5,8 @@
 //
 // Layout under Root (a fresh folder below /tmp):
 //   db.sqlite                  the database (DbPath)
-//   odbcinst.ini, odbc.ini     driver "SQLite3 gentrmx", data source Dsn
+//   odbcinst.ini, odbc.ini     driver "SQLite3 gentrmx", data source Dsn,
+//                              written by gentrmx-odbc-setup
 //                              ("GENTRMX_" and six characters, its own name
 //                              for each installation)
 //   files/quillnest.ini        LOGIN, PASS, DATABASE, DB_SYSTEM, SCHEMA
