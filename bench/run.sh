@@ -66,12 +66,9 @@ note() { echo "bench: $*" >&2; }
 
 # The ODBC set-up: one data source per installation size.
 export ODBCSYSINI=$out ODBCINI=$out/odbc.ini
-cat >"$out/odbcinst.ini" <<INI
-[SQLite3 gentrmx]
-Description=SQLite3 ODBC driver
-Driver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so
-INI
-: >"$out/odbc.ini"
+rm -f "$out/odbcinst.ini" "$out/odbc.ini"
+step_api_option=()
+[ "$step_api" = 1 ] && step_api_option=(--step-api)
 
 dsn_of() { echo "GENTRMX_BENCH_$1"; }
 
@@ -87,13 +84,7 @@ prepare() {
     "$build/gentrmx-sample" --db "$inst/db.sqlite" --badges "$n" --seed "$seed" >/dev/null
     echo "$stamp" >"$inst/stamp"
   fi
-  cat >>"$out/odbc.ini" <<INI
-[$dsn]
-Driver=SQLite3 gentrmx
-Database=$inst/db.sqlite
-LoadExt=$build/gentrmx_sqlext.so
-StepAPI=$step_api
-INI
+  "$build/gentrmx-odbc-setup" sqlite "$out" "$dsn" "$inst/db.sqlite" "$build/gentrmx_sqlext.so" "${step_api_option[@]}"
   local cfg=$inst/files/quillnest.ini
   rm -f "$cfg"
   "$build/gentrmx-config" set "$cfg" LOGIN bench >/dev/null 2>&1

@@ -22,18 +22,7 @@ rm -rf "$demo"
 mkdir -p "$demo/files" "$demo/work/dir" "$demo/out"
 "$bin/gentrmx-sample" --db "$demo/dravonix.db" --badges "$badges" --seed 1
 
-cat > "$demo/odbcinst.ini" <<INI
-[SQLite3 gentrmx]
-Description=SQLite3 ODBC driver
-Driver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so
-INI
-cat > "$demo/odbc.ini" <<INI
-[GENTRMX_DEMO]
-Driver=SQLite3 gentrmx
-Database=$demo/dravonix.db
-LoadExt=$bin/gentrmx_sqlext.so
-StepAPI=1
-INI
+"$bin/gentrmx-odbc-setup" sqlite "$demo" GENTRMX_DEMO "$demo/dravonix.db" "$bin/gentrmx_sqlext.so" --step-api
 export ODBCSYSINI=$demo ODBCINI=$demo/odbc.ini
 
 cfg=$demo/files/quillnest.ini

@@ -35,18 +35,7 @@ trap 'rm -rf "$inst"' EXIT
 mkdir -p "$inst/files" "$inst/work/dir" "$inst/out"
 "$build/gentrmx-sample" --db "$inst/dravonix.db" --badges "$badges" --seed 1 >/dev/null 2>&1
 
-cat > "$inst/odbcinst.ini" <<INI
-[SQLite3 gentrmx]
-Description=SQLite3 ODBC driver
-Driver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so
-INI
-cat > "$inst/odbc.ini" <<INI
-[GENTRMX_MEMCHECK]
-Driver=SQLite3 gentrmx
-Database=$inst/dravonix.db
-LoadExt=$build/gentrmx_sqlext.so
-StepAPI=1
-INI
+"$build/gentrmx-odbc-setup" sqlite "$inst" GENTRMX_MEMCHECK "$inst/dravonix.db" "$build/gentrmx_sqlext.so" --step-api
 export ODBCSYSINI=$inst ODBCINI=$inst/odbc.ini
 unset ODBCINSTINI GENTRMX_SQL_LOG
 

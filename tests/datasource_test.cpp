@@ -425,7 +425,7 @@ TEST(SampleGenerator, SameSeedGivesTheSameFileAndAnotherSeedAnother) {
   auto generate = [&](const std::string& file, const char* seed) {
     RunResult r = RunProgram({GENTRMX_SAMPLE_EXE, "--db", inst.Root + "/" + file, "--badges", "3000", "--seed", seed}, inst.Root);
     EXPECT_EQ(r.ExitCode, 0) << r.Stderr;
-    EXPECT_NE(r.Stdout.find("3000 badges"), std::string::npos) << r.Stdout;
+    EXPECT_NE(r.Stdout.find("3000 Ausweise"), std::string::npos) << r.Stdout;
     return inst.ReadFile(file);
   };
   const std::string a = generate("a.sqlite", "17");
@@ -443,7 +443,7 @@ TEST(SampleGenerator, RejectsBadArguments) {
     args.insert(args.begin(), GENTRMX_SAMPLE_EXE);
     RunResult r = RunProgram(args, inst.Root);
     EXPECT_NE(r.ExitCode, 0) << Join(args);
-    EXPECT_NE(r.Stderr.find("usage"), std::string::npos);
+    EXPECT_NE(r.Stderr.find("Aufruf: gentrmx-sample"), std::string::npos);
   }
 }
 

@@ -100,6 +100,10 @@ int RunList(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("gentrmx-config %s\n", GENTRMX_VERSION);
+    return 0;
+  }
   if (argc == 5 && std::strcmp(argv[1], "set") == 0) return RunSet(argv[2], argv[3], argv[4]);
   if (argc == 3 && std::strcmp(argv[1], "list") == 0) return RunList(argv[2]);
   if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {

@@ -2,8 +2,11 @@
 // the demo, the tests and the benchmarks.
 //
 //   gentrmx-sample --db <file> [--badges N] [--seed S] [--schema <schema.sql>] [--empty]
+//   gentrmx-sample --version | --help
 //
-// An existing file is replaced. --empty creates the tables only. The content
+// An existing file is replaced. --empty creates the tables only. The schema
+// is sqlite/schema.sql, built into the program (--schema reads another).
+// Messages are in German, like those of the other tools. The content
 // depends on the seed and on today's date (UTC, the date the data source's
 // convert(char(8), CURRENT_TIMESTAMP, 112) gives): validity dates are set
 // relative to today, so the same badges are valid whenever the file is
@@ -54,6 +57,8 @@
 #include <vector>
 
 #include <unistd.h>
+
+#include "sample_schema.h"
 
 namespace {
 
@@ -122,7 +127,7 @@ class Database {
     if (sqlite3_open(path.c_str(), &Handle) != SQLITE_OK) {
       std::string message = Handle ? sqlite3_errmsg(Handle) : "out of memory";
       sqlite3_close(Handle);
-      throw std::runtime_error("cannot open " + path + ": " + message);
+      throw std::runtime_error("Datenbank " + path + " kann nicht geoeffnet werden: " + message);
     }
   }
   ~Database() { sqlite3_close(Handle); }
@@ -164,7 +169,7 @@ class Insert {
     for (int i = 1; i <= columns; i++) sql += i == 1 ? "?" : ", ?";
     sql += ")";
     if (sqlite3_prepare_v2(db.Get(), sql.c_str(), -1, &Statement, nullptr) != SQLITE_OK)
-      throw std::runtime_error(std::string("cannot prepare ") + sql + ": " + sqlite3_errmsg(db.Get()));
+      throw std::runtime_error("Anweisung " + sql + " kann nicht vorbereitet werden: " + sqlite3_errmsg(db.Get()));
     Count = columns;
   }
   ~Insert() { sqlite3_finalize(Statement); }
@@ -172,7 +177,7 @@ class Insert {
   Insert& operator=(const Insert&) = delete;
 
   void Row(const std::vector<Value>& values) {
-    if (static_cast<int>(values.size()) != Count) throw std::logic_error("wrong number of values");
+    if (static_cast<int>(values.size()) != Count) throw std::logic_error("falsche Anzahl Werte");
     for (int i = 0; i < Count; i++) {
       const Value& v = values[static_cast<size_t>(i)];
       if (v.Type == Value::Integer) sqlite3_bind_int64(Statement, i + 1, v.Number);
@@ -193,7 +198,7 @@ class Insert {
 
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read schema " + path);
+  if (!in) throw std::runtime_error("Schema " + path + " kann nicht gelesen werden");
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
@@ -406,8 +411,20 @@ Counts WriteBadges(Database& db, int badges, unsigned seed, int64_t today) {
   return counts;
 }
 
-void Usage() {
-  std::fprintf(stderr, "usage: gentrmx-sample --db <file> [--badges N] [--seed S] [--schema <schema.sql>] [--empty]\n");
+void PrintUsage() {
+  std::fputs(
+      "Aufruf: gentrmx-sample --db <Datei> [--badges N] [--seed S] [--schema <schema.sql>] [--empty]\n"
+      "        gentrmx-sample --version\n"
+      "\n"
+      "  Legt eine Beispiel-Installation als SQLite-Datenbank <Datei> an; eine\n"
+      "  vorhandene Datei wird ersetzt. Gleicher Startwert am gleichen Tag ergibt\n"
+      "  die gleiche Datei.\n"
+      "  --badges   Anzahl Ausweise (Vorgabe 1000, hoechstens 10000000)\n"
+      "  --seed     Startwert des Zufallsgenerators (Vorgabe 1)\n"
+      "  --schema   Schema aus dieser Datei statt des eingebauten\n"
+      "  --empty    nur die Tabellen anlegen\n"
+      "  --version  zeigt die Version\n",
+      stderr);
 }
 
 bool ParseNumber(const char* text, unsigned long max, unsigned long* out) {
@@ -423,10 +440,18 @@ bool ParseNumber(const char* text, unsigned long max, unsigned long* out) {
 
 int main(int argc, char** argv) {
   std::string dbPath;
-  std::string schemaPath = GENTRMX_SCHEMA_FILE;
+  std::string schemaPath;  // empty: the schema built into the program
   unsigned long badges = 1000;
   unsigned long seed = 1;
   bool empty = false;
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("gentrmx-sample %s\n", GENTRMX_VERSION);
+    return 0;
+  }
+  if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+    PrintUsage();
+    return 0;
+  }
   for (int i = 1; i < argc; i++) {
     std::string arg = argv[i];
     bool hasValue = i + 1 < argc;
@@ -441,21 +466,23 @@ int main(int argc, char** argv) {
     } else if (arg == "--empty") {
       empty = true;
     } else {
-      Usage();
+      std::fprintf(stderr, "Fehler: unbekannte oder unvollstaendige Angabe \"%s\"\n\n", argv[i]);
+      PrintUsage();
       return 2;
     }
   }
   if (dbPath.empty()) {
-    Usage();
+    std::fprintf(stderr, "Fehler: --db <Datei> fehlt\n\n");
+    PrintUsage();
     return 2;
   }
 
   try {
-    const std::string schema = ReadWholeFile(schemaPath);
+    const std::string schema = schemaPath.empty() ? std::string(SampleSchema) : ReadWholeFile(schemaPath);
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
       std::string file = dbPath + suffix;
       if (unlink(file.c_str()) != 0 && errno != ENOENT)
-        throw std::runtime_error("cannot replace " + file + ": " + std::strerror(errno));
+        throw std::runtime_error(file + " kann nicht ersetzt werden: " + std::strerror(errno));
     }
     Database db(dbPath);
     db.Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
@@ -470,13 +497,14 @@ int main(int argc, char** argv) {
     db.Exec("COMMIT");
     if (!empty) db.Exec("ANALYZE");
     if (empty) {
-      std::printf("gentrmx-sample: %s: tables only\n", dbPath.c_str());
+      std::printf("gentrmx-sample: %s: nur Tabellen angelegt\n", dbPath.c_str());
     } else {
-      std::printf("gentrmx-sample: %s: %ld badges, %ld permission classes, %ld balance rows, 4 terminals (seed %lu, today %s)\n",
+      std::printf("gentrmx-sample: %s: %ld Ausweise, %ld Berechtigungsklassen, %ld Saldenzeilen, 4 Terminals "
+                  "(Startwert %lu, heute %s)\n",
                   dbPath.c_str(), counts.Badges, counts.Classes, counts.Balances, seed, Ymd(today).c_str());
     }
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "gentrmx-sample: %s\n", e.what());
+    std::fprintf(stderr, "Fehler: %s\n", e.what());
     return 1;
   }
   return 0;

@@ -55,14 +55,6 @@ void MakeFolder(const std::string& path) {
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return std::remove(path); }
 
-const char* const DriverSection =
-    "[SQLite3 gentrmx]\n"
-    "Description=SQLite3 ODBC driver\n"
-    "Driver=" GENTRMX_SQLITE_ODBC_DRIVER "\n"
-    "Setup=" GENTRMX_SQLITE_ODBC_DRIVER "\n"
-    "Threading=2\n"
-    "DontDLClose=1\n";
-
 std::string ProcessOdbcFolderPath;
 
 void RemoveProcessOdbcFolder() { nftw(ProcessOdbcFolderPath.c_str(), RemoveEntry, 4, FTW_DEPTH | FTW_PHYS); }
@@ -71,21 +63,26 @@ void RemoveProcessOdbcFolder() { nftw(ProcessOdbcFolderPath.c_str(), RemoveEntry
 // (and rereads its odbcinst.ini from time to time), so connections made in
 // this process find the driver in one folder that lives as long as the
 // process, not in an installation's folder that goes with the installation.
+// It is made from the odbcinst.ini gentrmx-odbc-setup wrote for the first
+// installation, before any test could change that file.
 //
 // It also keeps unixODBC's installer library loaded: the driver manager
 // loads and unloads it around each connect, and what it keeps in its caches
 // would then show up in leak reports as coming from an unknown module,
 // beyond the reach of the leak suppressions. The driver itself stays loaded
 // through DontDLClose.
+void MakeProcessOdbcFolder(const std::string& odbcinst) {
+  if (!ProcessOdbcFolderPath.empty()) return;
+  dlopen("libodbcinst.so.2", RTLD_NOW | RTLD_NODELETE);
+  char pattern[] = "/tmp/gentrmx-odbc-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+  ProcessOdbcFolderPath = pattern;
+  std::atexit(RemoveProcessOdbcFolder);
+  WriteTextFile(ProcessOdbcFolderPath + "/odbcinst.ini", odbcinst);
+}
+
 const std::string& ProcessOdbcFolder() {
-  if (ProcessOdbcFolderPath.empty()) {
-    dlopen("libodbcinst.so.2", RTLD_NOW | RTLD_NODELETE);
-    char pattern[] = "/tmp/gentrmx-odbc-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
-    ProcessOdbcFolderPath = pattern;
-    WriteTextFile(ProcessOdbcFolderPath + "/odbcinst.ini", DriverSection);
-    std::atexit(RemoveProcessOdbcFolder);
-  }
+  if (ProcessOdbcFolderPath.empty()) throw std::logic_error("no installation has set up the ODBC driver yet");
   return ProcessOdbcFolderPath;
 }
 
@@ -234,15 +231,13 @@ ScratchInstallation ScratchInstallation::Create(int badges, unsigned seed, bool 
   if (generated.ExitCode != 0)
     throw std::runtime_error("gentrmx-sample failed (" + std::to_string(generated.ExitCode) + "): " + generated.Stderr);
 
-  WriteTextFile(inst.Root + "/odbcinst.ini", DriverSection);
-  WriteTextFile(inst.Root + "/odbc.ini",
-                "[" + inst.Dsn + "]\n"
-                "Description=gentrmx test installation\n"
-                "Driver=SQLite3 gentrmx\n"
-                "Database=" + inst.DbPath + "\n"
-                "LoadExt=" GENTRMX_SQLEXT "\n"
-                "StepAPI=" + (stepApi ? "1" : "0") + "\n"
-                "Timeout=10000\n");
+  std::vector<std::string> setup = {GENTRMX_ODBC_SETUP, "sqlite", inst.Root, inst.Dsn, inst.DbPath, GENTRMX_SQLEXT};
+  if (stepApi) setup.push_back("--step-api");
+  RunResult configured = RunProgram(setup, inst.Root);
+  if (configured.ExitCode != 0)
+    throw std::runtime_error("gentrmx-odbc-setup failed (" + std::to_string(configured.ExitCode) + "): " +
+                             configured.Stderr);
+  MakeProcessOdbcFolder(inst.ReadFile("odbcinst.ini"));
 
   inst.SetConfig("LOGIN", "gentrmx");
   inst.SetConfig("PASS", "geheim");

@@ -7,7 +7,8 @@
 //   db.sqlite                  the database (DbPath)
 //   odbcinst.ini, odbc.ini     driver "SQLite3 gentrmx", data source Dsn
 //                              ("GENTRMX_" and six characters, its own name
-//                              for each installation)
+//                              for each installation), both written by
+//                              gentrmx-odbc-setup
 //   files/quillnest.ini        LOGIN, PASS, DATABASE, DB_SYSTEM, SCHEMA
 //   work/dir/                  the tool's working folder (WorkDir)
 //
