@@ -199,10 +199,52 @@ std::string TodayYmd(int offsetDays) {
   return text;
 }
 
-ScratchInstallation ScratchInstallation::Empty(bool stepApi) { return Create(0, 0, true, stepApi); }
+ScratchInstallation ScratchInstallation::Empty(bool stepApi, ServedBy servedBy) {
+  ScratchInstallation inst = Create(0, 0, true, stepApi);
+  if (servedBy != ServedBy::SqliteDriver) inst.ServeBy(servedBy);
+  return inst;
+}
 
-ScratchInstallation ScratchInstallation::Generated(int badges, unsigned seed, bool stepApi) {
-  return Create(badges, seed, false, stepApi);
+ScratchInstallation ScratchInstallation::Generated(int badges, unsigned seed, bool stepApi, ServedBy servedBy) {
+  ScratchInstallation inst = Create(badges, seed, false, stepApi);
+  if (servedBy != ServedBy::SqliteDriver) inst.ServeBy(servedBy);
+  return inst;
+}
+
+// The FreeTDS data source on the test server's port (1 before the server
+// runs: nothing listens there).
+void ScratchInstallation::SetUpTdsDataSource(int port) {
+  RunResult configured =
+      RunProgram({GENTRMX_ODBC_SETUP, "freetds", Root, TdsDsn, "127.0.0.1", std::to_string(port)}, Root);
+  if (configured.ExitCode != 0)
+    throw std::runtime_error("gentrmx-odbc-setup freetds failed (" + std::to_string(configured.ExitCode) +
+                             "): " + configured.Stderr);
+}
+
+void ScratchInstallation::ServeBy(ServedBy servedBy, int dropAfter) {
+  if (servedBy == ServedBy::FreeTds && Server == nullptr) {
+    TdsServerOptions options;
+    options.DbPath = DbPath;
+    options.ExtensionPath = GENTRMX_SQLEXT;
+    options.User = "gentrmx";
+    options.Password = "geheim";
+    options.LogPath = Root + "/tds-requests.log";
+    options.DropAfter = dropAfter;
+    options.ExtraEnv = {"GENTRMX_SQL_LOG=" + Root + "/sql-tds.log"};
+    Server = std::make_unique<TdsTestServer>(options);
+    SetUpTdsDataSource(Server->Port());
+  }
+  Serving = servedBy;
+  SetConfig("DATABASE", servedBy == ServedBy::FreeTds ? TdsDsn : Dsn);
+  if (servedBy == ServedBy::FreeTds) CheckDataSource();
+}
+
+std::vector<std::string> ScratchInstallation::RequestLog() const {
+  return Server == nullptr ? std::vector<std::string>() : Server->RequestLog();
+}
+
+void ScratchInstallation::ClearRequestLog() {
+  if (Server != nullptr) truncate((Root + "/tds-requests.log").c_str(), 0);
 }
 
 ScratchInstallation ScratchInstallation::Create(int badges, unsigned seed, bool empty, bool stepApi) {
@@ -237,6 +279,8 @@ ScratchInstallation ScratchInstallation::Create(int badges, unsigned seed, bool 
   if (configured.ExitCode != 0)
     throw std::runtime_error("gentrmx-odbc-setup failed (" + std::to_string(configured.ExitCode) + "): " +
                              configured.Stderr);
+  inst.TdsDsn = inst.Dsn + "_TDS";
+  inst.SetUpTdsDataSource(1);
   MakeProcessOdbcFolder(inst.ReadFile("odbcinst.ini"));
 
   inst.SetConfig("LOGIN", "gentrmx");
@@ -249,6 +293,7 @@ ScratchInstallation ScratchInstallation::Create(int badges, unsigned seed, bool 
 }
 
 ScratchInstallation::~ScratchInstallation() {
+  Server.reset();
   if (Root.empty() || std::getenv("GENTRMX_KEEP_SCRATCH") != nullptr) return;
   nftw(Root.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
@@ -258,8 +303,11 @@ ScratchInstallation::ScratchInstallation(ScratchInstallation&& other) noexcept
       WorkDir(std::move(other.WorkDir)),
       DbPath(std::move(other.DbPath)),
       Dsn(std::move(other.Dsn)),
+      TdsDsn(std::move(other.TdsDsn)),
       SqlLogPath(std::move(other.SqlLogPath)),
-      RunCount(other.RunCount) {}
+      RunCount(other.RunCount),
+      Serving(other.Serving),
+      Server(std::move(other.Server)) {}
 
 ScratchInstallation& ScratchInstallation::operator=(ScratchInstallation&& other) noexcept {
   if (this != &other) {
@@ -268,8 +316,11 @@ ScratchInstallation& ScratchInstallation::operator=(ScratchInstallation&& other)
     WorkDir = std::move(other.WorkDir);
     DbPath = std::move(other.DbPath);
     Dsn = std::move(other.Dsn);
+    TdsDsn = std::move(other.TdsDsn);
     SqlLogPath = std::move(other.SqlLogPath);
     RunCount = other.RunCount;
+    Serving = other.Serving;
+    Server = std::move(other.Server);
   }
   return *this;
 }
@@ -303,7 +354,11 @@ RunResult ScratchInstallation::Run(const std::vector<std::string>& args, bool wi
   std::vector<std::string> argv = {GENTRMX_EXE};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<std::string> env = OdbcEnvironment();
-  if (withSqlLog) {
+  if (withSqlLog && Serving == ServedBy::FreeTds) {
+    // The server's extension logs what reaches SQLite.
+    SqlLogPath = Root + "/sql-tds.log";
+    truncate(SqlLogPath.c_str(), 0);
+  } else if (withSqlLog) {
     SqlLogPath = Root + "/sql-" + std::to_string(++RunCount) + ".log";
     std::remove(SqlLogPath.c_str());
     env.push_back("GENTRMX_SQL_LOG=" + SqlLogPath);
@@ -352,7 +407,7 @@ void ScratchInstallation::ClearStatementLog() {
 }
 
 void ScratchInstallation::UseInThisProcess() {
-  SqlLogPath = Root + "/sql-inprocess.log";
+  SqlLogPath = Root + (Serving == ServedBy::FreeTds ? "/sql-tds.log" : "/sql-inprocess.log");
   setenv("ODBCSYSINI", ProcessOdbcFolder().c_str(), 1);
   setenv("ODBCINI", (Root + "/odbc.ini").c_str(), 1);
   unsetenv("ODBCINSTINI");
@@ -384,9 +439,11 @@ void ScratchInstallation::CheckDataSource() const {
   } else {
     SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    SQLRETURN rc = SQLConnect(dbc, (SQLCHAR*)Dsn.c_str(), SQL_NTS, (SQLCHAR*)"probe", SQL_NTS, (SQLCHAR*)"", SQL_NTS);
+    const std::string& dsn = Serving == ServedBy::FreeTds ? TdsDsn : Dsn;
+    SQLRETURN rc =
+        SQLConnect(dbc, (SQLCHAR*)dsn.c_str(), SQL_NTS, (SQLCHAR*)"gentrmx", SQL_NTS, (SQLCHAR*)"geheim", SQL_NTS);
     if (!SQL_SUCCEEDED(rc)) {
-      problem = "cannot connect to data source " + Dsn + ": " + Diagnostics(SQL_HANDLE_DBC, dbc);
+      problem = "cannot connect to data source " + dsn + ": " + Diagnostics(SQL_HANDLE_DBC, dbc);
     } else {
       SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
       const char* probe =

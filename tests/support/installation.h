@@ -15,8 +15,11 @@
 // Failures of the set-up throw std::runtime_error with a message that says
 // what went wrong; GoogleTest reports it as the test's failure.
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tds_server.h"
 
 struct RunResult {
   int ExitCode;        // 0..255 as the process exited (255 for the tool's -1); minus the signal number if killed
@@ -35,12 +38,35 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& wo
 // the data source's convert(char(8), CURRENT_TIMESTAMP, 112) gives.
 std::string TodayYmd(int offsetDays = 0);
 
+// The driver that serves an installation's data source: the SQLite ODBC
+// driver on the database file, or FreeTDS speaking SQL Server's wire
+// protocol to the TDS test server, which answers from the same file (server
+// cursors, default result sets, the busy rule, character-set conversion and
+// login checks are then real).
+enum class ServedBy { SqliteDriver, FreeTds };
+
 class ScratchInstallation {
  public:
   // Tables only.
-  static ScratchInstallation Empty(bool stepApi = false);
+  static ScratchInstallation Empty(bool stepApi = false, ServedBy servedBy = ServedBy::SqliteDriver);
   // The sample installation of gentrmx-sample with that many badges.
-  static ScratchInstallation Generated(int badges, unsigned seed, bool stepApi = false);
+  static ScratchInstallation Generated(int badges, unsigned seed, bool stepApi = false,
+                                       ServedBy servedBy = ServedBy::SqliteDriver);
+
+  // Points the configuration (DATABASE) at the data source of that driver.
+  // The first switch to FreeTDS starts the TDS test server (login gentrmx,
+  // password geheim, as the configuration holds them), with dropAfter > 0
+  // one that drops each connection at its dropAfter-th request. The
+  // statement log then comes from the server's side.
+  void ServeBy(ServedBy servedBy, int dropAfter = 0);
+  ServedBy Served() const { return Serving; }
+  // The TDS test server's request log ("KIND\ttext" lines); empty when
+  // the server never ran.
+  std::vector<std::string> RequestLog() const;
+  void ClearRequestLog();
+  // The FreeTDS data source (set up for every installation; it points at
+  // the test server once ServeBy(FreeTds) started it).
+  std::string TdsDsn;
 
   ~ScratchInstallation();  // removes Root (kept when GENTRMX_KEEP_SCRATCH is set)
   ScratchInstallation(ScratchInstallation&& other) noexcept;
@@ -89,7 +115,10 @@ class ScratchInstallation {
   ScratchInstallation() = default;
   static ScratchInstallation Create(int badges, unsigned seed, bool empty, bool stepApi);
   std::vector<std::string> OdbcEnvironment() const;
+  void SetUpTdsDataSource(int port);
 
   std::string SqlLogPath;
   int RunCount = 0;
+  ServedBy Serving = ServedBy::SqliteDriver;
+  std::unique_ptr<TdsTestServer> Server;
 };
