@@ -79,6 +79,9 @@ int RunGentrmx(int argc, char** argv) {
     // The password never reaches the output.
     std::printf("Name:%s Pwd:%s Net:%s Schema:%s\n", settings.Login, settings.Pass[0] != '\0' ? "***" : "",
                 settings.Database, settings.Schema);
+    // With the trace switch, what the driver manager and driver said; the
+    // password is masked wherever a message repeats it.
+    if (DebugTrace) PrintFailureRecord(settings.Pass);
     std::memset(&settings, 0, sizeof settings);
     return -1;
   }
