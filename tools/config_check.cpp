@@ -76,16 +76,6 @@ std::string Visible(const char* text) {
   return shown;
 }
 
-// A driver's text with every occurrence of the password replaced by ***.
-std::string Masked(const char* text, const char* secret) {
-  std::string shown = Visible(text);
-  const std::string hidden = Visible(secret);
-  if (hidden.empty()) return shown;
-  for (size_t at = shown.find(hidden); at != std::string::npos; at = shown.find(hidden, at + 3))
-    shown.replace(at, hidden.size(), "***");
-  return shown;
-}
-
 const char* EnvironmentText(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "(nicht gesetzt)";
@@ -240,73 +230,27 @@ bool CheckDataSource(const char* dsn) {
 
 // ---------------------------------------------------------------- database
 
-void PrintDiagnostics(const char* secret) {
-  // Every record the driver left on the connection (or, without one, on
-  // the environment).
-  SQLSMALLINT type = SQL_HANDLE_DBC;
-  SQLHANDLE handle = DbSession.Connection;
-  if (handle == SQL_NULL_HDBC) {
-    type = SQL_HANDLE_ENV;
-    handle = DbSession.Environment;
-  }
-  if (handle == SQL_NULL_HANDLE) return;
-  for (SQLSMALLINT i = 1; i <= 8; ++i) {
-    DiagnosticRecord record;
-    std::memset(&record, 0, sizeof record);
-    SQLINTEGER native = 0;
-    SQLSMALLINT length = 0;
-    if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, i, reinterpret_cast<SQLCHAR*>(record.State), &native,
-                                     reinterpret_cast<SQLCHAR*>(record.Message), sizeof record.Message, &length)))
-      break;
-    std::printf("DB-Diagnose: SQLSTATE %s, Fehlernummer %d, Meldung: %s\n", record.State, static_cast<int>(native),
-                Masked(record.Message, secret).c_str());
-  }
-}
-
 bool CheckConnect(const LoginSettings& settings) {
   if (ConnectDatabase(settings.Login, settings.Pass, settings.Database, settings.Schema) != 0) {
     Fail("Verbindung zur Datenquelle %s als Benutzer %s fehlgeschlagen", Visible(settings.Database).c_str(),
          Visible(settings.Login).c_str());
-    PrintDiagnostics(settings.Pass);
+    PrintFailureRecord(settings.Pass);
     return false;
   }
   Ok("Verbindung zur Datenquelle %s als Benutzer %s hergestellt", settings.Database, Visible(settings.Login).c_str());
   return true;
 }
 
-// Runs SqlText and fetches one row into columns. false with the driver's
-// first diagnostic record in failure when the statement fails.
-bool ReadOneRow(const ColumnBinding* columns, int columnCount, DiagnosticRecord* failure) {
-  std::memset(failure, 0, sizeof *failure);
-  SQLHSTMT stmt = AllocateStatement();
-  if (stmt == SQL_NULL_HSTMT) {
-    CaptureDiagnostics(SQL_HANDLE_DBC, DbSession.Connection, failure);
-    return false;
-  }
-  bool ok = ExecuteStatement(stmt, false) != SQL_ERROR;
-  if (ok) {
-    const SQLRETURN rc = BindAndFetch(stmt, columns, columnCount);
-    ok = rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
-  }
-  if (!ok) CaptureDiagnostics(SQL_HANDLE_STMT, stmt, failure);
-  FreeStatement(stmt);
-  return ok;
-}
-
-std::string DiagnosticText(const DiagnosticRecord& record) {
-  char number[16];
-  std::snprintf(number, sizeof number, "%d", static_cast<int>(record.NativeError));
-  return std::string("SQLSTATE ") + record.State + ", Fehlernummer " + number + ", Meldung: " + Visible(record.Message);
-}
+// The password, so that no driver message shows it.
+const char* Secret = "";
 
 void CheckDate() {
   char today[16] = "";
   FormatSqlText("%s", "select convert(char(8), CURRENT_TIMESTAMP, 112)");
   const ColumnBinding column = {SQL_C_CHAR, today, sizeof today};
-  DiagnosticRecord failure;
-  if (!ReadOneRow(&column, 1, &failure)) {
-    Fail("Datum der Datenbank nicht lesbar (convert(char(8), CURRENT_TIMESTAMP, 112)): %s",
-         DiagnosticText(failure).c_str());
+  if (LookupSingleRow(&column, 1) != 0) {
+    Fail("Datum der Datenbank nicht lesbar (convert(char(8), CURRENT_TIMESTAMP, 112))");
+    PrintFailureRecord(Secret);
     return;
   }
   Ok("Datum der Datenbank (heute): %s", TrimRight(today));
@@ -341,9 +285,9 @@ void CheckTables() {
       int32_t count = 0;
       FormatSqlText("select count(*) from %s where 1=0", spelling);
       const ColumnBinding column = {SQL_C_LONG, &count, sizeof count};
-      DiagnosticRecord failure;
-      if (!ReadOneRow(&column, 1, &failure)) {
-        Fail("Tabelle %s nicht lesbar als %s: %s", table.Table, spelling, DiagnosticText(failure).c_str());
+      if (LookupSingleRow(&column, 1) != 0) {
+        Fail("Tabelle %s nicht lesbar als %s", table.Table, spelling);
+        PrintFailureRecord(Secret);
         readable = false;
       }
     }
@@ -362,6 +306,7 @@ void CheckTerminal(const char* name) {
   }
   if (found != 0) {
     Fail("Terminal %s: Abfrage fehlgeschlagen (Ergebnis %d)", Visible(name).c_str(), found);
+    PrintFailureRecord(Secret);
     return;
   }
   Ok("Terminal %s gefunden: Modell %s, Saldensatz %s", Visible(name).c_str(),
@@ -376,8 +321,8 @@ void CheckTerminal(const char* name) {
 
   const int opened = OpenBadgeCursor(&terminal);
   if (opened != 0) {
-    Fail("Ausweisabfrage fuer Terminal %s fehlgeschlagen: %s", Visible(name).c_str(),
-         DiagnosticText(LastDiagnostics).c_str());
+    Fail("Ausweisabfrage fuer Terminal %s fehlgeschlagen", Visible(name).c_str());
+    PrintFailureRecord(Secret);
     return;
   }
   int rows = 0;
@@ -422,11 +367,15 @@ int RunConfigCheck(const char* path, const char* terminal) {
   if (!CheckFile(path)) return Finish(false);
   CheckKeys(settings, sources);
   if (!CheckDataSource(settings.Database)) return Finish(false);
-  const bool connected = CheckConnect(settings);
-  std::memset(settings.Pass, 0, sizeof settings.Pass);
-  if (!connected) return Finish(false);
+  if (!CheckConnect(settings)) {
+    std::memset(settings.Pass, 0, sizeof settings.Pass);
+    return Finish(false);
+  }
+  Secret = settings.Pass;
   CheckDate();
   CheckTables();
   if (terminal != nullptr) CheckTerminal(terminal);
+  Secret = "";
+  std::memset(settings.Pass, 0, sizeof settings.Pass);
   return Finish(true);
 }
