@@ -146,9 +146,9 @@ TEST_F(BadgeFetch, QueryFailingAtExecutionLeavesNoCursor) {
   const int opened = OpenBadgeCursor(&t);
   Inst->Exec("DELETE FROM Xel301Asw WHERE AswNum = 'F1'");
   EXPECT_NE(opened, 0);
-  EXPECT_EQ(opened, LastDiagnostics.NativeError);
-  EXPECT_NE(std::string(LastDiagnostics.Message).find("Conversion failed"), std::string::npos)
-      << LastDiagnostics.Message;
+  EXPECT_EQ(opened, LastFailure.Records[0].NativeError);
+  EXPECT_NE(std::string(LastFailure.Records[0].Message).find("Conversion failed"), std::string::npos)
+      << LastFailure.Records[0].Message;
   BadgeRecord record;
   std::memset(&record, 0, sizeof record);
   EXPECT_EQ(FetchBadge(&record), -1);

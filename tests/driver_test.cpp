@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "config/config_writer.h"
 #include "installation.h"
 
 namespace {
@@ -161,6 +162,36 @@ TEST(DriverConnect, DataSourceWhoseDriverLibraryIsMissingFails) {
   ExpectConnectFailure(inst, "DB-Connect-Error: -1!Name:sa Pwd: Net:BROKEN Schema:\n");
 }
 
+// With "/d" a failed connect adds what the driver manager said, one line per
+// diagnostic record, the password masked wherever a message repeats it;
+// without it the output is the one line alone.
+TEST(DriverConnect, SlashDAddsTheDiagnosticsWithoutThePassword) {
+  ScratchInstallation inst = ScratchInstallation::Empty();
+  inst.SetConfig("DATABASE", "NOSUCHDSN");
+  const std::string failed = "DB-Connect-Error: -1!Name:gentrmx Pwd:*** Net:NOSUCHDSN Schema:DRAVONIX\n";
+  RunResult r = inst.Run({"IDSTAMM", "T1", inst.Root + "/out.dat", "1", "/d"});
+  EXPECT_EQ(r.ExitCode, 255);
+  EXPECT_EQ(r.Stdout, failed +
+                          "DB-Diagnose: SQLSTATE IM002, Fehlernummer 0, Meldung: [unixODBC][Driver Manager]Data "
+                          "source name not found and no default driver specified\n");
+  ExpectConnectFailure(inst, failed);
+
+  // The driver manager names the missing driver library, whose path here
+  // holds the password.
+  AddIniSection(inst, "odbcinst.ini", "[Missing driver]\nDriver=/nonexistent/geheim/lib.so\n");
+  AddIniSection(inst, "odbc.ini", "[BROKEN]\nDriver=Missing driver\nDatabase=" + inst.DbPath + "\n");
+  inst.SetConfig("DATABASE", "BROKEN");
+  r = inst.Run({"IDSTAMM", "T1", inst.Root + "/out.dat", "1", "/d"});
+  EXPECT_EQ(r.ExitCode, 255);
+  const std::string masked = "DB-Connect-Error: -1!Name:gentrmx Pwd:*** Net:BROKEN Schema:DRAVONIX\n";
+  ASSERT_EQ(r.Stdout.compare(0, masked.size(), masked), 0) << r.Stdout;
+  const std::string diagnostics = r.Stdout.substr(masked.size());
+  EXPECT_EQ(diagnostics.rfind("DB-Diagnose: SQLSTATE 01000, Fehlernummer 0, Meldung: ", 0), 0u) << diagnostics;
+  EXPECT_NE(diagnostics.find("/nonexistent/***/lib.so"), std::string::npos) << diagnostics;
+  EXPECT_EQ(r.Stdout.find("geheim"), std::string::npos) << r.Stdout;
+  ExpectConnectFailure(inst, masked);
+}
+
 TEST(DriverConnect, MissingConfigurationFileLeavesEverySettingEmpty) {
   ScratchInstallation inst = ScratchInstallation::Empty();
   ASSERT_EQ(std::remove((inst.Root + "/files/quillnest.ini").c_str()), 0);
@@ -195,7 +226,10 @@ TEST(DriverConnect, FiftyCharacterSettingsReachTheConnectWhole) {
   WriteFile(inst.Root + "/odbcinst.ini", "[ODBC]\nTrace=Yes\nTraceFile=" + trace + "\n\n" + odbcinst);
   inst.SetConfig("LOGIN", login);
   inst.SetConfig("PASS", password);
-  inst.SetConfig("DATABASE", source);
+  // gentrmx-config refuses a data source name this long; the file can still
+  // hold one.
+  ASSERT_EQ(SetConfigValue((inst.Root + "/files/quillnest.ini").c_str(), "DATABASE", source.c_str()), 0)
+      << ConfigWriterError;
 
   // unixODBC refuses data source names longer than 32 characters.
   RunResult r = inst.Run({"NONE", "T1", inst.Root + "/out.dat", "1"});

@@ -106,9 +106,9 @@ TEST_F(SessionDb, CursorOpenThatFailsReturnsTheNativeErrorAndLeavesNoHandle) {
   SQLHSTMT cursor = reinterpret_cast<SQLHSTMT>(&cursor);  // anything but null
   EXPECT_EQ(OpenCursor(&cursor), 1);  // SQLite's SQLITE_ERROR
   EXPECT_EQ(cursor, nullptr);
-  EXPECT_EQ(LastDiagnostics.NativeError, 1);
-  EXPECT_STREQ(LastDiagnostics.State, "HY000");
-  EXPECT_NE(std::strstr(LastDiagnostics.Message, "NoSuchTable"), nullptr) << LastDiagnostics.Message;
+  EXPECT_EQ(LastFailure.Records[0].NativeError, 1);
+  EXPECT_STREQ(LastFailure.Records[0].State, "HY000");
+  EXPECT_NE(std::strstr(LastFailure.Records[0].Message, "NoSuchTable"), nullptr) << LastFailure.Records[0].Message;
 
   char text[11] = "vorher";
   const ColumnBinding columns[] = {{SQL_C_CHAR, text, sizeof text}};

@@ -1,19 +1,26 @@
-// gentrmx-config: writes encrypted values into the configuration file and
-// lists them.
+// gentrmx-config: writes encrypted values into the configuration file, lists
+// them and checks whether gentrmx would run with them.
 //
 //   gentrmx-config set <file> <KEY> <value>   ("-" reads the value from stdin)
 //   gentrmx-config list <file>
+//   gentrmx-config check [<file>] [--terminal <name>]
 //
-// Messages go to standard error; the listing to standard output. Exit
-// status 0 on success, 1 on any failure.
+// Messages go to standard error; the listing and the check's report to
+// standard output. Exit status 0 on success, 1 on any failure; check: 0 when
+// every step holds, 1 when one fails, 2 for a wrong command line.
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include <sqlext.h>
+
 #include "config/config_file.h"
 #include "config/config_writer.h"
+#include "config/settings.h"
+#include "config_check.h"
+#include "db/records.h"
 
 namespace {
 
@@ -21,15 +28,22 @@ void PrintUsage() {
   std::fputs(
       "Aufruf: gentrmx-config set <Datei> <SCHLUESSEL> <Wert>\n"
       "        gentrmx-config list <Datei>\n"
+      "        gentrmx-config check [<Datei>] [--terminal <Name>]\n"
       "\n"
       "  set   verschluesselt <Wert> und speichert ihn unter <SCHLUESSEL>; ein\n"
       "        vorhandener Eintrag wird ersetzt, sonst ein neuer angehaengt. Die\n"
       "        Datei wird angelegt, wenn sie fehlt (das Verzeichnis muss bestehen).\n"
       "        Mit \"-\" als Wert wird die erste Zeile der Standardeingabe gelesen.\n"
       "  list  zeigt alle Eintraege als SCHLUESSEL=Wert (PASS als ***).\n"
+      "  check liest die Einstellungen wie gentrmx (ohne <Datei>: ../../files/quillnest.ini\n"
+      "        vom Arbeitsverzeichnis aus) und prueft Schritt fuer Schritt Datenquelle,\n"
+      "        Treiber, Verbindung, Datum der Datenbank und Tabellen; mit --terminal\n"
+      "        auch das Terminal und seine Ausweisabfrage. Liest nur. Ende mit 0, wenn\n"
+      "        gentrmx laufen kann, 1 bei einem Fehler, 2 bei falschem Aufruf.\n"
       "\n"
-      "Schluessel des Programms: LOGIN, PASS, DATABASE, DB_SYSTEM, SCHEMA.\n"
-      "Vom SCHEMA-Wert wird beim Lesen das letzte Zeichen abgeschnitten.\n",
+      "Schluessel des Programms: LOGIN, PASS, DATABASE (je hoechstens 50 Zeichen,\n"
+      "DATABASE hoechstens 32), DB_SYSTEM (40) und SCHEMA (21). Vom SCHEMA-Wert wird\n"
+      "beim Lesen das letzte Zeichen abgeschnitten.\n",
       stderr);
 }
 
@@ -40,6 +54,49 @@ bool FolderExists(const char* path) {
   folder.erase(slash == 0 ? 1 : slash);
   struct stat info;
   return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int UsageError(const char* command) {
+  std::fprintf(stderr, "Fehler: falsche Parameter fuer \"%s\"\n\n", command);
+  PrintUsage();
+  return 2;
+}
+
+static_assert(DataSourceNameLimit == SQL_MAX_DSN_LENGTH, "the driver manager's data source name limit");
+
+// Refuses what gentrmx could not read back whole: a value longer than the
+// field it reads the key into, a data source name longer than the driver
+// manager takes, a line break. Prints every reason.
+bool ValueFitsKey(const char* key, const std::string& value) {
+  bool fits = true;
+  if (value.find_first_of("\r\n") != std::string::npos) {
+    std::fprintf(stderr,
+                 "Fehler: Der Wert darf keinen Zeilenumbruch enthalten (die Datei liesse sich nicht mehr "
+                 "lesen)\n");
+    fits = false;
+  }
+  const int limit = StoredValueLimit(key);
+  if (limit >= 0 && value.size() > static_cast<size_t>(limit)) {
+    if (std::strcmp(key, "SCHEMA") == 0) {
+      std::fprintf(stderr,
+                   "Fehler: SCHEMA darf hoechstens %d Zeichen haben: gentrmx liest den Schemanamen mit "
+                   "hoechstens %d Zeichen, nachdem es das letzte gespeicherte Zeichen abgeschnitten hat "
+                   "(der Wert hat %d)\n",
+                   limit, limit - 1, static_cast<int>(value.size()));
+    } else {
+      std::fprintf(stderr, "Fehler: %s darf hoechstens %d Zeichen haben, mehr liest gentrmx nicht (der Wert hat %d)\n",
+                   key, limit, static_cast<int>(value.size()));
+    }
+    fits = false;
+  }
+  if (std::strcmp(key, "DATABASE") == 0 && value.size() > static_cast<size_t>(DataSourceNameLimit)) {
+    std::fprintf(stderr,
+                 "Fehler: DATABASE darf hoechstens %d Zeichen haben: laengster Datenquellenname des "
+                 "ODBC-Treiber-Managers (der Wert hat %d)\n",
+                 DataSourceNameLimit, static_cast<int>(value.size()));
+    fits = false;
+  }
+  return fits;
 }
 
 // The first line of standard input without its line end.
@@ -63,6 +120,7 @@ int RunSet(const char* path, const char* key, const char* valueArgument) {
     std::fprintf(stderr, "Fehler: Der Wert darf kein Nullbyte enthalten\n");
     return 1;
   }
+  if (!ValueFitsKey(key, value)) return 1;
   if (!FolderExists(path)) {
     std::fprintf(stderr, "Fehler: Das Verzeichnis der Datei %s existiert nicht\n", path);
     return 1;
@@ -82,7 +140,36 @@ int RunSet(const char* path, const char* key, const char* valueArgument) {
     return 1;
   }
   std::fprintf(stderr, "%s gespeichert in %s\n", key, path);
+  if (StoredValueLimit(key) < 0)
+    std::fprintf(stderr,
+                 "Warnung: gentrmx liest den Schluessel %s nicht (es liest LOGIN, PASS, DATABASE, DB_SYSTEM "
+                 "und SCHEMA); der Eintrag wurde trotzdem gespeichert, da die Datei auch Schluessel anderer "
+                 "Programme enthalten kann\n",
+                 key);
   return 0;
+}
+
+// Check usage: [<file>] [--terminal <name>], in any order.
+int RunCheck(int argc, char** argv) {
+  const char* path = nullptr;
+  const char* terminal = nullptr;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--terminal") == 0) {
+      if (terminal != nullptr || i + 1 >= argc) return UsageError("check");
+      terminal = argv[++i];
+      if (std::strlen(terminal) >= sizeof TerminalRecord::TrmNam) {
+        std::fprintf(stderr, "Fehler: Terminal-Name laenger als %d Zeichen\n",
+                     static_cast<int>(sizeof TerminalRecord::TrmNam - 1));
+        return 2;
+      }
+    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+      return UsageError("check");
+    } else {
+      if (path != nullptr) return UsageError("check");
+      path = argv[i];
+    }
+  }
+  return RunConfigCheck(path != nullptr ? path : ConfigFilePath, terminal);
 }
 
 int RunList(const char* path) {
@@ -106,6 +193,7 @@ int main(int argc, char** argv) {
   }
   if (argc == 5 && std::strcmp(argv[1], "set") == 0) return RunSet(argv[2], argv[3], argv[4]);
   if (argc == 3 && std::strcmp(argv[1], "list") == 0) return RunList(argv[2]);
+  if (argc >= 2 && std::strcmp(argv[1], "check") == 0) return RunCheck(argc, argv);
   if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
     PrintUsage();
     return 0;

@@ -72,31 +72,46 @@ void FillSlot(BalanceDisplaySlot* slot, bool fixListText) {
   std::memcpy(slot->ValueText, "       ", 8);
 }
 
+// How the value-code query ended.
+enum class ValueCodeOutcome {
+  Found,        // a row: the slot's ValueCode is set
+  NoStatement,  // no statement handle could be allocated
+  NotExecuted,  // the execution failed; LastFailure says why
+  NoRow,        // the fetch code (100: no value-code text) is in *fetchCode
+};
+
 // Runs the value-code query formatted in SqlText on a statement of its own
 // (no cursor attributes: one row is read and the statement is freed at
-// once) and, when it delivers a row, sets the slot's ValueCode. Returns 0
-// with the code set; -1 when no statement could be allocated; the native
-// error when it failed to execute (which may be any number, 1 included);
-// else the fetch code as it came (100: no value-code text). *status
-// receives the fetch code or the native error (untouched on -1).
-int QueryValueCode(BalanceDisplaySlot* slot, int32_t* status, bool traceFetch) {
+// once) and, when it delivers a row, sets the slot's ValueCode.
+ValueCodeOutcome QueryValueCode(BalanceDisplaySlot* slot, bool traceFetch, int* fetchCode) {
   SQLHSTMT stmt = AllocateStatement();
-  if (stmt == SQL_NULL_HSTMT) return -1;
+  if (stmt == SQL_NULL_HSTMT) return ValueCodeOutcome::NoStatement;
   if (ExecuteStatement(stmt, false) == SQL_ERROR) {
-    CaptureDiagnostics(SQL_HANDLE_STMT, stmt, &LastDiagnostics);
+    CaptureDiagnostics(SQL_HANDLE_STMT, stmt);
     FreeStatement(stmt);
-    *status = LastDiagnostics.NativeError;
-    return LastDiagnostics.NativeError;
+    return ValueCodeOutcome::NotExecuted;
   }
   ValueCodeText[0] = '\0';
   int rc = BindAndFetch(stmt, ValueCodeColumns, 1);
   if (traceFetch) std::printf("SQLFetch Saldenwerte! RC: %ld\n", static_cast<long>(rc));
   FreeStatement(stmt);
-  *status = rc;
-  if (!IsRow(rc)) return rc;
-  *status = 0;
+  *fetchCode = rc;
+  if (!IsRow(rc)) return ValueCodeOutcome::NoRow;
   std::memcpy(slot->ValueCode, TrimRight(ValueCodeText), sizeof slot->ValueCode);
-  return 0;
+  return ValueCodeOutcome::Found;
+}
+
+// The result a display fetch gives for the value-code query: 0 found; -1 no
+// statement; the native error of a failed execution (which may be any
+// number, 1 included); else the fetch code as it came.
+int ValueCodeResult(ValueCodeOutcome outcome, int fetchCode) {
+  switch (outcome) {
+    case ValueCodeOutcome::Found: return 0;
+    case ValueCodeOutcome::NoStatement: return -1;
+    case ValueCodeOutcome::NotExecuted: return FailureNativeError();
+    case ValueCodeOutcome::NoRow: break;
+  }
+  return fetchCode;
 }
 
 }  // namespace
@@ -145,8 +160,9 @@ int FetchTerminalDisplay(BalanceDisplaySlot* slot) {
   FormatSqlText(
       " SELECT FTXT10   FROM DRAVONIX.XEL1140TRM, DRAVONIX.XEL119MSD, DRAVONIX.XEL102WHL   WHERE TRMNAM  = '%s'   AND TRMSAL = MSDSAL   AND ((TrmMnd = MsdMnd AND TrmLiz = MsdLiz) OR  MsdErf = 'ORVELIX')   AND FTXNUMSPR = 220002   AND FTXWHL = MSDWRT   AND FTXSPR  = TRMSPR   AND MSDLFD = %ld   AND ((TrmSta <> 4 AND TrmSta <> 8) OR TrmSta IS NULL)   AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS NULL) ",
       KeptTerminalName, static_cast<long>(slot->MsdLfd));
-  int32_t status = 0;
-  return QueryValueCode(slot, &status, true);
+  int fetchCode = 0;
+  const ValueCodeOutcome outcome = QueryValueCode(slot, true, &fetchCode);
+  return ValueCodeResult(outcome, fetchCode);
 }
 
 int CloseTerminalDisplayCursor() { return CloseCursor(&TerminalCursor); }
@@ -182,7 +198,12 @@ int FetchBadgeDisplay(BalanceDisplaySlot* slot) {
   FormatSqlText(
       " SELECT FTXT10  FROM DRAVONIX.XEL301ASW, DRAVONIX.XEL119MSD, DRAVONIX.XEL102WHL  WHERE ASWNUM  = '%s'  AND  ASWSAL = MSDSAL  AND FTXNUMSPR = 220002  AND  FTXWHL = MSDWRT  AND FTXSPR  = ASWSPR  AND  MSDLFD = %ld  AND ((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo       AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))  AND ((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)  AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS NULL) ",
       KeptBadgeNumber, static_cast<long>(slot->MsdLfd));
-  return QueryValueCode(slot, &SqlCode, false);
+  int fetchCode = 0;
+  const ValueCodeOutcome outcome = QueryValueCode(slot, false, &fetchCode);
+  const int result = ValueCodeResult(outcome, fetchCode);
+  // SqlCode follows the value-code query whenever a statement ran.
+  if (outcome != ValueCodeOutcome::NoStatement) SqlCode = result;
+  return result;
 }
 
 int CloseBadgeDisplayCursor() { return CloseCursor(&BadgeCursor); }

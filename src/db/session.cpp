@@ -10,7 +10,7 @@
 DbSessionHandles DbSession = {SQL_NULL_HENV, SQL_NULL_HDBC};
 char SqlText[SqlTextSize];
 int32_t SqlCode = 0;
-DiagnosticRecord LastDiagnostics;
+FailureRecord LastFailure;
 
 namespace {
 
@@ -154,26 +154,64 @@ int ConnectDatabase(const char* user, const char* password, const char* source, 
   CopyBounded(passwordField, password, sizeof passwordField);
   CopyBounded(sourceField, source, sizeof sourceField);
 
-  if (SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &DbSession.Environment) == SQL_ERROR) return -1;
+  if (SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &DbSession.Environment) == SQL_ERROR) {
+    std::memset(&LastFailure, 0, sizeof LastFailure);
+    return -1;
+  }
   SQLSetEnvAttr(DbSession.Environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
                 SQL_IS_INTEGER);
-  if (SQLAllocHandle(SQL_HANDLE_DBC, DbSession.Environment, &DbSession.Connection) == SQL_ERROR) return -1;
+  if (SQLAllocHandle(SQL_HANDLE_DBC, DbSession.Environment, &DbSession.Connection) == SQL_ERROR) {
+    CaptureDiagnostics(SQL_HANDLE_ENV, DbSession.Environment);
+    return -1;
+  }
   SQLRETURN rc = SQLConnect(DbSession.Connection, reinterpret_cast<SQLCHAR*>(sourceField), SQL_NTS,
                             reinterpret_cast<SQLCHAR*>(userField), SQL_NTS,
                             reinterpret_cast<SQLCHAR*>(passwordField), SQL_NTS);
   std::memset(passwordField, 0, sizeof passwordField);
-  return rc == SQL_ERROR ? -1 : 0;
+  if (rc != SQL_ERROR) return 0;
+  CaptureDiagnostics(SQL_HANDLE_DBC, DbSession.Connection);
+  return -1;
 }
 
-SQLRETURN CaptureDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, DiagnosticRecord* record) {
-  std::memset(record, 0, sizeof *record);
-  SQLINTEGER native = 0;
-  SQLSMALLINT textLength = 0;
-  SQLRETURN rc = SQLGetDiagRec(handleType, handle, 1, reinterpret_cast<SQLCHAR*>(record->State), &native,
-                               reinterpret_cast<SQLCHAR*>(record->Message), sizeof record->Message,
-                               &textLength);
-  record->NativeError = native;
-  return rc;
+void CaptureDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
+  std::memset(&LastFailure, 0, sizeof LastFailure);
+  for (int i = 0; i < MaxFailureRecords; ++i) {
+    DiagnosticRecord& record = LastFailure.Records[i];
+    SQLINTEGER native = 0;
+    SQLSMALLINT textLength = 0;
+    SQLRETURN rc = SQLGetDiagRec(handleType, handle, static_cast<SQLSMALLINT>(i + 1),
+                                 reinterpret_cast<SQLCHAR*>(record.State), &native,
+                                 reinterpret_cast<SQLCHAR*>(record.Message), sizeof record.Message, &textLength);
+    if (!SQL_SUCCEEDED(rc)) {
+      std::memset(&record, 0, sizeof record);
+      break;
+    }
+    record.NativeError = native;
+    LastFailure.Count = i + 1;
+  }
+}
+
+int32_t FailureNativeError() { return LastFailure.Count > 0 ? LastFailure.Records[0].NativeError : 0; }
+
+void PrintFailureRecord(const char* secret) {
+  const size_t secretLength = secret != nullptr ? std::strlen(secret) : 0;
+  for (int i = 0; i < LastFailure.Count; ++i) {
+    const DiagnosticRecord& record = LastFailure.Records[i];
+    std::printf("DB-Diagnose: SQLSTATE %s, Fehlernummer %ld, Meldung: ", record.State,
+                static_cast<long>(record.NativeError));
+    const char* text = record.Message;
+    while (*text != '\0') {
+      const char* found = secretLength > 0 ? std::strstr(text, secret) : nullptr;
+      if (found == nullptr) {
+        std::fputs(text, stdout);
+        break;
+      }
+      std::fwrite(text, 1, static_cast<size_t>(found - text), stdout);
+      std::fputs("***", stdout);
+      text = found + secretLength;
+    }
+    std::fputs("\n", stdout);
+  }
 }
 
 char* TrimRight(char* text) {
@@ -362,11 +400,11 @@ int OpenCursor(SQLHSTMT* handle) {
                  SQL_IS_INTEGER);
   SQLSetStmtAttr(stmt, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK), SQL_IS_INTEGER);
   if (ExecuteStatement(stmt, true) == SQL_ERROR) {
-    CaptureDiagnostics(SQL_HANDLE_STMT, stmt, &LastDiagnostics);
+    CaptureDiagnostics(SQL_HANDLE_STMT, stmt);
     FreeStatement(stmt);
     // A query that was never sent (too long) must not read as "opened".
     if (SqlText[0] == '\0') return -1;
-    return LastDiagnostics.NativeError;
+    return FailureNativeError();
   }
   *handle = stmt;
   return 0;
@@ -391,6 +429,7 @@ int LookupSingleRow(const ColumnBinding* columns, int columnCount) {
   SQLHSTMT stmt = AllocateStatement();
   if (stmt == SQL_NULL_HSTMT) return -1;
   if (ExecuteStatement(stmt, false) == SQL_ERROR) {
+    CaptureDiagnostics(SQL_HANDLE_STMT, stmt);
     FreeStatement(stmt);
     return -1;
   }

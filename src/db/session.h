@@ -29,15 +29,29 @@ struct DiagnosticRecord {
   char Message[1000];
   int32_t NativeError;
 };
-// Diagnostics of the last failed cursor open.
-extern DiagnosticRecord LastDiagnostics;
+constexpr int MaxFailureRecords = 8;
+// Every diagnostic record (up to MaxFailureRecords) of the last failed
+// connect or statement, in the order the driver gave them.
+struct FailureRecord {
+  int Count;
+  DiagnosticRecord Records[MaxFailureRecords];
+};
+extern FailureRecord LastFailure;
 
 // Connects to the data source. Returns 0 connected, -1 failed (only
 // SQL_ERROR counts as failure). The schema is not used.
 int ConnectDatabase(const char* user, const char* password, const char* source, const char* schema);
 
-// Fills record with diagnostic record 1 of the handle (all zero first).
-SQLRETURN CaptureDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, DiagnosticRecord* record);
+// Fills LastFailure with the diagnostic records of the handle (all zero
+// first; Count 0 when the driver gave none).
+void CaptureDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle);
+// The native error of the first record of LastFailure; 0 when there is none.
+// What a cursor open that failed at execution returns.
+int32_t FailureNativeError();
+// Prints one line per record of LastFailure:
+//   "DB-Diagnose: SQLSTATE <state>, Fehlernummer <native>, Meldung: <message>\n"
+// Any occurrence of secret (when not empty) in a message is printed as "***".
+void PrintFailureRecord(const char* secret);
 
 // Removes trailing blanks and tabs in place; returns text.
 char* TrimRight(char* text);
@@ -72,7 +86,7 @@ struct ColumnBinding {
 //  OpenCursor: handle := null; allocate; not scrollable, lock concurrency;
 //    execute SqlText (formatted by the caller). Returns 0, -1 when no handle
 //    could be allocated, else the native error of the failed execution
-//    (diagnostics in LastDiagnostics; the handle is released and null).
+//    (diagnostics in LastFailure; the handle is released and null).
 int OpenCursor(SQLHSTMT* handle);
 //  FetchCursor: SqlCode := -1; null handle gives -1; binds every column
 //    again and fetches; SqlCode := the fetch code, which is returned as it

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config/config_file.h"
+#include "config/settings.h"
 #include "db/records.h"
 #include "db/session.h"
 #include "db/terminal.h"
@@ -33,14 +33,6 @@ const WriterEntry WriterTable[] = {
     {"IDSTAMM", WorkIdStamm, "Programmabbruch: Fehler bei Erstellung der Datei IDSTAMM!\n"},
 };
 
-struct Settings {
-  char Login[51];
-  char Pass[51];
-  char Database[51];
-  char DbSystem[41];
-  char Schema[21];
-};
-
 void PrintUsage(int given) {
   std::printf("Anzahl Parameter(mind. 4) unterschritten! AnzParam: %d", given);
   std::printf("Aufruf: GENTRMX [Param1] [Param2] [Param3] [Param4] /d \n");
@@ -55,14 +47,6 @@ bool ArgumentFits(int number, const char* argument, size_t fieldSize) {
   if (std::strlen(argument) < fieldSize) return true;
   std::printf("Parameter %d zu lang: hoechstens %d Zeichen erlaubt!\n", number, static_cast<int>(fieldSize - 1));
   return false;
-}
-
-// Reads one setting into a zero-filled field, cut to the field's size.
-void ReadSetting(const char* key, char* field, size_t fieldSize) {
-  ReadConfigValue("", key, 0, ConfigFilePath);
-  const size_t length = strnlen(LastConfigRecord.Value, fieldSize - 1);
-  std::memcpy(field, LastConfigRecord.Value, length);
-  field[length] = '\0';
 }
 
 }  // namespace
@@ -87,29 +71,17 @@ int RunGentrmx(int argc, char** argv) {
 
   if (argc == 6 && std::strcmp(argv[5], "/d") == 0) DebugTrace = true;
 
-  Settings settings;
-  std::memset(&settings, 0, sizeof settings);
-  char schemaValue[sizeof LastConfigRecord.Value];
-  ReadSetting("LOGIN", settings.Login, sizeof settings.Login);
-  ReadSetting("PASS", settings.Pass, sizeof settings.Pass);
-  ReadSetting("DATABASE", settings.Database, sizeof settings.Database);
-  ReadSetting("DB_SYSTEM", settings.DbSystem, sizeof settings.DbSystem);
-  ReadSetting("SCHEMA", schemaValue, sizeof schemaValue);
-  std::memset(&LastConfigRecord, 0, sizeof LastConfigRecord);
-
-  // The stored schema carries one character more than the schema name.
-  size_t schemaLength = std::strlen(schemaValue);
-  if (schemaLength > 0) --schemaLength;
-  if (schemaLength > sizeof settings.Schema - 1) schemaLength = sizeof settings.Schema - 1;
-  std::memcpy(settings.Schema, schemaValue, schemaLength);
-  settings.Schema[schemaLength] = '\0';
-  UpperCase(settings.Schema);
+  LoginSettings settings;
+  ReadLoginSettings(&settings);
 
   if (ConnectDatabase(settings.Login, settings.Pass, settings.Database, settings.Schema) != 0) {
     std::printf("DB-Connect-Error: %d!", -1);
     // The password never reaches the output.
     std::printf("Name:%s Pwd:%s Net:%s Schema:%s\n", settings.Login, settings.Pass[0] != '\0' ? "***" : "",
                 settings.Database, settings.Schema);
+    // With the trace switch, what the driver manager and driver said; the
+    // password is masked wherever a message repeats it.
+    if (DebugTrace) PrintFailureRecord(settings.Pass);
     std::memset(&settings, 0, sizeof settings);
     return -1;
   }

@@ -366,6 +366,12 @@ RunResult ScratchInstallation::Run(const std::vector<std::string>& args, bool wi
   return RunProgram(argv, WorkDir, env);
 }
 
+RunResult ScratchInstallation::RunTool(const std::string& program, const std::vector<std::string>& args) const {
+  std::vector<std::string> argv = {program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv, WorkDir, OdbcEnvironment());
+}
+
 std::string ScratchInstallation::ReadFile(const std::string& path) const {
   const std::string full = !path.empty() && path[0] == '/' ? path : Root + "/" + path;
   std::ifstream in(full, std::ios::binary);

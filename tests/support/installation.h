@@ -82,6 +82,9 @@ class ScratchInstallation {
   // Runs the gentrmx executable in WorkDir against this installation. With
   // withSqlLog the statements the tool runs are logged (StatementLog).
   RunResult Run(const std::vector<std::string>& args, bool withSqlLog = false);
+  // Runs another program (a path) in WorkDir with this installation's ODBC
+  // configuration, as Run does for gentrmx.
+  RunResult RunTool(const std::string& program, const std::vector<std::string>& args) const;
 
   // Whole file as bytes; a relative path is taken from Root. Throws when the
   // file cannot be read.

@@ -1,0 +1,57 @@
+// The database login as the download tool reads it: see settings.h.
+#include "config/settings.h"
+
+#include <cstring>
+
+const char* const LoginSettingKeys[LoginSettingCount] = {"LOGIN", "PASS", "DATABASE", "DB_SYSTEM", "SCHEMA"};
+
+namespace {
+
+// Reads one setting into a zero-filled field, cut to the field's size.
+void ReadSetting(const char* key, const char* path, char* field, size_t fieldSize, SettingSource* source) {
+  ReadConfigValue("", key, 0, path);
+  const size_t length = strnlen(LastConfigRecord.Value, fieldSize - 1);
+  std::memcpy(field, LastConfigRecord.Value, length);
+  field[length] = '\0';
+  if (source == nullptr) return;
+  // A lookup that took nothing leaves every field of the record empty; a
+  // record taken for its group or id may have an empty key.
+  const ConfigRecord& record = LastConfigRecord;
+  source->Taken = record.Key[0] != '\0' || record.Group[0] != '\0' || record.Id != 0 || record.Value[0] != '\0';
+  std::memcpy(source->Key, record.Key, sizeof source->Key);
+  source->Id = record.Id;
+  source->ValueLength = std::strlen(record.Value);
+}
+
+}  // namespace
+
+void ReadLoginSettings(LoginSettings* settings, const char* path, SettingSource* sources) {
+  std::memset(settings, 0, sizeof *settings);
+  if (sources != nullptr) std::memset(sources, 0, sizeof(SettingSource) * LoginSettingCount);
+  char schemaValue[sizeof LastConfigRecord.Value];
+  ReadSetting("LOGIN", path, settings->Login, sizeof settings->Login, sources ? &sources[0] : nullptr);
+  ReadSetting("PASS", path, settings->Pass, sizeof settings->Pass, sources ? &sources[1] : nullptr);
+  ReadSetting("DATABASE", path, settings->Database, sizeof settings->Database, sources ? &sources[2] : nullptr);
+  ReadSetting("DB_SYSTEM", path, settings->DbSystem, sizeof settings->DbSystem, sources ? &sources[3] : nullptr);
+  ReadSetting("SCHEMA", path, schemaValue, sizeof schemaValue, sources ? &sources[4] : nullptr);
+  std::memset(&LastConfigRecord, 0, sizeof LastConfigRecord);
+
+  // The stored schema carries one character more than the schema name.
+  size_t schemaLength = std::strlen(schemaValue);
+  if (schemaLength > 0) --schemaLength;
+  if (schemaLength > sizeof settings->Schema - 1) schemaLength = sizeof settings->Schema - 1;
+  std::memcpy(settings->Schema, schemaValue, schemaLength);
+  settings->Schema[schemaLength] = '\0';
+  for (char* p = settings->Schema; *p != '\0'; ++p)
+    if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
+  std::memset(schemaValue, 0, sizeof schemaValue);
+}
+
+int StoredValueLimit(const char* key) {
+  if (std::strcmp(key, "LOGIN") == 0) return static_cast<int>(LoginFieldSize - 1);
+  if (std::strcmp(key, "PASS") == 0) return static_cast<int>(PassFieldSize - 1);
+  if (std::strcmp(key, "DATABASE") == 0) return static_cast<int>(DatabaseFieldSize - 1);
+  if (std::strcmp(key, "DB_SYSTEM") == 0) return static_cast<int>(DbSystemFieldSize - 1);
+  if (std::strcmp(key, "SCHEMA") == 0) return static_cast<int>(SchemaFieldSize - 1) + 1;
+  return -1;
+}

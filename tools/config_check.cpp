@@ -1,0 +1,381 @@
+// gentrmx-config check: the settings as gentrmx reads them, then the data
+// source, the driver, the connect, the database's date, the tables the
+// queries read and, for one terminal, its lookup and its badge query. Every
+// statement only reads.
+#include "config_check.h"
+
+#include <dlfcn.h>
+#include <odbcinst.h>
+#include <sql.h>
+#include <sqlext.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "config/settings.h"
+#include "db/badges.h"
+#include "db/records.h"
+#include "db/session.h"
+#include "db/terminal.h"
+
+namespace {
+
+int Failures = 0;
+
+// One report line: a tag of fixed width, then the text.
+void Report(const char* tag, const char* format, va_list args) {
+  std::fputs(tag, stdout);
+  std::vprintf(format, args);
+  std::fputc('\n', stdout);
+}
+
+void Ok(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Ok(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  Report("[OK]      ", format, args);
+  va_end(args);
+}
+
+void Fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Fail(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  Report("[FEHLER]  ", format, args);
+  va_end(args);
+  ++Failures;
+}
+
+void Warn(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Warn(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  Report("[WARNUNG] ", format, args);
+  va_end(args);
+}
+
+// A value as it can be shown on one line: control characters as \xNN.
+std::string Visible(const char* text) {
+  std::string shown;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != '\0'; ++p) {
+    if (*p < 0x20 || *p == 0x7F) {
+      char code[5];
+      std::snprintf(code, sizeof code, "\\x%02X", *p);
+      shown += code;
+    } else {
+      shown += static_cast<char>(*p);
+    }
+  }
+  return shown;
+}
+
+const char* EnvironmentText(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "(nicht gesetzt)";
+}
+
+// ---------------------------------------------------------------- settings
+
+void ShowSettings(const char* path, const LoginSettings& settings) {
+  std::printf("Konfigurationsdatei: %s\n", path);
+  std::printf("Einstellungen, wie gentrmx sie liest:\n");
+  std::printf("  LOGIN     = %s\n", Visible(settings.Login).c_str());
+  std::printf("  PASS      = %s\n", settings.Pass[0] != '\0' ? "***" : "");
+  std::printf("  DATABASE  = %s\n", Visible(settings.Database).c_str());
+  std::printf("  DB_SYSTEM = %s\n", Visible(settings.DbSystem).c_str());
+  std::printf("  SCHEMA    = %s   (gespeicherter Wert ohne sein letztes Zeichen, in Grossbuchstaben)\n",
+              Visible(settings.Schema).c_str());
+  std::printf("\n");
+}
+
+bool CheckFile(const char* path) {
+  FILE* file = std::fopen(path, "r");
+  if (file == nullptr) {
+    const int error = errno;
+    char folder[4096];
+    const char* here = getcwd(folder, sizeof folder) != nullptr ? folder : "?";
+    if (error == ENOENT) {
+      Fail("Datei %s nicht gefunden (Arbeitsverzeichnis %s)", path, here);
+    } else {
+      Fail("Datei %s kann nicht gelesen werden: %s (Arbeitsverzeichnis %s)", path, std::strerror(error), here);
+    }
+    return false;
+  }
+  std::fclose(file);
+  Ok("Datei %s gefunden und lesbar", path);
+  return true;
+}
+
+void CheckKeys(const LoginSettings& settings, const SettingSource* sources) {
+  for (int i = 0; i < LoginSettingCount; ++i) {
+    const char* key = LoginSettingKeys[i];
+    const SettingSource& source = sources[i];
+    if (!source.Taken) {
+      Fail("Schluessel %s fehlt", key);
+      continue;
+    }
+    if (std::strcmp(source.Key, key) != 0) {
+      // Taken for its group or its id 0: it answers every lookup.
+      Fail("Schluessel %s fehlt; gelesen wird statt dessen der Eintrag \"%s\" mit Id %d", key,
+           Visible(source.Key).c_str(), static_cast<int>(source.Id));
+      continue;
+    }
+    Ok("Schluessel %s vorhanden", key);
+    const int limit = StoredValueLimit(key);
+    if (static_cast<int>(source.ValueLength) > limit)
+      Warn("Wert von %s hat %d Zeichen; gentrmx liest nur die ersten %d", key,
+           static_cast<int>(source.ValueLength), limit);
+  }
+  if (sources[4].Taken && std::strcmp(settings.Schema, "DRAVONIX") != 0)
+    Warn("SCHEMA ergibt \"%s\"; die Abfragen lesen immer das Schema Dravonix (SCHEMA erscheint nur in Meldungen)",
+         Visible(settings.Schema).c_str());
+}
+
+// ---------------------------------------------------------------- data source
+
+// The data source names the driver manager lists, user and system alike.
+bool DataSourceKnown(const char* name, std::string* known) {
+  SQLHENV env = SQL_NULL_HENV;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) return false;
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), SQL_IS_INTEGER);
+  bool found = false;
+  SQLCHAR server[SQL_MAX_DSN_LENGTH + 1];
+  SQLCHAR description[512];
+  SQLSMALLINT serverLength = 0, descriptionLength = 0;
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  while (SQL_SUCCEEDED(SQLDataSources(env, direction, server, sizeof server, &serverLength, description,
+                                     sizeof description, &descriptionLength))) {
+    direction = SQL_FETCH_NEXT;
+    const char* listed = reinterpret_cast<const char*>(server);
+    if (strcasecmp(listed, name) == 0) found = true;
+    if (!known->empty()) *known += ", ";
+    *known += listed;
+  }
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+  return found;
+}
+
+std::string ProfileString(const char* section, const char* key, const char* file) {
+  char value[1024] = "";
+  SQLGetPrivateProfileString(section, key, "", value, sizeof value, file);
+  return value;
+}
+
+// The library the driver manager loads for a driver name: the driver's
+// entry in odbcinst.ini (Driver64 first, as the driver manager asks), or
+// the name itself when it is no section there.
+std::string DriverLibrary(const std::string& driver) {
+  std::string library = ProfileString(driver.c_str(), "Driver64", "ODBCINST.INI");
+  if (library.empty()) library = ProfileString(driver.c_str(), "Driver", "ODBCINST.INI");
+  return library;
+}
+
+bool LooksLikeLibrary(const std::string& name) {
+  return name.find('/') != std::string::npos || name.find(".so") != std::string::npos;
+}
+
+bool CheckDataSource(const char* dsn) {
+  if (dsn[0] == '\0') {
+    Fail("DATABASE ist leer: keine Datenquelle angegeben");
+    return false;
+  }
+  std::string known;
+  if (!DataSourceKnown(dsn, &known)) {
+    Fail("Datenquelle %s ist dem Treiber-Manager nicht bekannt (ODBCINI=%s, ODBCSYSINI=%s; bekannt: %s)",
+         Visible(dsn).c_str(), EnvironmentText("ODBCINI"), EnvironmentText("ODBCSYSINI"),
+         known.empty() ? "keine" : known.c_str());
+    return false;
+  }
+  Ok("Datenquelle %s ist dem Treiber-Manager bekannt", dsn);
+
+  const std::string driver = ProfileString(dsn, "Driver", "ODBC.INI");
+  if (driver.empty()) {
+    Fail("Datenquelle %s nennt keinen Treiber (Eintrag Driver= fehlt)", dsn);
+    return false;
+  }
+  std::string library = DriverLibrary(driver);
+  if (library.empty()) {
+    if (!LooksLikeLibrary(driver)) {
+      Fail("Treiber \"%s\" der Datenquelle %s ist in odbcinst.ini nicht eingetragen (ODBCSYSINI=%s)",
+           driver.c_str(), dsn, EnvironmentText("ODBCSYSINI"));
+      return false;
+    }
+    library = driver;
+  }
+  Ok("Datenquelle %s nennt den Treiber \"%s\" (Bibliothek %s)", dsn, driver.c_str(), library.c_str());
+
+  // A path must exist; a bare file name is searched as the loader does.
+  struct stat info;
+  if (library.find('/') != std::string::npos && stat(library.c_str(), &info) != 0) {
+    Fail("Treiberbibliothek %s existiert nicht", library.c_str());
+    return false;
+  }
+  void* loaded = dlopen(library.c_str(), RTLD_LAZY | RTLD_LOCAL);
+  if (loaded == nullptr) {
+    const char* why = dlerror();
+    Fail("Treiberbibliothek %s kann nicht geladen werden: %s", library.c_str(), why != nullptr ? why : "?");
+    return false;
+  }
+  dlclose(loaded);
+  Ok("Treiberbibliothek %s ist ladbar", library.c_str());
+  return true;
+}
+
+// ---------------------------------------------------------------- database
+
+bool CheckConnect(const LoginSettings& settings) {
+  if (ConnectDatabase(settings.Login, settings.Pass, settings.Database, settings.Schema) != 0) {
+    Fail("Verbindung zur Datenquelle %s als Benutzer %s fehlgeschlagen", Visible(settings.Database).c_str(),
+         Visible(settings.Login).c_str());
+    PrintFailureRecord(settings.Pass);
+    return false;
+  }
+  Ok("Verbindung zur Datenquelle %s als Benutzer %s hergestellt", settings.Database, Visible(settings.Login).c_str());
+  return true;
+}
+
+// The password, so that no driver message shows it.
+const char* Secret = "";
+
+void CheckDate() {
+  char today[16] = "";
+  FormatSqlText("%s", "select convert(char(8), CURRENT_TIMESTAMP, 112)");
+  const ColumnBinding column = {SQL_C_CHAR, today, sizeof today};
+  if (LookupSingleRow(&column, 1) != 0) {
+    Fail("Datum der Datenbank nicht lesbar (convert(char(8), CURRENT_TIMESTAMP, 112))");
+    PrintFailureRecord(Secret);
+    return;
+  }
+  Ok("Datum der Datenbank (heute): %s", TrimRight(today));
+}
+
+// Every table the queries read, in each spelling their texts use.
+struct TableSpellings {
+  const char* Table;
+  const char* Spellings[2];
+};
+const TableSpellings ReadTables[] = {
+    {"Xel1140Trm", {"Dravonix.Xel1140Trm", "DRAVONIX.XEL1140TRM"}},
+    {"Xel115Tfz", {"Dravonix.Xel115Tfz", nullptr}},
+    {"Xel301Asw", {"Dravonix.Xel301Asw", "DRAVONIX.XEL301ASW"}},
+    {"Xel113Awv", {"Dravonix.Xel113Awv", nullptr}},
+    {"Xel301Awb", {"Dravonix.Xel301Awb", nullptr}},
+    {"MGSST35P", {"Dravonix.MGSST35P", nullptr}},
+    {"Xel401Zls", {"Dravonix.Xel401Zls", nullptr}},
+    {"Xel113Sto", {"Dravonix.Xel113Sto", nullptr}},
+    {"O2002TSW", {"DRAVONIX.O2002TSW", nullptr}},
+    {"Xel119Msd", {"Dravonix.Xel119Msd", "DRAVONIX.XEL119MSD"}},
+    {"Xel102Whl", {"Dravonix.Xel102Whl", "DRAVONIX.XEL102WHL"}},
+};
+
+void CheckTables() {
+  for (const TableSpellings& table : ReadTables) {
+    std::string names;
+    bool readable = true;
+    for (const char* spelling : table.Spellings) {
+      if (spelling == nullptr) continue;
+      names += names.empty() ? spelling : std::string(", ") + spelling;
+      int32_t count = 0;
+      FormatSqlText("select count(*) from %s where 1=0", spelling);
+      const ColumnBinding column = {SQL_C_LONG, &count, sizeof count};
+      if (LookupSingleRow(&column, 1) != 0) {
+        Fail("Tabelle %s nicht lesbar als %s", table.Table, spelling);
+        PrintFailureRecord(Secret);
+        readable = false;
+      }
+    }
+    if (readable) Ok("Tabelle %s lesbar (%s)", table.Table, names.c_str());
+  }
+}
+
+void CheckTerminal(const char* name) {
+  static TerminalRecord terminal;
+  std::memset(&terminal, '0', sizeof terminal);
+  std::memcpy(terminal.TrmNam, name, std::strlen(name) + 1);
+  const int found = LookUpTerminal(&terminal);
+  if (found == SQL_NO_DATA) {
+    Fail("Terminal %s nicht gefunden (keine Zeile in Xel1140Trm ausser mit Status 4 oder 8)", Visible(name).c_str());
+    return;
+  }
+  if (found != 0) {
+    Fail("Terminal %s: Abfrage fehlgeschlagen (Ergebnis %d)", Visible(name).c_str(), found);
+    PrintFailureRecord(Secret);
+    return;
+  }
+  Ok("Terminal %s gefunden: Modell %s, Saldensatz %s", Visible(name).c_str(),
+     Visible(TerminalText(terminal.TrmMod)).c_str(), Visible(TerminalText(terminal.TrmSal)).c_str());
+  if (terminal.TfzCount > 0) {
+    Ok("Terminal %s ist an Mandanten gebunden (%d Zeilen in Xel115Tfz): es gelten die Ausweise dieser Mandanten",
+       Visible(name).c_str(), static_cast<int>(terminal.TfzCount));
+  } else {
+    Ok("Terminal %s ist an keine Mandanten gebunden (keine Zeile in Xel115Tfz): es gelten alle gueltigen Ausweise",
+       Visible(name).c_str());
+  }
+
+  const int opened = OpenBadgeCursor(&terminal);
+  if (opened != 0) {
+    Fail("Ausweisabfrage fuer Terminal %s fehlgeschlagen", Visible(name).c_str());
+    PrintFailureRecord(Secret);
+    return;
+  }
+  int rows = 0;
+  int rc;
+  static BadgeRecord badge;
+  for (;;) {
+    std::memset(&badge, 0, sizeof badge);
+    rc = FetchBadge(&badge);
+    if (rc != 0) break;
+    ++rows;
+  }
+  CloseBadgeCursor();
+  if (rc != SQL_NO_DATA) {
+    Fail("Ausweisabfrage fuer Terminal %s nach %d Zeilen abgebrochen", Visible(name).c_str(), rows);
+  } else if (rows == 0) {
+    Warn("Ausweisabfrage fuer Terminal %s liefert keine Zeile: die Download-Dateien bleiben leer",
+         Visible(name).c_str());
+  } else {
+    Ok("Ausweisabfrage fuer Terminal %s liefert %d Zeilen", Visible(name).c_str(), rows);
+  }
+}
+
+int Finish(bool complete) {
+  if (!complete) std::printf("Weitere Pruefungen entfallen.\n");
+  if (Failures == 0) {
+    std::printf("\nErgebnis: alle Pruefungen bestanden, gentrmx kann laufen.\n");
+  } else {
+    std::printf("\nErgebnis: %d Pruefung(en) fehlgeschlagen.\n", Failures);
+  }
+  std::fflush(stdout);
+  return Failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int RunConfigCheck(const char* path, const char* terminal) {
+  LoginSettings settings;
+  SettingSource sources[LoginSettingCount];
+  ReadLoginSettings(&settings, path, sources);
+  ShowSettings(path, settings);
+
+  if (!CheckFile(path)) return Finish(false);
+  CheckKeys(settings, sources);
+  if (!CheckDataSource(settings.Database)) return Finish(false);
+  if (!CheckConnect(settings)) {
+    std::memset(settings.Pass, 0, sizeof settings.Pass);
+    return Finish(false);
+  }
+  Secret = settings.Pass;
+  CheckDate();
+  CheckTables();
+  if (terminal != nullptr) CheckTerminal(terminal);
+  Secret = "";
+  std::memset(settings.Pass, 0, sizeof settings.Pass);
+  return Finish(true);
+}
