@@ -75,7 +75,7 @@ void PrintTable(const DownloadContent& content, const std::string& path) {
   }
   auto printRow = [&](const std::string& first, auto valueOf) {
     std::string line = Padded(first, numberWidth);
-    for (size_t f = 0; f < layout.FieldCount; ++f) line += " | " + Latin1ToUtf8(Padded(valueOf(f), widths[f]));
+    for (size_t f = 0; f < layout.FieldCount; ++f) line += "|" + Latin1ToUtf8(Padded(valueOf(f), widths[f]));
     std::printf("%s\n", WithoutTrailingBlanks(line).c_str());
   };
   printRow(numberHeader, [&](size_t f) { return std::string(layout.Fields[f].Name); });
