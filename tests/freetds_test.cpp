@@ -1,0 +1,162 @@
+// The production path: the tool through FreeTDS and SQL Server's wire
+// protocol (the TDS test server answering from the installation's database
+// file), held against the same runs through the SQLite ODBC driver. Multi-row
+// cursors are server cursors there, lookups default result sets, text passes
+// the driver's character-set conversion, and connect failures come from the
+// network and the login.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "installation.h"
+
+namespace {
+
+const char* const Functions[] = {"MGDNL17P", "MGDNL18P", "MGDNL31P", "MGDNL60P", "IDSTAMM"};
+
+struct Outcome {
+  int ExitCode;
+  std::string Stdout, File;
+  std::vector<std::string> Statements;
+};
+
+Outcome RunTraced(ScratchInstallation& inst, const std::string& function, const std::string& terminal,
+                  const std::string& file) {
+  RunResult r = inst.Run({function, terminal, inst.Root + "/" + file, "1", "/d"}, true);
+  return {r.ExitCode, r.Stdout, inst.FileExists(file) ? inst.ReadFile(file) : "", inst.StatementLog()};
+}
+
+// Every function on every terminal of the installation gives the same exit
+// status, messages, file and statement texts through both drivers, and no
+// run through FreeTDS cancels a statement.
+void ExpectSameThroughBothDrivers(ScratchInstallation& inst, const std::vector<std::string>& terminals) {
+  for (const std::string& terminal : terminals) {
+    for (const char* function : Functions) {
+      SCOPED_TRACE(std::string(function) + " " + terminal);
+      inst.ServeBy(ServedBy::SqliteDriver);
+      const Outcome sqlite = RunTraced(inst, function, terminal, "sqlite.dnl");
+      inst.ServeBy(ServedBy::FreeTds);
+      inst.ClearRequestLog();
+      const Outcome tds = RunTraced(inst, function, terminal, "tds.dnl");
+      EXPECT_EQ(tds.ExitCode, sqlite.ExitCode);
+      EXPECT_EQ(tds.Stdout, sqlite.Stdout);
+      EXPECT_EQ(tds.File, sqlite.File);
+      EXPECT_EQ(tds.Statements, sqlite.Statements);
+      EXPECT_NE(sqlite.Stdout.find("Ausweise gesamt: "), std::string::npos) << sqlite.Stdout;
+      size_t fetches = 0, attentions = 0;
+      for (const std::string& request : inst.RequestLog()) {
+        if (request.rfind("RPC:sp_cursorfetch", 0) == 0) ++fetches;
+        if (request.rfind("ATTENTION", 0) == 0) ++attentions;
+      }
+      EXPECT_GT(fetches, 0u) << "the cursors are server cursors";
+      EXPECT_EQ(attentions, 0u) << "a normal run cancels nothing";
+    }
+  }
+}
+
+// The sample installation: a terminal bound to clients with eight balance
+// displays (TERM01), one serving all badges (TERM02), one with a
+// blank-padded model (TERM03), a deleted one (TERM09), a missing one.
+TEST(FreeTds, SampleInstallationGivesTheSameRunsAsTheSqliteDriver) {
+  ScratchInstallation inst = ScratchInstallation::Generated(120, 1, true);
+  ExpectSameThroughBothDrivers(inst, {"TERM01", "TERM02", "TERM03", "TERM09", "NOSUCH"});
+}
+
+// Values at the edges of what crosses the wire: Windows-1252 bytes that
+// ISO-8859-1 lacks (0x80 to 0x9F) and Latin-1 letters in texts, a quote in
+// a badge number and a terminal name, texts longer than their buffers, NULL
+// in text and integer columns, a badge number too long for the fixed-width
+// records and a class too long for them.
+TEST(FreeTds, EdgeValuesGiveTheSameRunsAsTheSqliteDriver) {
+  ScratchInstallation inst = ScratchInstallation::Generated(40, 7, true);
+  inst.Exec(
+      "UPDATE Xel1140Trm SET TrmNam = 'O''Brien T' WHERE TrmNam = 'TERM03';"
+      "UPDATE Xel115Tfz SET TfzTrm = 'O''Brien T' WHERE TfzTrm = 'TERM03';"
+      "UPDATE Xel401Zls SET ZlsTrm = 'O''Brien T' WHERE ZlsTrm = 'TERM03';"
+      "UPDATE MGSST35P SET M35Trm = 'O''Brien T' WHERE M35Trm = 'TERM03';"
+      "UPDATE Xel116Sto SET StoKtx = char(128, 138, 142, 150, 156, 159, 228, 246, 252, 223) || StoKtx;"
+      "UPDATE Xel301Asw SET AswPnr = NULL, AswSpr = NULL, AswAtp = NULL WHERE rowid % 5 = 0;"
+      "UPDATE Xel301Asw SET AswAan = 'Anrede ' || char(128, 154, 159) || ' und ein Text, der länger ist als "
+      "fünfzig Zeichen, also abgeschnitten wird' WHERE rowid % 3 = 0;");
+  // A quote in a badge number, and a number one character too long.
+  inst.Exec(
+      "UPDATE Xel301Asw SET AswNum = 'Q''' || AswNum WHERE rowid = (SELECT MIN(rowid) FROM Xel301Asw);"
+      "UPDATE Xel113Awv SET AwvNum = 'Q''' || AwvNum WHERE AwvNum NOT IN (SELECT AswNum FROM Xel301Asw)"
+      "  AND 'Q''' || AwvNum IN (SELECT AswNum FROM Xel301Asw);"
+      "UPDATE Xel301Awb SET AwbAsw = 'Q''' || AwbAsw WHERE 'Q''' || AwbAsw IN (SELECT AswNum FROM Xel301Asw);"
+      "UPDATE Xel301Asw SET AswNum = '12345678901234' WHERE rowid = (SELECT MAX(rowid) FROM Xel301Asw);");
+  ExpectSameThroughBothDrivers(inst, {"TERM01", "TERM02", "O'Brien T"});
+}
+
+// ---------------------------------------------------------------------------
+// Connect failures come from the network and the login
+
+std::string ConnectError(const ScratchInstallation& inst) {
+  return "DB-Connect-Error: -1!Name:gentrmx Pwd:*** Net:" + inst.TdsDsn + " Schema:DRAVONIX\n";
+}
+
+TEST(FreeTds, ConnectFailuresEndTheRunAndTellTheCauseWithTrace) {
+  ScratchInstallation inst = ScratchInstallation::Empty();
+
+  // Nothing listens on the data source's port.
+  inst.SetConfig("DATABASE", inst.TdsDsn);
+  RunResult quiet = inst.Run({"IDSTAMM", "T1", inst.Root + "/out.dnl", "1"});
+  EXPECT_EQ(quiet.ExitCode, 255);
+  EXPECT_EQ(quiet.Stdout, ConnectError(inst));
+  RunResult traced = inst.Run({"IDSTAMM", "T1", inst.Root + "/out.dnl", "1", "/d"});
+  EXPECT_EQ(traced.ExitCode, 255);
+  EXPECT_EQ(traced.Stdout.rfind(ConnectError(inst), 0), 0u) << traced.Stdout;
+  EXPECT_NE(traced.Stdout.find("DB-Diagnose: SQLSTATE 08001"), std::string::npos) << traced.Stdout;
+  EXPECT_EQ(traced.Stdout.find("18456"), std::string::npos) << traced.Stdout;
+  EXPECT_FALSE(inst.FileExists("out.dnl"));
+
+  // The server runs, the password is wrong.
+  inst.ServeBy(ServedBy::FreeTds);
+  inst.SetConfig("PASS", "falsch!");
+  quiet = inst.Run({"IDSTAMM", "T1", inst.Root + "/out.dnl", "1"});
+  EXPECT_EQ(quiet.ExitCode, 255);
+  EXPECT_EQ(quiet.Stdout, ConnectError(inst));
+  traced = inst.Run({"IDSTAMM", "T1", inst.Root + "/out.dnl", "1", "/d"});
+  EXPECT_EQ(traced.ExitCode, 255);
+  EXPECT_EQ(traced.Stdout.rfind(ConnectError(inst), 0), 0u) << traced.Stdout;
+  EXPECT_NE(traced.Stdout.find("DB-Diagnose: SQLSTATE 42000, Fehlernummer 18456, Meldung: "
+                               "[FreeTDS][SQL Server]Login failed for user 'gentrmx'.\n"),
+            std::string::npos)
+      << traced.Stdout;
+  EXPECT_NE(traced.Stdout.find("DB-Diagnose: SQLSTATE 08001"), std::string::npos) << traced.Stdout;
+  EXPECT_EQ(traced.Stdout.find("falsch"), std::string::npos) << "the password never shows";
+  EXPECT_FALSE(inst.FileExists("out.dnl"));
+
+  // The installer's check names the same cause at its connect step.
+  RunResult check = inst.RunTool(GENTRMX_CONFIG_EXE, {"check"});
+  EXPECT_EQ(check.ExitCode, 1) << check.Stdout;
+  EXPECT_NE(check.Stdout.find("18456"), std::string::npos) << check.Stdout;
+  EXPECT_EQ(check.Stdout.find("falsch"), std::string::npos) << check.Stdout;
+  inst.SetConfig("PASS", "geheim");
+  check = inst.RunTool(GENTRMX_CONFIG_EXE, {"check"});
+  EXPECT_EQ(check.ExitCode, 0) << check.Stdout;
+}
+
+// The server drops the connection part-way through a run: the next request
+// fails, the run ends with -1 and its abort message, nothing hangs, and the
+// records written before stay in the file.
+TEST(FreeTds, ServerThatDropsTheConnectionEndsTheRunWithError) {
+  ScratchInstallation inst = ScratchInstallation::Generated(60, 1, true);
+  inst.ServeBy(ServedBy::SqliteDriver);
+  const RunResult whole = inst.Run({"MGDNL31P", "TERM02", inst.Root + "/whole.dnl", "1"});
+  ASSERT_EQ(whole.ExitCode, 0) << whole.Stdout;
+
+  ScratchInstallation dropping = ScratchInstallation::Generated(60, 1, true);
+  dropping.ServeBy(ServedBy::FreeTds, 60);
+  RunResult r = dropping.Run({"MGDNL31P", "TERM02", dropping.Root + "/out.dnl", "1"});
+  EXPECT_EQ(r.ExitCode, 255) << r.Stdout;
+  EXPECT_NE(r.Stdout.find("Programmabbruch: Fehler bei Erstellung der Datei MGDNL31P!\n"), std::string::npos)
+      << r.Stdout;
+  const std::string part = dropping.ReadFile("out.dnl");
+  const std::string all = inst.ReadFile("whole.dnl");
+  EXPECT_LT(part.size(), all.size());
+  EXPECT_EQ(all.compare(0, part.size(), part), 0) << "what was written is the start of the whole file";
+}
+
+}  // namespace
