@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  g++ clang cmake make pkg-config
+  g++ clang cmake make pkg-config dpkg-dev
   unixodbc unixodbc-dev odbcinst libsqliteodbc tdsodbc python3
   sqlite3 libsqlite3-dev
   libgtest-dev libssl-dev

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds gentrmx and runs every test: once as it ships (with SQL Server's
-# busy-connection rule enforced), once under AddressSanitizer and
-# UndefinedBehaviorSanitizer. Installs what is missing first.
+# busy-connection rule enforced), then the Debian package built from that
+# build and run from a scratch root, once under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then fuzzing and memcheck. Installs what is
+# missing first. scripts/quick-test.sh runs the first step only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -18,6 +20,9 @@ run_suite() {
 
 echo "== tests =="
 run_suite build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+echo "== package: the Debian package, installed into a scratch root and run there =="
+bash scripts/package-test.sh build-test
 
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:exitcode=86"
