@@ -29,8 +29,9 @@ Outcome RunTraced(ScratchInstallation& inst, const std::string& function, const 
 
 // Every function on every terminal of the installation gives the same exit
 // status, messages, file and statement texts through both drivers, and no
-// run through FreeTDS cancels a statement.
-void ExpectSameThroughBothDrivers(ScratchInstallation& inst, const std::vector<std::string>& terminals) {
+// run through FreeTDS cancels a statement. Returns all files and messages.
+std::string ExpectSameThroughBothDrivers(ScratchInstallation& inst, const std::vector<std::string>& terminals) {
+  std::string everything;
   for (const std::string& terminal : terminals) {
     for (const char* function : Functions) {
       SCOPED_TRACE(std::string(function) + " " + terminal);
@@ -51,8 +52,10 @@ void ExpectSameThroughBothDrivers(ScratchInstallation& inst, const std::vector<s
       }
       EXPECT_GT(fetches, 0u) << "the cursors are server cursors";
       EXPECT_EQ(attentions, 0u) << "a normal run cancels nothing";
+      everything += sqlite.File + sqlite.Stdout;
     }
   }
+  return everything;
 }
 
 // The sample installation: a terminal bound to clients with eight balance
@@ -75,18 +78,26 @@ TEST(FreeTds, EdgeValuesGiveTheSameRunsAsTheSqliteDriver) {
       "UPDATE Xel115Tfz SET TfzTrm = 'O''Brien T' WHERE TfzTrm = 'TERM03';"
       "UPDATE Xel401Zls SET ZlsTrm = 'O''Brien T' WHERE ZlsTrm = 'TERM03';"
       "UPDATE MGSST35P SET M35Trm = 'O''Brien T' WHERE M35Trm = 'TERM03';"
-      "UPDATE Xel116Sto SET StoKtx = char(128, 138, 142, 150, 156, 159, 228, 246, 252, 223) || StoKtx;"
+      "UPDATE Xel113Sto SET StoKtx = CAST(X'808A8E969C9FE4F6FCDF' AS TEXT) || StoKtx;"
       "UPDATE Xel301Asw SET AswPnr = NULL, AswSpr = NULL, AswAtp = NULL WHERE rowid % 5 = 0;"
-      "UPDATE Xel301Asw SET AswAan = 'Anrede ' || char(128, 154, 159) || ' und ein Text, der länger ist als "
-      "fünfzig Zeichen, also abgeschnitten wird' WHERE rowid % 3 = 0;");
-  // A quote in a badge number, and a number one character too long.
-  inst.Exec(
-      "UPDATE Xel301Asw SET AswNum = 'Q''' || AswNum WHERE rowid = (SELECT MIN(rowid) FROM Xel301Asw);"
-      "UPDATE Xel113Awv SET AwvNum = 'Q''' || AwvNum WHERE AwvNum NOT IN (SELECT AswNum FROM Xel301Asw)"
-      "  AND 'Q''' || AwvNum IN (SELECT AswNum FROM Xel301Asw);"
-      "UPDATE Xel301Awb SET AwbAsw = 'Q''' || AwbAsw WHERE 'Q''' || AwbAsw IN (SELECT AswNum FROM Xel301Asw);"
-      "UPDATE Xel301Asw SET AswNum = '12345678901234' WHERE rowid = (SELECT MAX(rowid) FROM Xel301Asw);");
-  ExpectSameThroughBothDrivers(inst, {"TERM01", "TERM02", "O'Brien T"});
+      "UPDATE Xel301Asw SET AswAan = 'Anrede ' || CAST(X'809A9F' AS TEXT) || ' und ein Text, der l\xE4nger ist als "
+      "f\xFCnfzig Zeichen, also abgeschnitten wird' WHERE rowid % 3 = 0;");
+  // A quote in a badge number, and a number one character too long, each
+  // a copy of the first badge with its classes and location.
+  for (const char* number : {"Q''1", "12345678901234"}) {
+    const std::string n = number;
+    inst.Exec("INSERT INTO Xel301Asw (AswNum, AswLiz, AswMnd, AswGvo, AswGbi, AswPnr, AswBkl, AswBk2, AswGrp, "
+              "AswAan, AswAtp, AswSal, AswSpr, AswPin, AswSta) SELECT '" + n + "', AswLiz, AswMnd, '20200101', NULL, "
+              "AswPnr, AswBkl, AswBk2, AswGrp, AswAan, AswAtp, AswSal, AswSpr, AswPin, NULL FROM Xel301Asw "
+              "WHERE AswNum = (SELECT MIN(AwbAsw) FROM Xel301Awb);"
+              "INSERT INTO Xel113Awv (AwvNum, AwvSto) SELECT '" + n + "', MIN(StoNum) FROM Xel113Sto;"
+              "INSERT INTO Xel301Awb (AwbAsw, AwbBkl) SELECT '" + n + "', AwbBkl FROM Xel301Awb "
+              "WHERE AwbAsw = (SELECT MIN(AwbAsw) FROM Xel301Awb);");
+  }
+  const std::string everything = ExpectSameThroughBothDrivers(inst, {"TERM01", "TERM02", "O'Brien T"});
+  // The edge values reached the files.
+  for (const char* part : {"\x80\x8A\x8E", "\x80\x9A\x9F", "\"Q'", "Ausweis 12345678901234 passt nicht"})
+    EXPECT_NE(everything.find(part), std::string::npos) << part;
 }
 
 // ---------------------------------------------------------------------------
@@ -121,7 +132,7 @@ TEST(FreeTds, ConnectFailuresEndTheRunAndTellTheCauseWithTrace) {
   EXPECT_EQ(traced.ExitCode, 255);
   EXPECT_EQ(traced.Stdout.rfind(ConnectError(inst), 0), 0u) << traced.Stdout;
   EXPECT_NE(traced.Stdout.find("DB-Diagnose: SQLSTATE 42000, Fehlernummer 18456, Meldung: "
-                               "[FreeTDS][SQL Server]Login failed for user 'gentrmx'.\n"),
+                               "[unixODBC][FreeTDS][SQL Server]Login failed for user 'gentrmx'.\n"),
             std::string::npos)
       << traced.Stdout;
   EXPECT_NE(traced.Stdout.find("DB-Diagnose: SQLSTATE 08001"), std::string::npos) << traced.Stdout;
