@@ -31,11 +31,7 @@ BadgeRecord Badge;
 // Builds and writes the records of the current badge. Returns true when at
 // least one record went into the file.
 bool WriteBadge(const TerminalRecord* terminal) {
-  ClearReaderSlots(Badge, ZoneSlotCount);
-  std::memset(Record, ' ', RecordLength);
-  PlaceTextCut(Record, RecordLength, 1, Badge.AswNum, BadgeNumberWidth);
-  PlaceTextCut(Record, RecordLength, 14, Badge.AswGvo, 8);
-  ZeroFillBlankDate(Record, 14);
+  StartReaderRecord(Record, RecordLength, Badge, ZoneSlotCount);
 
   int balance = LookupBalanceValues(&Badge);
   if (balance != 0 && DebugTrace)
@@ -72,16 +68,7 @@ bool WriteBadge(const TerminalRecord* terminal) {
     WriteDownloadRecord(Record, RecordLength);
     return true;
   }
-  bool written = false;
-  for (int32_t e = 0; e < ZoneList.Count; ++e) {
-    const char* entry = ZoneList.Entries[e];
-    // A longer class would run into the next group's reader number.
-    if (!ZoneClassFits(entry, Badge, "MGDNL17P")) continue;
-    PlaceClass(Record, Badge, ClassGroups, entry);
-    WriteDownloadRecord(Record, RecordLength);
-    written = true;
-  }
-  return written;
+  return WriteClassRecords(Record, RecordLength, Badge, ClassGroups, "MGDNL17P");
 }
 
 }  // namespace

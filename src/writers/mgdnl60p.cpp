@@ -29,11 +29,7 @@ BadgeRecord Badge;
 // Builds and writes the records of the current badge. Returns true when at
 // least one record went into the file.
 bool WriteBadge(const TerminalRecord* terminal) {
-  ClearReaderSlots(Badge, ReaderCount);
-  std::memset(Record, ' ', RecordLength);
-  PlaceTextCut(Record, RecordLength, 1, Badge.AswNum, BadgeNumberWidth);
-  PlaceTextCut(Record, RecordLength, 14, Badge.AswGvo, 8);
-  ZeroFillBlankDate(Record, 14);
+  StartReaderRecord(Record, RecordLength, Badge, ReaderCount);
 
   // No row: the balance positions stay blank; a failed lookup leaves the
   // field empty, which places nothing either.
@@ -48,16 +44,7 @@ bool WriteBadge(const TerminalRecord* terminal) {
 
   if (Record[22] == '1') {
     if (!BadgeNumberFits(Badge, "MGDNL60P")) return false;
-    bool written = false;
-    for (int32_t e = 0; e < ZoneList.Count; ++e) {
-      const char* entry = ZoneList.Entries[e];
-      // A longer class would run into the next group's reader number.
-      if (!ZoneClassFits(entry, Badge, "MGDNL60P")) continue;
-      PlaceClass(Record, Badge, ReaderCount, entry);
-      WriteDownloadRecord(Record, RecordLength);
-      written = true;
-    }
-    return written;
+    return WriteClassRecords(Record, RecordLength, Badge, ReaderCount, "MGDNL60P");
   }
   if (Record[21] == '1') {
     if (!BadgeNumberFits(Badge, "MGDNL60P")) return false;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/download_file.h"
 #include "db/access_rights.h"
 #include "db/badges.h"
 #include "db/records.h"
@@ -96,6 +97,34 @@ inline void PlaceReaderNumbers(char* record, const BadgeRecord& badge, int count
 inline void PlaceClass(char* record, const BadgeRecord& badge, int count, const char* entry) {
   for (int k = 1; k <= count; ++k)
     if (ReaderSlotFilled(badge, k)) std::memcpy(record + GroupPosition(k) + 1, entry, ClassWidth);
+}
+
+// Starts the record of a badge in MGDNL17P or MGDNL60P: reader slots 1 to
+// readers cleared, the record blank, the badge number at 1 (13 positions)
+// and the valid-from date at 14 ("00000000" when there is none).
+inline void StartReaderRecord(char* record, size_t length, BadgeRecord& badge, int readers) {
+  ClearReaderSlots(badge, readers);
+  std::memset(record, ' ', length);
+  PlaceTextCut(record, length, 1, badge.AswNum, BadgeNumberWidth);
+  PlaceTextCut(record, length, 14, badge.AswGvo, 8);
+  ZeroFillBlankDate(record, 14);
+}
+
+// Writes the record once per ZoneList entry that fits, with the entry in
+// the class positions of the filled reader groups 1 to classGroups (a
+// longer class would run into the next group's reader number). Returns
+// true when at least one record went into the file.
+inline bool WriteClassRecords(char* record, size_t length, const BadgeRecord& badge, int classGroups,
+                              const char* fileName) {
+  bool written = false;
+  for (int32_t e = 0; e < ZoneList.Count; ++e) {
+    const char* entry = ZoneList.Entries[e];
+    if (!ZoneClassFits(entry, badge, fileName)) continue;
+    PlaceClass(record, badge, classGroups, entry);
+    WriteDownloadRecord(record, length);
+    written = true;
+  }
+  return written;
 }
 
 // The badge walk of the writers: fetches every badge into badge (cleared
