@@ -73,6 +73,20 @@ TEST_F(BusyCheck, ServerCursorsAndResultsReadToTheEndOrFreedDoNotBlock) {
   cursor.Free();
 }
 
+// A lookup ends by reading the rest of its reply: its statement no longer
+// keeps the connection busy, even before it is freed.
+TEST_F(BusyCheck, AResultEndedWithItsRestReadDoesNotBlock) {
+  ASSERT_EQ(ConnectDatabase("u", "p", Inst->Dsn.c_str(), ""), 0);
+  Statement lookup = ExecuteTwoRows(false);
+  EXPECT_EQ(FetchOne(lookup), SQL_SUCCESS);
+  lookup.EndResults();
+  EXPECT_EQ(Value, 1) << "the rest of the reply must not reach the bound buffer";
+  Statement next = ExecuteTwoRows(false);
+  EXPECT_EQ(FetchOne(next), SQL_SUCCESS);
+  next.Free();
+  lookup.Free();
+}
+
 #else
 
 TEST(BusyCheck, NeedsTheBusyCheckBuild) { GTEST_SKIP() << "built without GENTRMX_BUSY_CHECK"; }
