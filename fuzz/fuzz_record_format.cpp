@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "db/balance_display.h"
-#include "db/session.h"
-#include "db/text_format.h"
+#include "common/text.h"
+#include "db/sql_text.h"
+#include "writers/record_layout.h"
 
 namespace {
 
@@ -214,7 +214,7 @@ void CheckSqlText(const std::string& text, const Params& p) {
   QuoteSqlValue(text.c_str(), quoted.data(), quoted.size());
   const std::string padding(static_cast<size_t>(p.At(2)) * 8, 'x');  // up to 2040 characters
   const std::string want = " SELECT A FROM T WHERE N = '" + std::string(quoted.data()) + "' " + padding;
-  const int rc = FormatSqlText(" SELECT A FROM T WHERE N = '%s' %s", quoted.data(), padding.c_str());
+  const int rc = FormatSqlText(" SELECT A FROM T WHERE N = '%q' %s", text.c_str(), padding.c_str());
   const void* end = std::memchr(SqlText, '\0', SqlTextSize);
   if (end == nullptr) Fail("FormatSqlText", "SqlText not terminated");
   const std::string got(SqlText, static_cast<const char*>(end) - SqlText);

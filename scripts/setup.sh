@@ -7,7 +7,7 @@ packages=(
   g++ clang cmake make pkg-config dpkg-dev
   unixodbc unixodbc-dev odbcinst libsqliteodbc tdsodbc python3
   sqlite3 libsqlite3-dev
-  libgtest-dev libssl-dev
+  libgtest-dev
   libclang-rt-14-dev valgrind time
 )
 

@@ -11,7 +11,7 @@
 #include "db/access_rights.h"
 #include "db/records.h"
 #include "db/session.h"
-#include "driver/download_file.h"
+#include "common/trace.h"
 #include "installation.h"
 
 namespace {

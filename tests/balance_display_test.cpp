@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "badge_rows.h"
+#include "common/text.h"
 #include "connected_installation.h"
 #include "db/balance_display.h"
 #include "db/session.h"

@@ -13,19 +13,19 @@ namespace {
 const char* const TwoRows = "SELECT 1 UNION ALL SELECT 2";
 
 // Executes TwoRows on a new statement, without or with cursor attributes.
-SQLHSTMT ExecuteTwoRows(bool serverCursor) {
-  SQLHSTMT stmt = AllocateStatement();
+Statement ExecuteTwoRows(bool serverCursor) {
+  Statement stmt;
+  EXPECT_TRUE(stmt.Allocate());
+  if (serverCursor) stmt.UseServerCursor();
   FormatSqlText("%s", TwoRows);
-  EXPECT_NE(ExecuteStatement(stmt, serverCursor), SQL_ERROR);
+  EXPECT_NE(stmt.Execute(), SQL_ERROR);
   return stmt;
 }
 
 // Reads one row; the fetch result.
-SQLRETURN FetchOne(SQLHSTMT stmt) {
-  int32_t value = 0;
-  const ColumnBinding column = {SQL_C_LONG, &value, sizeof value};
-  return BindAndFetch(stmt, &column, 1);
-}
+int32_t Value = 0;
+const ColumnBinding ValueColumn = {SQL_C_LONG, &Value, sizeof Value};
+SQLRETURN FetchOne(Statement& stmt) { return stmt.Fetch(&ValueColumn, 1); }
 
 class BusyCheck : public ::testing::Test {
  protected:
@@ -46,7 +46,7 @@ TEST_F(BusyCheck, StatementWhileADefaultResultSetHasUnreadRowsAborts) {
   EXPECT_DEATH(
       {
         ConnectDatabase("u", "p", Inst->Dsn.c_str(), "");
-        SQLHSTMT first = ExecuteTwoRows(false);
+        Statement first = ExecuteTwoRows(false);
         FetchOne(first);
         ExecuteTwoRows(true);
       },
@@ -56,21 +56,35 @@ TEST_F(BusyCheck, StatementWhileADefaultResultSetHasUnreadRowsAborts) {
 TEST_F(BusyCheck, ServerCursorsAndResultsReadToTheEndOrFreedDoNotBlock) {
   ASSERT_EQ(ConnectDatabase("u", "p", Inst->Dsn.c_str(), ""), 0);
   // A server cursor with unread rows.
-  SQLHSTMT cursor = ExecuteTwoRows(true);
+  Statement cursor = ExecuteTwoRows(true);
   EXPECT_EQ(FetchOne(cursor), SQL_SUCCESS);
   // A default result set read to its end.
-  SQLHSTMT read = ExecuteTwoRows(false);
+  Statement read = ExecuteTwoRows(false);
   EXPECT_EQ(FetchOne(read), SQL_SUCCESS);
   EXPECT_EQ(FetchOne(read), SQL_SUCCESS);
   EXPECT_EQ(FetchOne(read), SQL_NO_DATA);
   // A default result set freed with rows unread.
-  SQLHSTMT freed = ExecuteTwoRows(false);
-  FreeStatement(freed);
-  SQLHSTMT last = ExecuteTwoRows(false);
-  FreeStatement(last);
-  FreeStatement(read);
+  Statement freed = ExecuteTwoRows(false);
+  freed.Free();
+  Statement last = ExecuteTwoRows(false);
+  last.Free();
+  read.Free();
   EXPECT_EQ(FetchOne(cursor), SQL_SUCCESS);  // the server cursor still reads on
-  FreeStatement(cursor);
+  cursor.Free();
+}
+
+// A lookup ends by reading the rest of its reply: its statement no longer
+// keeps the connection busy, even before it is freed.
+TEST_F(BusyCheck, AResultEndedWithItsRestReadDoesNotBlock) {
+  ASSERT_EQ(ConnectDatabase("u", "p", Inst->Dsn.c_str(), ""), 0);
+  Statement lookup = ExecuteTwoRows(false);
+  EXPECT_EQ(FetchOne(lookup), SQL_SUCCESS);
+  lookup.EndResults();
+  EXPECT_EQ(Value, 1) << "the rest of the reply must not reach the bound buffer";
+  Statement next = ExecuteTwoRows(false);
+  EXPECT_EQ(FetchOne(next), SQL_SUCCESS);
+  next.Free();
+  lookup.Free();
 }
 
 #else

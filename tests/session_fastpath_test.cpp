@@ -96,10 +96,10 @@ class KeptBindings : public ::testing::Test {
   static void TearDownTestSuite() { Inst.reset(); }
   void SetUp() override { ASSERT_EQ(ConnectResult, 0) << "no connection to " << Inst->Dsn; }
 
-  static SQLHSTMT Open(const char* query) {
-    SQLHSTMT cursor = SQL_NULL_HSTMT;
+  static Statement Open(const char* query) {
+    Statement cursor;
     EXPECT_EQ(FormatSqlText("%s", query), 0);
-    EXPECT_EQ(OpenCursor(&cursor), 0);
+    EXPECT_EQ(OpenCursor(cursor), 0);
     return cursor;
   }
 
@@ -110,7 +110,7 @@ std::unique_ptr<ScratchInstallation> KeptBindings::Inst;
 int KeptBindings::ConnectResult = -1;
 
 TEST_F(KeptBindings, EveryFetchStillFillsTheBuffersAndKeepsTheNullRule) {
-  SQLHSTMT cursor = Open("SELECT k, txt FROM Rows ORDER BY k");
+  Statement cursor = Open("SELECT k, txt FROM Rows ORDER BY k");
   int32_t k = 0;
   char txt[8];
   const ColumnBinding columns[] = {{SQL_C_LONG, &k, sizeof k}, {SQL_C_CHAR, txt, sizeof txt}};
@@ -123,11 +123,11 @@ TEST_F(KeptBindings, EveryFetchStillFillsTheBuffersAndKeepsTheNullRule) {
     EXPECT_STREQ(txt, expected[row - 1]);
   }
   EXPECT_EQ(FetchCursor(cursor, columns, 2), SQL_NO_DATA);
-  CloseCursor(&cursor);
+  CloseCursor(cursor);
 }
 
 TEST_F(KeptBindings, OtherBuffersOnTheSameCursorAreBoundAnew) {
-  SQLHSTMT cursor = Open("SELECT k, txt FROM Rows ORDER BY k");
+  Statement cursor = Open("SELECT k, txt FROM Rows ORDER BY k");
   int32_t k1 = 0, k2 = 0;
   char t1[8] = "", t2[8] = "";
   const ColumnBinding first[] = {{SQL_C_LONG, &k1, sizeof k1}, {SQL_C_CHAR, t1, sizeof t1}};
@@ -144,7 +144,7 @@ TEST_F(KeptBindings, OtherBuffersOnTheSameCursorAreBoundAnew) {
   ASSERT_EQ(FetchCursor(cursor, narrow, 2), SQL_SUCCESS_WITH_INFO);
   EXPECT_EQ(k2, 4);
   EXPECT_STREQ(t2, "vi");
-  CloseCursor(&cursor);
+  CloseCursor(cursor);
 }
 
 TEST_F(KeptBindings, ACursorReopenedIntoTheSameBuffersIsBoundAgain) {
@@ -159,25 +159,25 @@ TEST_F(KeptBindings, ACursorReopenedIntoTheSameBuffersIsBoundAgain) {
   for (int key = 1; key <= 4; ++key) {
     char query[64];
     std::snprintf(query, sizeof query, "SELECT k, txt FROM Rows WHERE k = %d", key);
-    SQLHSTMT cursor = Open(query);
+    Statement cursor = Open(query);
     k = 0;
     std::strcpy(txt, "vorher");
     ASSERT_EQ(FetchCursor(cursor, columns, 2), 0) << key;
     EXPECT_EQ(k, key);
     EXPECT_STREQ(txt, expected[key - 1]);
     EXPECT_EQ(FetchCursor(cursor, columns, 2), SQL_NO_DATA);
-    CloseCursor(&cursor);
+    CloseCursor(cursor);
   }
 }
 
 TEST_F(KeptBindings, ALookupAfterACursorGetsItsOwnBindings) {
   // A single-row lookup's statement may get the handle a closed cursor had.
-  SQLHSTMT cursor = Open("SELECT k, txt FROM Rows WHERE k = 1");
+  Statement cursor = Open("SELECT k, txt FROM Rows WHERE k = 1");
   int32_t k = 0;
   char txt[8] = "";
   const ColumnBinding columns[] = {{SQL_C_LONG, &k, sizeof k}, {SQL_C_CHAR, txt, sizeof txt}};
   ASSERT_EQ(FetchCursor(cursor, columns, 2), 0);
-  CloseCursor(&cursor);
+  CloseCursor(cursor);
   ASSERT_EQ(FormatSqlText("SELECT k, txt FROM Rows WHERE k = 4"), 0);
   ASSERT_EQ(LookupSingleRow(columns, 2), 0);
   EXPECT_EQ(k, 4);
@@ -185,7 +185,7 @@ TEST_F(KeptBindings, ALookupAfterACursorGetsItsOwnBindings) {
 }
 
 TEST_F(KeptBindings, InterleavedCursorsKeepTheirOwnBindings) {
-  SQLHSTMT outer = Open("SELECT k FROM Rows ORDER BY k");
+  Statement outer = Open("SELECT k FROM Rows ORDER BY k");
   int32_t k = 0;
   const ColumnBinding outerColumns[] = {{SQL_C_LONG, &k, sizeof k}};
   int rows = 0;
@@ -194,14 +194,14 @@ TEST_F(KeptBindings, InterleavedCursorsKeepTheirOwnBindings) {
     ASSERT_EQ(k, rows);
     char query[64];
     std::snprintf(query, sizeof query, "SELECT txt FROM Rows WHERE k = %d", static_cast<int>(k));
-    SQLHSTMT inner = Open(query);
+    Statement inner = Open(query);
     char txt[8] = "";
     const ColumnBinding innerColumns[] = {{SQL_C_CHAR, txt, sizeof txt}};
     ASSERT_EQ(FetchCursor(inner, innerColumns, 1), 0);
     EXPECT_EQ(FetchCursor(inner, innerColumns, 1), SQL_NO_DATA);
-    CloseCursor(&inner);
+    CloseCursor(inner);
     EXPECT_EQ(k, rows) << "the inner cursor's fetch must not reach the outer cursor's buffer";
   }
   EXPECT_EQ(rows, 4);
-  CloseCursor(&outer);
+  CloseCursor(outer);
 }

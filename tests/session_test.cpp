@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "db/session.h"
 #include "installation.h"
 
@@ -102,10 +103,14 @@ std::unique_ptr<ScratchInstallation> SessionDb::Inst;
 int SessionDb::ConnectResult = -1;
 
 TEST_F(SessionDb, CursorOpenThatFailsReturnsTheNativeErrorAndLeavesNoHandle) {
+  // A cursor that holds a statement: the failed open leaves it empty.
+  Statement cursor;
+  ASSERT_EQ(FormatSqlText("SELECT 1"), 0);
+  ASSERT_EQ(OpenCursor(cursor), 0);
+  ASSERT_NE(cursor.Handle(), nullptr);
   ASSERT_EQ(FormatSqlText("SELECT txt FROM NoSuchTable WHERE k = '%s'", "a"), 0);
-  SQLHSTMT cursor = reinterpret_cast<SQLHSTMT>(&cursor);  // anything but null
-  EXPECT_EQ(OpenCursor(&cursor), 1);  // SQLite's SQLITE_ERROR
-  EXPECT_EQ(cursor, nullptr);
+  EXPECT_EQ(OpenCursor(cursor), 1);  // SQLite's SQLITE_ERROR
+  EXPECT_EQ(cursor.Handle(), nullptr);
   EXPECT_EQ(LastFailure.Records[0].NativeError, 1);
   EXPECT_STREQ(LastFailure.Records[0].State, "HY000");
   EXPECT_NE(std::strstr(LastFailure.Records[0].Message, "NoSuchTable"), nullptr) << LastFailure.Records[0].Message;
@@ -116,15 +121,15 @@ TEST_F(SessionDb, CursorOpenThatFailsReturnsTheNativeErrorAndLeavesNoHandle) {
   EXPECT_EQ(FetchCursor(cursor, columns, 1), -1);
   EXPECT_EQ(SqlCode, -1);
   EXPECT_STREQ(text, "vorher");
-  EXPECT_EQ(CloseCursor(&cursor), 0);
-  EXPECT_EQ(cursor, nullptr);
+  EXPECT_EQ(CloseCursor(cursor), 0);
+  EXPECT_EQ(cursor.Handle(), nullptr);
 }
 
 TEST_F(SessionDb, CursorDeliversRowsThenNoMoreRows) {
   ASSERT_EQ(FormatSqlText("SELECT txt, num  FROM Probe  WHERE k IN ('a', 'b')  ORDER BY k "), 0);
-  SQLHSTMT cursor = SQL_NULL_HSTMT;
-  ASSERT_EQ(OpenCursor(&cursor), 0);
-  ASSERT_NE(cursor, nullptr);
+  Statement cursor;
+  ASSERT_EQ(OpenCursor(cursor), 0);
+  ASSERT_NE(cursor.Handle(), nullptr);
   EXPECT_EQ(Inst->StatementLog(),
             std::vector<std::string>{"SELECT txt, num  FROM Probe  WHERE k IN ('a', 'b')  ORDER BY k "});
 
@@ -146,9 +151,9 @@ TEST_F(SessionDb, CursorDeliversRowsThenNoMoreRows) {
 
   EXPECT_EQ(FetchCursor(cursor, columns, 2), SQL_NO_DATA);
   EXPECT_EQ(SqlCode, 100);
-  EXPECT_EQ(CloseCursor(&cursor), 0);
-  EXPECT_EQ(cursor, nullptr);
-  EXPECT_EQ(CloseCursor(&cursor), 0);  // closing twice is harmless
+  EXPECT_EQ(CloseCursor(cursor), 0);
+  EXPECT_EQ(cursor.Handle(), nullptr);
+  EXPECT_EQ(CloseCursor(cursor), 0);  // closing twice is harmless
 }
 
 TEST_F(SessionDb, SingleRowLookupCountsACutTextAsARow) {
@@ -230,9 +235,9 @@ TEST_F(SessionDb, QueryThatDoesNotFitNeverReachesTheDataSource) {
   EXPECT_EQ(LookupSingleRow(columns, 1), -1);
 
   EXPECT_EQ(FormatSqlText("SELECT 'x' -- %s", tooLong.c_str()), -1);
-  SQLHSTMT cursor = SQL_NULL_HSTMT;
-  OpenCursor(&cursor);
-  EXPECT_EQ(cursor, nullptr);
+  Statement cursor;
+  OpenCursor(cursor);
+  EXPECT_EQ(cursor.Handle(), nullptr);
   EXPECT_EQ(FetchCursor(cursor, columns, 1), -1);
   EXPECT_STREQ(value, "");
   EXPECT_EQ(Inst->StatementLog(), std::vector<std::string>{});
@@ -242,8 +247,8 @@ TEST_F(SessionDb, QueryThatDoesNotFitNeverReachesTheDataSource) {
 // cursor goes on where it was.
 TEST_F(SessionDb, LookupsInterleaveWithAnOpenCursor) {
   ASSERT_EQ(FormatSqlText("SELECT k FROM Probe ORDER BY k"), 0);
-  SQLHSTMT cursor = SQL_NULL_HSTMT;
-  ASSERT_EQ(OpenCursor(&cursor), 0);
+  Statement cursor;
+  ASSERT_EQ(OpenCursor(cursor), 0);
   char key[16];
   const ColumnBinding keyColumn[] = {{SQL_C_CHAR, key, sizeof key}};
   std::vector<std::string> keys;
@@ -257,7 +262,7 @@ TEST_F(SessionDb, LookupsInterleaveWithAnOpenCursor) {
     EXPECT_EQ(count, 1) << key;
   }
   EXPECT_EQ(SqlCode, 100);
-  CloseCursor(&cursor);
+  CloseCursor(cursor);
   EXPECT_EQ(keys, (std::vector<std::string>{"O'Brien", "a", "b", "c"}));
 }
 

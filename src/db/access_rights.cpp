@@ -8,18 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/text.h"
+#include "common/trace.h"
 #include "db/session.h"
-#include "db/text_format.h"
-#include "driver/download_file.h"
 
 ZoneListArray ZoneList = {0, nullptr};
 
 namespace {
-
-// Room for a badge number (50 characters) or a terminal name (255) with
-// every character a doubled quote.
-constexpr size_t QuotedBadgeSize = 2 * sizeof BadgeRecord::AswNum;
-constexpr size_t QuotedTerminalSize = 2 * sizeof TerminalRecord::TrmNam;
 
 // Entries the ZoneList storage can hold. The storage grows one entry at a
 // time, as the list does, but is kept from one build to the next, so a run
@@ -28,7 +23,7 @@ int32_t ZoneListCapacity = 0;
 
 int32_t TimePermissionBuffer;
 
-SQLHSTMT ReaderCursor = SQL_NULL_HSTMT;
+Statement ReaderCursor;
 int32_t ZlsLesBuffer;
 char ZlsZkoBuffer[6];
 const ColumnBinding ReaderColumns[] = {
@@ -36,7 +31,7 @@ const ColumnBinding ReaderColumns[] = {
     {SQL_C_CHAR, ZlsZkoBuffer, sizeof ZlsZkoBuffer},
 };
 
-SQLHSTMT ZoneClassCursor = SQL_NULL_HSTMT;
+Statement ZoneClassCursor;
 char M35BklBuffer[6];
 const ColumnBinding ZoneClassColumns[] = {
     {SQL_C_CHAR, M35BklBuffer, sizeof M35BklBuffer},
@@ -54,13 +49,9 @@ int HasTimePermission(const BadgeRecord* badge, const TerminalRecord* terminal) 
 }
 
 int CountTimePermissions(const char* badgeNumber, const char* terminalName, int32_t* count) {
-  char badge[QuotedBadgeSize];
-  char name[QuotedTerminalSize];
-  QuoteSqlValue(badgeNumber, badge, sizeof badge);
-  QuoteSqlValue(terminalName, name, sizeof name);
   FormatSqlText(
-      "SELECT COUNT(*) FROM  Dravonix.MGSST35P WHERE M35Trm = '%s' AND   M35BCH = '1' AND   M35Bkl IN (SELECT AwbBkl FROM  Dravonix.Xel301Awb WHERE AWBASW = '%s')",
-      name, badge);
+      "SELECT COUNT(*) FROM  Dravonix.MGSST35P WHERE M35Trm = '%q' AND   M35BCH = '1' AND   M35Bkl IN (SELECT AwbBkl FROM  Dravonix.Xel301Awb WHERE AWBASW = '%q')",
+      terminalName, badgeNumber);
   TimePermissionBuffer = 0;
   const ColumnBinding columns[] = {{SQL_C_LONG, &TimePermissionBuffer, sizeof TimePermissionBuffer}};
   int rc = LookupSingleRow(columns, 1);
@@ -126,12 +117,10 @@ char (*AppendZoneEntry(const char* entry))[ZoneEntrySize] {
 }
 
 int OpenReaderCursor(const char* terminalName, int32_t limit) {
-  char name[QuotedTerminalSize];
-  QuoteSqlValue(terminalName, name, sizeof name);
   FormatSqlText(
-      "SELECT ZlsLes, ZlsZko  FROM  Dravonix.Xel401Zls  WHERE ZlsTrm = '%s'  AND ZlsLes <= %ld  AND ((ZlsSta <> 4 AND ZlsSta <> 8) OR ZlsSta IS NULL)  ORDER BY ZlsLes ",
-      name, static_cast<long>(limit));
-  return OpenCursor(&ReaderCursor);
+      "SELECT ZlsLes, ZlsZko  FROM  Dravonix.Xel401Zls  WHERE ZlsTrm = '%q'  AND ZlsLes <= %ld  AND ((ZlsSta <> 4 AND ZlsSta <> 8) OR ZlsSta IS NULL)  ORDER BY ZlsLes ",
+      terminalName, static_cast<long>(limit));
+  return OpenCursor(ReaderCursor);
 }
 
 int FetchReader(int32_t* number, char* text) {
@@ -145,17 +134,13 @@ int FetchReader(int32_t* number, char* text) {
   return 0;
 }
 
-int CloseReaderCursor() { return CloseCursor(&ReaderCursor); }
+int CloseReaderCursor() { return CloseCursor(ReaderCursor); }
 
 int OpenZoneClassCursor(const char* badgeNumber, const char* terminalName) {
-  char badge[QuotedBadgeSize];
-  char name[QuotedTerminalSize];
-  QuoteSqlValue(badgeNumber, badge, sizeof badge);
-  QuoteSqlValue(terminalName, name, sizeof name);
   FormatSqlText(
-      "SELECT DISTINCT M35BKL FROM   Dravonix.MGSST35P, Dravonix.Xel301Awb WHERE  M35TRM = '%s' AND    AWBASW = '%s' AND    M35Bch = '0' AND    M35Bkl = AWBBKL ORDER BY M35BKL",
-      name, badge);
-  return OpenCursor(&ZoneClassCursor);
+      "SELECT DISTINCT M35BKL FROM   Dravonix.MGSST35P, Dravonix.Xel301Awb WHERE  M35TRM = '%q' AND    AWBASW = '%q' AND    M35Bch = '0' AND    M35Bkl = AWBBKL ORDER BY M35BKL",
+      terminalName, badgeNumber);
+  return OpenCursor(ZoneClassCursor);
 }
 
 int FetchZoneClass(char* entry) {
@@ -168,4 +153,4 @@ int FetchZoneClass(char* entry) {
   return 0;
 }
 
-int CloseZoneClassCursor() { return CloseCursor(&ZoneClassCursor); }
+int CloseZoneClassCursor() { return CloseCursor(ZoneClassCursor); }

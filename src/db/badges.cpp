@@ -4,12 +4,12 @@
 
 #include <cstring>
 
+#include "common/text.h"
 #include "db/session.h"
-#include "db/text_format.h"
 
 namespace {
 
-SQLHSTMT BadgeCursor = SQL_NULL_HSTMT;
+Statement BadgeCursor;
 
 // On once a terminal with client rows opened the cursor; stays on for the
 // rest of the run.
@@ -79,16 +79,14 @@ void FormatDecimal(char (&field)[FieldSize], int32_t value) {
 int OpenBadgeCursor(const TerminalRecord* terminal) {
   if (terminal->TfzCount > 0) TerminalBinding = true;
   if (TerminalBinding) {
-    char name[2 * sizeof terminal->TrmNam];
-    QuoteSqlValue(terminal->TrmNam, name, sizeof name);
     FormatSqlText(
-        "SELECT  AswNum, CONVERT(char(8),AswGvo,112), CONVERT(char(8),AswGbi,112), AswPnr, AswBkl, AswGrp, AswAan, AswAtp, AwvSto, AswSal, AswBk2,  AswSpr, AswPin  FROM  Dravonix.Xel301Asw, Dravonix.Xel113Awv, Dravonix.Xel115Tfz  WHERE TFZTRM = '%s'  AND ASWLIZ = TFZLIZ  AND ASWMND = TFZMND  AND ASWNUM = AWVNUM  AND ((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo       AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))  AND (AWVCOD <> 8 OR AWVCOD IS NULL)  AND ((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)  AND ((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)  ORDER BY AswNum, AswGvo, AswBkl ",
-        name);
+        "SELECT  AswNum, CONVERT(char(8),AswGvo,112), CONVERT(char(8),AswGbi,112), AswPnr, AswBkl, AswGrp, AswAan, AswAtp, AwvSto, AswSal, AswBk2,  AswSpr, AswPin  FROM  Dravonix.Xel301Asw, Dravonix.Xel113Awv, Dravonix.Xel115Tfz  WHERE TFZTRM = '%q'  AND ASWLIZ = TFZLIZ  AND ASWMND = TFZMND  AND ASWNUM = AWVNUM  AND ((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo       AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))  AND (AWVCOD <> 8 OR AWVCOD IS NULL)  AND ((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)  AND ((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)  ORDER BY AswNum, AswGvo, AswBkl ",
+        terminal->TrmNam);
   } else {
     FormatSqlText("%s",
         "SELECT  AswNum, CONVERT(char(8),AswGvo,112), CONVERT(char(8),AswGbi,112), AswPnr, AswBkl, AswGrp, AswAan, AswAtp, AwvSto, AswSal, AswBk2,  AswSpr, AswPin  FROM  Dravonix.Xel301Asw, Dravonix.Xel113Awv  WHERE ASWNUM = AWVNUM  AND   AswGvo <= convert(char(8), CURRENT_TIMESTAMP, 112)  AND  (AswGbi IS NULL OR AswGbi >= convert(char(8), CURRENT_TIMESTAMP, 112))  AND  (AWVCOD <> 8 OR AWVCOD IS NULL)  AND ((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)  AND ((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)  ORDER BY AswNum, AswGvo, AswBkl ");
   }
-  return OpenCursor(&BadgeCursor);
+  return OpenCursor(BadgeCursor);
 }
 
 int FetchBadge(BadgeRecord* record) {
@@ -142,4 +140,4 @@ int FetchBadge(BadgeRecord* record) {
   return 0;
 }
 
-int CloseBadgeCursor() { return CloseCursor(&BadgeCursor); }
+int CloseBadgeCursor() { return CloseCursor(BadgeCursor); }

@@ -21,4 +21,3 @@ int CloseTerminalDisplayCursor();
 int OpenBadgeDisplayCursor(const char* badgeNumber);
 int FetchBadgeDisplay(BalanceDisplaySlot* slot);
 int CloseBadgeDisplayCursor();
-int FixDisplayText(char* text);

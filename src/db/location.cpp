@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "common/text.h"
 #include "db/session.h"
 
 namespace {
@@ -12,11 +13,9 @@ char StoKtxBuffer[11];
 }  // namespace
 
 int LookupLocationText(BadgeRecord* badge) {
-  char number[2 * sizeof badge->AswNum];
-  QuoteSqlValue(badge->AswNum, number, sizeof number);
   FormatSqlText(
-      " SELECT StoKtx  FROM  Dravonix.Xel113Sto, Dravonix.Xel113Awv  WHERE AwvNum = '%s'  AND   AwvSto = StoNum  AND ((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)  AND ((StoSta <> 4 AND StoSta <> 8) OR StoSta IS NULL) ",
-      number);
+      " SELECT StoKtx  FROM  Dravonix.Xel113Sto, Dravonix.Xel113Awv  WHERE AwvNum = '%q'  AND   AwvSto = StoNum  AND ((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)  AND ((StoSta <> 4 AND StoSta <> 8) OR StoSta IS NULL) ",
+      badge->AswNum);
   const ColumnBinding columns[] = {{SQL_C_CHAR, StoKtxBuffer, sizeof StoKtxBuffer}};
   int rc = LookupSingleRow(columns, 1);
   if (rc != 0) return rc;

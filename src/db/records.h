@@ -1,6 +1,7 @@
 // The records that the queries fill and the writers format.
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 // One terminal, looked up once per run. The driver fills every byte with
 // "0" and puts the name at the start; the terminal lookup sets the rest.
@@ -54,4 +55,6 @@ struct BadgeRecord {
 // Text of a TerminalRecord's TrmMod / TrmSal: the field up to its
 // terminator, or empty when the lookup did not set it (the field then holds
 // the "0" fill with no terminator inside).
-const char* TerminalText(const char (&field)[11]);
+inline const char* TerminalText(const char (&field)[11]) {
+  return std::memchr(field, '\0', sizeof field) != nullptr ? field : "";
+}

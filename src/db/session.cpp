@@ -1,14 +1,13 @@
-// The database session: connection, statement text, fetch status,
-// diagnostics, and the statement conventions shared by every query.
+// The database session: connection, fetch status, failure record, the
+// statement type and the statement conventions shared by every query.
 #include "db/session.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 DbSessionHandles DbSession = {SQL_NULL_HENV, SQL_NULL_HDBC};
-char SqlText[SqlTextSize];
 int32_t SqlCode = 0;
 FailureRecord LastFailure;
 
@@ -17,72 +16,11 @@ namespace {
 // Connect fields hold the settings whole (the settings fields are 51 bytes).
 constexpr size_t ConnectFieldSize = 51;
 
-// One indicator per bound column, and the integer presets that a NULL
-// column must leave in place.
-constexpr int MaxColumns = 64;
-SQLLEN ColumnIndicators[MaxColumns];
-int32_t IntegerPresets[MaxColumns];
-
-// The bindings each live statement holds. A binding stays with its statement
-// until the statement is freed (nothing here unbinds), so a cursor fetched
-// again into the same receiving buffers already holds exactly the bindings
-// that binding again would set; only a change of statement or buffers is
-// bound anew. The driver manager's SQLBindCol costs more than the rest of
-// the tool's own work per fetch.
-struct BoundStatement {
-  SQLHSTMT Handle;
-  int ColumnCount;
-  ColumnBinding Columns[MaxColumns];
-};
-constexpr int MaxBoundStatements = 16;
-BoundStatement BoundStatements[MaxBoundStatements];
-// Entries from here on have never been used; a freed entry (null handle)
-// below is taken again first.
-int BoundInUse = 0;
-
-bool SameBindings(const BoundStatement& bound, const ColumnBinding* columns, int columnCount) {
-  if (bound.ColumnCount != columnCount) return false;
-  for (int i = 0; i < columnCount; ++i) {
-    const ColumnBinding& a = bound.Columns[i];
-    const ColumnBinding& b = columns[i];
-    if (a.CType != b.CType || a.Buffer != b.Buffer || a.Size != b.Size) return false;
-  }
-  return true;
-}
-
-// Binds the columns unless the statement holds these very bindings already.
-// With keep false (a statement fetched once and then freed) the bindings
-// are not remembered.
-void BindColumns(SQLHSTMT stmt, const ColumnBinding* columns, int columnCount, bool keep) {
-  BoundStatement* slot = nullptr;
-  for (int e = 0; e < BoundInUse; ++e) {
-    BoundStatement& b = BoundStatements[e];
-    if (b.Handle == stmt) {
-      if (SameBindings(b, columns, columnCount)) return;
-      slot = &b;
-      break;
-    }
-    if (slot == nullptr && b.Handle == SQL_NULL_HSTMT) slot = &b;
-  }
-  for (int i = 0; i < columnCount; ++i) {
-    const ColumnBinding& c = columns[i];
-    SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), c.CType, c.Buffer, c.Size, &ColumnIndicators[i]);
-  }
-  if (!keep || columnCount > MaxColumns) return;
-  if (slot == nullptr) {
-    // Without a free entry the statement is simply bound again next time.
-    if (BoundInUse == MaxBoundStatements) return;
-    slot = &BoundStatements[BoundInUse++];
-  }
-  slot->Handle = stmt;
-  slot->ColumnCount = columnCount;
-  std::memcpy(slot->Columns, columns, sizeof(ColumnBinding) * static_cast<size_t>(columnCount));
-}
-
-// A freed handle may come back from the next allocation without bindings.
-void ForgetBindings(SQLHSTMT stmt) {
-  for (int e = 0; e < BoundInUse; ++e)
-    if (BoundStatements[e].Handle == stmt) BoundStatements[e].Handle = SQL_NULL_HSTMT;
+void CopyBounded(char* out, const char* in, size_t size) {
+  if (in == nullptr) in = "";
+  size_t n = strnlen(in, size - 1);
+  std::memcpy(out, in, n);
+  out[n] = '\0';
 }
 
 #ifdef GENTRMX_BUSY_CHECK
@@ -90,59 +28,19 @@ void ForgetBindings(SQLHSTMT stmt) {
 // without cursor attributes gets a default result set, which keeps the
 // connection busy until its rows are read to the end or its handle is freed.
 // Any execution while such a statement has unread rows fails there, so it
-// fails here too, loudly.
-struct TrackedStatement {
-  SQLHSTMT Handle;
-  bool ServerCursor;
-  bool RowsPending;
-};
-constexpr int MaxTracked = 32;
-TrackedStatement Tracked[MaxTracked];
+// fails here too, loudly. Each Statement knows whether it holds unread rows;
+// this counts the statements without cursor attributes that do.
+int PendingDefaultResults = 0;
 
-TrackedStatement* FindTracked(SQLHSTMT stmt) {
-  for (auto& t : Tracked)
-    if (t.Handle == stmt) return &t;
-  return nullptr;
-}
-
-void CheckConnectionNotBusy(SQLHSTMT executing) {
-  for (const auto& t : Tracked) {
-    if (t.Handle != nullptr && t.Handle != executing && !t.ServerCursor && t.RowsPending) {
-      std::fprintf(stderr,
-                   "BUSY-RULE VIOLATION: statement executed while another statement without cursor "
-                   "attributes has unread rows (SQL Server: \"Connection is busy with results for "
-                   "another hstmt\")\nStatement: %s\n",
-                   SqlText);
-      std::abort();
-    }
-  }
-}
-
-void TrackExecuted(SQLHSTMT stmt, bool serverCursor) {
-  TrackedStatement* t = FindTracked(stmt);
-  if (t == nullptr) t = FindTracked(nullptr);
-  if (t == nullptr) {
-    std::fprintf(stderr, "BUSY-RULE CHECK: too many live statements\n");
-    std::abort();
-  }
-  *t = {stmt, serverCursor, true};
-}
-
-void TrackReadToEnd(SQLHSTMT stmt) {
-  if (TrackedStatement* t = FindTracked(stmt)) t->RowsPending = false;
-}
-
-void TrackFreed(SQLHSTMT stmt) {
-  if (TrackedStatement* t = FindTracked(stmt)) *t = {nullptr, false, false};
+[[noreturn]] void BusyRuleViolated() {
+  std::fprintf(stderr,
+               "BUSY-RULE VIOLATION: statement executed while another statement without cursor "
+               "attributes has unread rows (SQL Server: \"Connection is busy with results for "
+               "another hstmt\")\nStatement: %s\n",
+               SqlText);
+  std::abort();
 }
 #endif
-
-void CopyBounded(char* out, const char* in, size_t size) {
-  if (in == nullptr) in = "";
-  size_t n = strnlen(in, size - 1);
-  std::memcpy(out, in, n);
-  out[n] = '\0';
-}
 
 }  // namespace
 
@@ -214,228 +112,177 @@ void PrintFailureRecord(const char* secret) {
   }
 }
 
-char* TrimRight(char* text) {
-  size_t n = std::strlen(text);
-  while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\t')) --n;
-  text[n] = '\0';
-  return text;
+// ---------------------------------------------------------------------------
+// Statement
+
+Statement::Statement(Statement&& other) noexcept { TakeFrom(other); }
+
+Statement& Statement::operator=(Statement&& other) noexcept {
+  if (this != &other) {
+    Free();
+    TakeFrom(other);
+  }
+  return *this;
 }
 
-char* SkipLeadingBlanks(char* text) {
-  char* p = text;
-  while (*p == ' ' || *p == '\t' || *p == '\n') ++p;
-  return *p == '\0' ? text : p;
+void Statement::TakeFrom(Statement& other) noexcept {
+  Handle_ = std::exchange(other.Handle_, static_cast<SQLHSTMT>(SQL_NULL_HSTMT));
+  ServerCursor_ = std::exchange(other.ServerCursor_, false);
+  RowsPending_ = std::exchange(other.RowsPending_, false);
+  const ColumnBinding* columns = std::exchange(other.Columns_, nullptr);
+  const int count = std::exchange(other.ColumnCount_, 0);
+  // The driver writes the indicators where the binding said: bound anew
+  // with this object's indicators.
+  if (columns != nullptr) Bind(columns, count);
 }
 
-namespace {
-
-// Appends n bytes at *out unless they would pass end; false when they would.
-bool AppendText(char** out, const char* end, const char* text, size_t n) {
-  if (n > static_cast<size_t>(end - *out)) return false;
-  std::memcpy(*out, text, n);
-  *out += n;
+bool Statement::Allocate() noexcept {
+  Free();
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  if (SQLAllocHandle(SQL_HANDLE_STMT, DbSession.Connection, &stmt) == SQL_ERROR) return false;
+  Handle_ = stmt;
   return true;
 }
 
-// Formats the query with the conversions the query texts use, "%s", "%ld",
-// "%d" and "%%", at the cost of copying the text: every statement is
-// formatted once, most of them per badge, and vsnprintf costs several times
-// that. A format with a conversion of another kind is left to vsnprintf.
-enum class PlainFormat { Done, TooLong, Unsupported };
-PlainFormat FormatPlain(const char* format, va_list args) {
-  char* out = SqlText;
-  const char* const end = SqlText + sizeof SqlText - 1;  // the terminator's place
-  for (const char* p = format;;) {
-    const char* percent = std::strchr(p, '%');
-    size_t literal = percent != nullptr ? static_cast<size_t>(percent - p) : std::strlen(p);
-    if (!AppendText(&out, end, p, literal)) return PlainFormat::TooLong;
-    if (percent == nullptr) break;
-    char digits[24];
-    const char* text;
-    size_t n;
-    if (percent[1] == 's') {
-      text = va_arg(args, const char*);
-      if (text == nullptr) text = "(null)";  // as glibc prints it
-      n = std::strlen(text);
-      p = percent + 2;
-    } else if (percent[1] == '%') {
-      text = "%";
-      n = 1;
-      p = percent + 2;
-    } else if (percent[1] == 'd' || (percent[1] == 'l' && percent[2] == 'd')) {
-      long value = percent[1] == 'd' ? va_arg(args, int) : va_arg(args, long);
-      // Digits from the right; the magnitude is taken digit by digit so that
-      // the most negative value works too.
-      char* d = digits + sizeof digits;
-      long rest = value;
-      do {
-        long digit = rest % 10;
-        *--d = static_cast<char>('0' + (digit < 0 ? -digit : digit));
-        rest /= 10;
-      } while (rest != 0);
-      if (value < 0) *--d = '-';
-      text = d;
-      n = static_cast<size_t>(digits + sizeof digits - d);
-      p = percent + (percent[1] == 'd' ? 2 : 3);
-    } else {
-      return PlainFormat::Unsupported;
-    }
-    if (!AppendText(&out, end, text, n)) return PlainFormat::TooLong;
-  }
-  *out = '\0';
-  return PlainFormat::Done;
+void Statement::UseServerCursor() noexcept {
+  SQLSetStmtAttr(Handle_, SQL_ATTR_CURSOR_SCROLLABLE, reinterpret_cast<SQLPOINTER>(SQL_NONSCROLLABLE),
+                 SQL_IS_INTEGER);
+  SQLSetStmtAttr(Handle_, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK), SQL_IS_INTEGER);
+  ServerCursor_ = true;
 }
 
-}  // namespace
-
-int FormatSqlText(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  PlainFormat result = FormatPlain(format, args);
-  bool fits = result == PlainFormat::Done;
-  if (result == PlainFormat::Unsupported) {
-    int n = std::vsnprintf(SqlText, sizeof SqlText, format, again);
-    fits = n >= 0 && static_cast<size_t>(n) < sizeof SqlText;
-  }
-  va_end(again);
-  va_end(args);
-  if (!fits) {
-    SqlText[0] = '\0';
-    return -1;
-  }
-  return 0;
-}
-
-const char* QuoteSqlValue(const char* value, char* out, size_t outSize) {
-  // Most values hold no quote: then it is one bounded copy.
-  if (std::strchr(value, '\'') == nullptr) {
-    size_t n = strnlen(value, outSize - 1);
-    std::memcpy(out, value, n);
-    out[n] = '\0';
-    return out;
-  }
-  size_t o = 0;
-  for (const char* p = value; *p != '\0'; ++p) {
-    size_t need = (*p == '\'') ? 2 : 1;
-    if (o + need >= outSize) break;
-    out[o++] = *p;
-    if (*p == '\'') out[o++] = '\'';
-  }
-  out[o] = '\0';
-  return out;
-}
-
-SQLHSTMT AllocateStatement() {
-  SQLHSTMT stmt = SQL_NULL_HSTMT;
-  if (SQLAllocHandle(SQL_HANDLE_STMT, DbSession.Connection, &stmt) == SQL_ERROR) return SQL_NULL_HSTMT;
-  return stmt;
-}
-
-SQLRETURN ExecuteStatement(SQLHSTMT stmt, bool serverCursor) {
+SQLRETURN Statement::Execute() noexcept {
 #ifdef GENTRMX_BUSY_CHECK
-  CheckConnectionNotBusy(stmt);
+  if (PendingDefaultResults - (RowsPending_ && !ServerCursor_ ? 1 : 0) > 0) BusyRuleViolated();
 #endif
   // A query that did not fit SqlText was cleared by FormatSqlText: it fails
   // here instead of reaching the server cut.
   if (SqlText[0] == '\0') return SQL_ERROR;
-  SQLRETURN rc = SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(SqlText), SQL_NTS);
+  SQLRETURN rc = SQLExecDirect(Handle_, reinterpret_cast<SQLCHAR*>(SqlText), SQL_NTS);
+  if (rc != SQL_ERROR) {
+    ResultsDone();
+    RowsPending_ = true;
 #ifdef GENTRMX_BUSY_CHECK
-  if (rc != SQL_ERROR) TrackExecuted(stmt, serverCursor);
-#else
-  (void)serverCursor;
+    if (!ServerCursor_) ++PendingDefaultResults;
 #endif
+  }
   return rc;
 }
 
-namespace {
-
-// BindAndFetch; keepBindings false for a statement that is freed after this
-// one fetch.
-SQLRETURN FetchRow(SQLHSTMT stmt, const ColumnBinding* columns, int columnCount, bool keepBindings) {
-  for (int i = 0; i < columnCount; ++i) {
+void Statement::Bind(const ColumnBinding* columns, int count) noexcept {
+  Columns_ = nullptr;
+  ColumnCount_ = 0;
+  if (count < 0 || count > MaxColumns) return;
+  for (int i = 0; i < count; ++i) {
     const ColumnBinding& c = columns[i];
-    if (c.CType == SQL_C_LONG) IntegerPresets[i] = *static_cast<int32_t*>(c.Buffer);
+    SQLBindCol(Handle_, static_cast<SQLUSMALLINT>(i + 1), c.CType, c.Buffer, c.Size, &Indicators_[i]);
   }
-  BindColumns(stmt, columns, columnCount, keepBindings);
-  SQLRETURN rc = SQLFetch(stmt);
+  Columns_ = columns;
+  ColumnCount_ = count;
+}
+
+SQLRETURN Statement::Fetch(const ColumnBinding* columns, int count) noexcept {
+  if (columns != Columns_ || count != ColumnCount_) {
+    Bind(columns, count);
+    if (Columns_ == nullptr) return SQL_ERROR;  // more columns than it has indicators for
+  }
+  for (int i = 0; i < count; ++i) {
+    const ColumnBinding& c = columns[i];
+    if (c.CType == SQL_C_LONG) Presets_[i] = *static_cast<int32_t*>(c.Buffer);
+  }
+  SQLRETURN rc = SQLFetch(Handle_);
   if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
-    for (int i = 0; i < columnCount; ++i) {
-      if (ColumnIndicators[i] != SQL_NULL_DATA) continue;
+    for (int i = 0; i < count; ++i) {
+      if (Indicators_[i] != SQL_NULL_DATA) continue;
       const ColumnBinding& c = columns[i];
       if (c.CType == SQL_C_LONG)
-        *static_cast<int32_t*>(c.Buffer) = IntegerPresets[i];
+        *static_cast<int32_t*>(c.Buffer) = Presets_[i];
       else
         static_cast<char*>(c.Buffer)[0] = '\0';
     }
+  } else {
+    ResultsDone();
   }
-#ifdef GENTRMX_BUSY_CHECK
-  else {
-    TrackReadToEnd(stmt);
-  }
-#endif
   return rc;
 }
 
-}  // namespace
-
-SQLRETURN BindAndFetch(SQLHSTMT stmt, const ColumnBinding* columns, int columnCount) {
-  return FetchRow(stmt, columns, columnCount, true);
+void Statement::EndResults() noexcept {
+  // Reads the rest of the reply (unread rows, the final status) and
+  // discards it; the bound buffers are not written. The result is not
+  // looked at: there is no further result in any query of the tool.
+  SQLMoreResults(Handle_);
+  ResultsDone();
 }
 
-void FreeStatement(SQLHSTMT stmt) {
+void Statement::Free() noexcept {
+  if (Handle_ == SQL_NULL_HSTMT) return;
+  ResultsDone();
+  SQLFreeHandle(SQL_HANDLE_STMT, Handle_);
+  Handle_ = SQL_NULL_HSTMT;
+  Columns_ = nullptr;
+  ColumnCount_ = 0;
+  ServerCursor_ = false;
+}
+
+void Statement::ResultsDone() noexcept {
 #ifdef GENTRMX_BUSY_CHECK
-  TrackFreed(stmt);
+  if (RowsPending_ && !ServerCursor_) --PendingDefaultResults;
 #endif
-  ForgetBindings(stmt);
-  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+  RowsPending_ = false;
 }
 
-int OpenCursor(SQLHSTMT* handle) {
-  *handle = SQL_NULL_HSTMT;
-  SQLHSTMT stmt = AllocateStatement();
-  if (stmt == SQL_NULL_HSTMT) return -1;
-  SQLSetStmtAttr(stmt, SQL_ATTR_CURSOR_SCROLLABLE, reinterpret_cast<SQLPOINTER>(SQL_NONSCROLLABLE),
-                 SQL_IS_INTEGER);
-  SQLSetStmtAttr(stmt, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK), SQL_IS_INTEGER);
-  if (ExecuteStatement(stmt, true) == SQL_ERROR) {
-    CaptureDiagnostics(SQL_HANDLE_STMT, stmt);
-    FreeStatement(stmt);
+// ---------------------------------------------------------------------------
+// Conventions
+
+int OpenCursor(Statement& cursor) {
+  if (!cursor.Allocate()) return -1;
+  cursor.UseServerCursor();
+  if (cursor.Execute() == SQL_ERROR) {
+    CaptureDiagnostics(SQL_HANDLE_STMT, cursor.Handle());
+    cursor.Free();
     // A query that was never sent (too long) must not read as "opened".
     if (SqlText[0] == '\0') return -1;
     return FailureNativeError();
   }
-  *handle = stmt;
   return 0;
 }
 
-int FetchCursor(SQLHSTMT handle, const ColumnBinding* columns, int columnCount) {
+int FetchCursor(Statement& cursor, const ColumnBinding* columns, int columnCount) {
   SqlCode = -1;
-  if (handle == SQL_NULL_HSTMT) return -1;
-  SqlCode = BindAndFetch(handle, columns, columnCount);
+  if (!cursor.IsOpen()) return -1;
+  SqlCode = cursor.Fetch(columns, columnCount);
   return SqlCode;
 }
 
-int CloseCursor(SQLHSTMT* handle) {
-  if (*handle != SQL_NULL_HSTMT) {
-    FreeStatement(*handle);
-    *handle = SQL_NULL_HSTMT;
-  }
+int CloseCursor(Statement& cursor) {
+  cursor.Free();
   return 0;
 }
 
-int LookupSingleRow(const ColumnBinding* columns, int columnCount) {
-  SQLHSTMT stmt = AllocateStatement();
-  if (stmt == SQL_NULL_HSTMT) return -1;
-  if (ExecuteStatement(stmt, false) == SQL_ERROR) {
-    CaptureDiagnostics(SQL_HANDLE_STMT, stmt);
-    FreeStatement(stmt);
-    return -1;
+LookupOutcome RunLookup(const ColumnBinding* columns, int columnCount, int* fetchCode) {
+  Statement stmt;
+  if (!stmt.Allocate()) return LookupOutcome::NoStatement;
+  if (stmt.Execute() == SQL_ERROR) {
+    CaptureDiagnostics(SQL_HANDLE_STMT, stmt.Handle());
+    return LookupOutcome::NotExecuted;
   }
-  SqlCode = FetchRow(stmt, columns, columnCount, false);
-  FreeStatement(stmt);
-  if (SqlCode != SQL_SUCCESS && SqlCode != SQL_SUCCESS_WITH_INFO) return SqlCode;
+  const SQLRETURN rc = stmt.Fetch(columns, columnCount);
+  *fetchCode = rc;
+  if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return LookupOutcome::NoRow;
+  // The row is read: the rest of the reply is read too, so that freeing the
+  // statement does not have to cancel it.
+  stmt.EndResults();
+  return LookupOutcome::Row;
+}
+
+int LookupSingleRow(const ColumnBinding* columns, int columnCount) {
+  int fetchCode = 0;
+  switch (RunLookup(columns, columnCount, &fetchCode)) {
+    case LookupOutcome::NoStatement:
+    case LookupOutcome::NotExecuted: return -1;
+    case LookupOutcome::NoRow: SqlCode = fetchCode; return fetchCode;
+    case LookupOutcome::Row: break;
+  }
   SqlCode = 0;
   return 0;
 }

@@ -2,13 +2,16 @@
 //
 // Queries are plain text formatted into SqlText and executed directly; no
 // statement is prepared and no parameter is bound. Multi-row queries are
-// cursors (open, fetch, close) with one process-wide statement handle each;
-// single-row lookups hold their statement handle only during the call.
+// cursors (open, fetch, close) with one process-wide Statement each, empty
+// while the cursor is closed; single-row lookups hold their Statement only
+// during the call.
 #pragma once
 #include <sql.h>
 #include <sqlext.h>
 #include <cstddef>
 #include <cstdint>
+
+#include "db/sql_text.h"
 
 struct DbSessionHandles {
   SQLHENV Environment;
@@ -18,9 +21,6 @@ struct DbSessionHandles {
 // process ends.
 extern DbSessionHandles DbSession;
 
-constexpr size_t SqlTextSize = 2016;
-// The statement text; valid until the next query is formatted.
-extern char SqlText[SqlTextSize];
 // Status of the last fetch: 0 row, 100 no more rows, anything else an error.
 extern int32_t SqlCode;
 
@@ -53,20 +53,7 @@ int32_t FailureNativeError();
 // Any occurrence of secret (when not empty) in a message is printed as "***".
 void PrintFailureRecord(const char* secret);
 
-// Removes trailing blanks and tabs in place; returns text.
-char* TrimRight(char* text);
-// First character that is not a blank, tab or line feed; the text itself
-// when there is none.
-char* SkipLeadingBlanks(char* text);
 
-// Formats a query into SqlText. Returns 0, or -1 when the text would not fit
-// (nothing is then executed: a cut query must never reach the server).
-int FormatSqlText(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// Copies value into out with every single quote doubled, so that the value
-// stays one literal between single quotes. Returns out; a value that does not
-// fit is cut at a character boundary (never leaving half a doubled quote).
-const char* QuoteSqlValue(const char* value, char* out, size_t outSize);
 
 // One output column: SQL_C_CHAR into a text buffer of Size bytes (terminator
 // included) or SQL_C_LONG into an int32_t.
@@ -76,33 +63,98 @@ struct ColumnBinding {
   SQLLEN Size;
 };
 
-// A NULL column leaves its receiving buffer as it was before the fetch: an
-// integer keeps its preset, a text reads as empty (text buffers are cleared
-// before the fetch where the caller relies on it). Drivers differ in what
-// they write for NULL, so the rule is applied from the indicators.
+// The most columns one statement binds (the balance values lookup: 41).
+constexpr int MaxColumns = 48;
 
-// Multi-row cursor convention. `handle` is the cursor's process-wide
-// statement handle.
-//  OpenCursor: handle := null; allocate; not scrollable, lock concurrency;
-//    execute SqlText (formatted by the caller). Returns 0, -1 when no handle
-//    could be allocated, else the native error of the failed execution
-//    (diagnostics in LastFailure; the handle is released and null).
-int OpenCursor(SQLHSTMT* handle);
-//  FetchCursor: SqlCode := -1; null handle gives -1; binds every column
-//    again and fetches; SqlCode := the fetch code, which is returned as it
-//    came (0 and 1 are rows: the caller sets SqlCode to 0).
-int FetchCursor(SQLHSTMT handle, const ColumnBinding* columns, int columnCount);
-//  CloseCursor: releases the handle if there is one and sets it null.
-int CloseCursor(SQLHSTMT* handle);
+// One ODBC statement handle, the columns its rows are fetched into, one
+// indicator per column and the integer presets of the NULL rule. Frees the
+// handle when it goes; move-only. An empty Statement (no handle) is a closed
+// cursor.
+//
+// The NULL rule: a NULL column leaves its receiving buffer as it was before
+// the fetch: an integer keeps its preset, a text reads as empty (text
+// buffers are cleared before the fetch where the caller relies on it).
+// Drivers differ in what they write for NULL, so the rule is applied from
+// the indicators.
+//
+// Rows reach the caller only through Fetch, one at a time, into the buffers
+// the caller names; how the statement gets them from the driver is its own
+// business.
+class Statement {
+ public:
+  Statement() noexcept = default;
+  ~Statement() noexcept { Free(); }
+  Statement(Statement&& other) noexcept;
+  Statement& operator=(Statement&& other) noexcept;
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  bool IsOpen() const noexcept { return Handle_ != SQL_NULL_HSTMT; }
+  SQLHSTMT Handle() const noexcept { return Handle_; }
+
+  // Frees any handle it holds and allocates a new one on the connection.
+  // false (and empty) when the allocation returned SQL_ERROR.
+  bool Allocate() noexcept;
+  // Not scrollable, lock concurrency: a server cursor on SQL Server, which
+  // does not keep the connection busy. Results not looked at.
+  void UseServerCursor() noexcept;
+  // Executes SqlText; SQL_ERROR also when SqlText is empty (a query that
+  // did not fit), without calling the driver.
+  SQLRETURN Execute() noexcept;
+  // Fetches the next row into columns, bound on the first fetch (the
+  // buffers of one statement's fetches never change; other columns are
+  // bound anew). Returns the fetch code; 0 and 1 are rows. SQL_ERROR
+  // without fetching when there are more than MaxColumns columns.
+  SQLRETURN Fetch(const ColumnBinding* columns, int count) noexcept;
+  // Reads the rest of the reply and discards it (SQLMoreResults), without
+  // writing into the bound buffers.
+  void EndResults() noexcept;
+  // Releases the handle, if any; the Statement is then empty.
+  void Free() noexcept;
+
+ private:
+  void TakeFrom(Statement& other) noexcept;
+  void Bind(const ColumnBinding* columns, int count) noexcept;
+  // The statement's results are read to their end or given up.
+  void ResultsDone() noexcept;
+
+  SQLHSTMT Handle_ = SQL_NULL_HSTMT;
+  const ColumnBinding* Columns_ = nullptr;  // what the handle is bound to
+  int ColumnCount_ = 0;
+  bool ServerCursor_ = false;
+  // Executed and not yet read to its end (the busy check of test builds).
+  bool RowsPending_ = false;
+  SQLLEN Indicators_[MaxColumns];
+  int32_t Presets_[MaxColumns];
+};
+
+// Multi-row cursor convention. `cursor` is the cursor's process-wide
+// Statement.
+//  OpenCursor: frees what the cursor held; allocates; not scrollable, lock
+//    concurrency; executes SqlText (formatted by the caller). Returns 0, -1
+//    when no handle could be allocated or the query did not fit, else the
+//    native error of the failed execution (LastFailure holds the records;
+//    the cursor is empty).
+int OpenCursor(Statement& cursor);
+//  FetchCursor: SqlCode := -1; an empty cursor gives -1; fetches into
+//    columns (always the same ones for one cursor); SqlCode := the fetch
+//    code, which is returned as it came (0 and 1 are rows: the caller sets
+//    SqlCode to 0).
+int FetchCursor(Statement& cursor, const ColumnBinding* columns, int columnCount);
+//  CloseCursor: frees the cursor's handle, if any. Returns 0.
+int CloseCursor(Statement& cursor);
 
 // Single-row lookup convention: allocate (no attributes), execute SqlText
-// (formatted by the caller), bind, fetch once, SqlCode := fetch code,
-// release. Returns -1 when allocation or execution failed, the fetch code
-// when it is neither 0 nor 1, else 0 with SqlCode 0.
+// (formatted by the caller), fetch once, and when a row came, read the rest
+// of the reply (EndResults) before the statement is freed.
+enum class LookupOutcome {
+  Row,          // *fetchCode 0 or 1
+  NoRow,        // *fetchCode the fetch code (100: no row)
+  NoStatement,  // no handle could be allocated
+  NotExecuted,  // the execution failed; LastFailure holds the records
+};
+// The convention with its outcome; SqlCode is left alone.
+LookupOutcome RunLookup(const ColumnBinding* columns, int columnCount, int* fetchCode);
+// Returns -1 when allocation or execution failed, the fetch code when it is
+// neither 0 nor 1 (SqlCode := that code), else 0 with SqlCode 0.
 int LookupSingleRow(const ColumnBinding* columns, int columnCount);
-
-// Lower-level pieces for the lookups whose conventions differ slightly.
-SQLHSTMT AllocateStatement();                       // null on failure
-SQLRETURN ExecuteStatement(SQLHSTMT stmt, bool serverCursor);
-SQLRETURN BindAndFetch(SQLHSTMT stmt, const ColumnBinding* columns, int columnCount);
-void FreeStatement(SQLHSTMT stmt);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "common/text.h"
 #include "db/session.h"
 
 namespace {
@@ -12,20 +13,12 @@ char TrmSalBuffer[11];
 int32_t TfzCountBuffer;
 }  // namespace
 
-const char* TerminalText(const char (&field)[11]) {
-  // A field without terminator still holds the "0" fill of the driver.
-  return std::memchr(field, '\0', sizeof field) != nullptr ? field : "";
-}
-
 int LookUpTerminal(TerminalRecord* terminal) {
-  char name[2 * sizeof terminal->TrmNam];
-  QuoteSqlValue(terminal->TrmNam, name, sizeof name);
-
   std::memset(TrmModBuffer, 0, sizeof TrmModBuffer);
   std::memset(TrmSalBuffer, 0, sizeof TrmSalBuffer);
   FormatSqlText(
-      "SELECT TRMMOD, TRMSAL  FROM  Dravonix.Xel1140Trm  WHERE TrmNam = '%s'  AND   ((TrmSta <> 4 AND TrmSta <> 8) OR TrmSta IS NULL)",
-      name);
+      "SELECT TRMMOD, TRMSAL  FROM  Dravonix.Xel1140Trm  WHERE TrmNam = '%q'  AND   ((TrmSta <> 4 AND TrmSta <> 8) OR TrmSta IS NULL)",
+      terminal->TrmNam);
   const ColumnBinding terminalColumns[] = {
       {SQL_C_CHAR, TrmModBuffer, sizeof TrmModBuffer},
       {SQL_C_CHAR, TrmSalBuffer, sizeof TrmSalBuffer},
@@ -37,8 +30,8 @@ int LookUpTerminal(TerminalRecord* terminal) {
 
   TfzCountBuffer = 0;
   FormatSqlText(
-      " SELECT COUNT(*)  FROM  Dravonix.Xel115Tfz  WHERE TfzTrm = '%s'  AND  ((TfzSta <> 4 AND TfzSta <> 8) OR TfzSta IS NULL) ",
-      name);
+      " SELECT COUNT(*)  FROM  Dravonix.Xel115Tfz  WHERE TfzTrm = '%q'  AND  ((TfzSta <> 4 AND TfzSta <> 8) OR TfzSta IS NULL) ",
+      terminal->TrmNam);
   const ColumnBinding countColumns[] = {{SQL_C_LONG, &TfzCountBuffer, sizeof TfzCountBuffer}};
   rc = LookupSingleRow(countColumns, 1);
   if (rc != 0) return rc;

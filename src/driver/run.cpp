@@ -10,7 +10,9 @@
 #include "db/records.h"
 #include "db/session.h"
 #include "db/terminal.h"
-#include "driver/download_file.h"
+#include "common/download_file.h"
+#include "common/text.h"
+#include "common/trace.h"
 #include "writers/writers.h"
 
 namespace {
@@ -20,7 +22,7 @@ constexpr size_t PathSize = 200;
 
 struct WriterEntry {
   const char* Name;
-  int (*Writer)(const char* path, TerminalRecord* terminal);
+  int (*Writer)(TerminalRecord* terminal);
   const char* AbortMessage;
 };
 
@@ -100,7 +102,7 @@ int RunGentrmx(int argc, char** argv) {
   int result = 0;
   for (const WriterEntry& entry : WriterTable) {
     if (std::strcmp(functionName, entry.Name) != 0) continue;
-    if (entry.Writer(path, &terminal) == 0) {
+    if (entry.Writer(&terminal) == 0) {
       std::printf("%s", entry.AbortMessage);
       result = -1;
     }

@@ -17,7 +17,9 @@
 #include "db/access_rights.h"
 #include "db/badges.h"
 #include "db/records.h"
-#include "driver/download_file.h"
+#include "common/download_file.h"
+#include "common/trace.h"
+#include "writers/record_layout.h"
 #include "writers/writers.h"
 
 namespace {
@@ -81,75 +83,67 @@ void WriteLine(char* prefixEnd, const char* accessClass, size_t lineEndLength) {
   WriteDownloadLine(Line, static_cast<size_t>(out - Line));
 }
 
+BadgeRecord Badge;
+
+// Builds and writes the lines of the current badge. Returns true when they
+// went into the file.
+bool WriteBadge(const TerminalRecord* terminal) {
+  BadgeRecord& badge = Badge;
+  if (badge.AswSal[0] == '\0') {
+    const char* terminalSal = TerminalText(terminal->TrmSal);
+    std::memcpy(badge.AswSal, terminalSal, std::strlen(terminalSal) + 1);
+  }
+  const bool time = HasTimePermission(&badge, terminal) == 1;
+  const bool access = BuildZoneList(&badge, terminal, 32, 0) == 1;
+
+  if (!time && !access) {
+    if (DebugTrace)
+      std::printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n", badge.AswNum, terminal->TrmNam);
+    return false;
+  }
+  // The record holds AwvSto as eight characters: the location is its last
+  // five, and none when they are all zero.
+  size_t stoLength = std::strlen(badge.AwvSto);
+  const char* location = badge.AwvSto + (stoLength > 5 ? stoLength - 5 : 0);
+  if (std::strcmp(location, "00000") == 0) location = "";
+
+  const Unsplittable unsplittable = CheckBadge(badge, location, access);
+  if (unsplittable == Unsplittable::Quote) {
+    std::printf("Ausweis %s enthaelt ein Anfuehrungszeichen und wird nicht in die Datei IDSTAMM gestellt!\n",
+                badge.AswNum);
+    return false;
+  }
+  if (unsplittable == Unsplittable::LineBreak) {
+    std::printf("Ausweis %s enthaelt einen Zeilenumbruch und wird nicht in die Datei IDSTAMM gestellt!\n",
+                badge.AswNum);
+    return false;
+  }
+  char* out = Line;
+  out = AppendField(out, badge.AswNum, ',');
+  out = AppendField(out, badge.AswGvo, ',');
+  out = AppendField(out, badge.AswGbi, ',');
+  out = AppendField(out, location, ',');
+  out = AppendField(out, time ? "1" : "0", ',');
+  out = AppendField(out, access ? "1" : "0", ',');
+  out = AppendField(out, badge.AswSpr, ',');
+  out = AppendField(out, badge.AswSal, ',');
+  char* prefixEnd = AppendField(out, "001", ',');
+
+  out = LineEnd;
+  out = AppendField(out, badge.AswAan, ',');
+  out = AppendField(out, badge.AswNum, ',');
+  out = AppendField(out, badge.AswAtp, ',');
+  out = AppendField(out, badge.AswPin, '\n');
+  const size_t lineEndLength = static_cast<size_t>(out - LineEnd);
+
+  if (access) {
+    for (int32_t i = 0; i < ZoneList.Count; ++i) WriteLine(prefixEnd, ZoneList.Entries[i], lineEndLength);
+  } else {
+    WriteLine(prefixEnd, badge.AswBkl, lineEndLength);
+  }
+  return true;
+}
+
 }  // namespace
 
-int WorkIdStamm(const char* /*path*/, TerminalRecord* terminal) {
-  int total = 0;
-  int written = 0;
-  static BadgeRecord badge;
-
-  std::memset(&badge, 0, sizeof badge);
-  OpenBadgeCursor(terminal);
-  int rc = FetchBadge(&badge);
-  while (rc == 0) {
-    ++total;
-    if (badge.AswSal[0] == '\0') {
-      const char* terminalSal = TerminalText(terminal->TrmSal);
-      std::memcpy(badge.AswSal, terminalSal, std::strlen(terminalSal) + 1);
-    }
-    const bool time = HasTimePermission(&badge, terminal) == 1;
-    const bool access = BuildZoneList(&badge, terminal, 32, 0) == 1;
-
-    if (!time && !access) {
-      if (DebugTrace)
-        std::printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n", badge.AswNum, terminal->TrmNam);
-    } else {
-      // The record holds AwvSto as eight characters: the location is its
-      // last five, and none when they are all zero.
-      size_t stoLength = std::strlen(badge.AwvSto);
-      const char* location = badge.AwvSto + (stoLength > 5 ? stoLength - 5 : 0);
-      if (std::strcmp(location, "00000") == 0) location = "";
-
-      const Unsplittable unsplittable = CheckBadge(badge, location, access);
-      if (unsplittable == Unsplittable::Quote) {
-        std::printf("Ausweis %s enthaelt ein Anfuehrungszeichen und wird nicht in die Datei IDSTAMM gestellt!\n",
-                    badge.AswNum);
-      } else if (unsplittable == Unsplittable::LineBreak) {
-        std::printf("Ausweis %s enthaelt einen Zeilenumbruch und wird nicht in die Datei IDSTAMM gestellt!\n",
-                    badge.AswNum);
-      } else {
-        char* out = Line;
-        out = AppendField(out, badge.AswNum, ',');
-        out = AppendField(out, badge.AswGvo, ',');
-        out = AppendField(out, badge.AswGbi, ',');
-        out = AppendField(out, location, ',');
-        out = AppendField(out, time ? "1" : "0", ',');
-        out = AppendField(out, access ? "1" : "0", ',');
-        out = AppendField(out, badge.AswSpr, ',');
-        out = AppendField(out, badge.AswSal, ',');
-        char* prefixEnd = AppendField(out, "001", ',');
-
-        out = LineEnd;
-        out = AppendField(out, badge.AswAan, ',');
-        out = AppendField(out, badge.AswNum, ',');
-        out = AppendField(out, badge.AswAtp, ',');
-        out = AppendField(out, badge.AswPin, '\n');
-        const size_t lineEndLength = static_cast<size_t>(out - LineEnd);
-
-        if (access) {
-          for (int32_t i = 0; i < ZoneList.Count; ++i) WriteLine(prefixEnd, ZoneList.Entries[i], lineEndLength);
-        } else {
-          WriteLine(prefixEnd, badge.AswBkl, lineEndLength);
-        }
-        ++written;
-      }
-    }
-
-    std::memset(&badge, 0, sizeof badge);
-    rc = FetchBadge(&badge);
-  }
-  CloseBadgeCursor();
-
-  std::printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", total, written);
-  return rc == 100 ? 1 : 0;
-}
+int WorkIdStamm(TerminalRecord* terminal) { return WalkBadges(terminal, Badge, WriteBadge); }

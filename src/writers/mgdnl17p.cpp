@@ -13,9 +13,9 @@
 #include "db/badges.h"
 #include "db/balance_values.h"
 #include "db/location.h"
-#include "db/text_format.h"
-#include "driver/download_file.h"
-#include "writers/record_fit.h"
+#include "common/download_file.h"
+#include "common/trace.h"
+#include "writers/record_layout.h"
 #include "writers/writers.h"
 
 namespace {
@@ -27,20 +27,11 @@ constexpr int LocationGroup = 7;   // the group that carries the location text
 // Built once per badge; the class loop changes only the class positions.
 char Record[RecordLength];
 BadgeRecord Badge;
-char PreviousNumber[sizeof Badge.AswNum];
-
-size_t GroupPosition(int group) { return 31 + 5 * static_cast<size_t>(group - 1); }
-
-bool SlotFilled(int reader) { return ReaderSlotFilled(Badge, reader); }
 
 // Builds and writes the records of the current badge. Returns true when at
 // least one record went into the file.
 bool WriteBadge(const TerminalRecord* terminal) {
-  ClearReaderSlots(Badge, ZoneSlotCount);
-  std::memset(Record, ' ', RecordLength);
-  PlaceTextCut(Record, RecordLength, 1, Badge.AswNum, BadgeNumberWidth);
-  PlaceTextCut(Record, RecordLength, 14, Badge.AswGvo, 8);
-  ZeroFillBlankDate(Record, 14);
+  StartReaderRecord(Record, RecordLength, Badge, ZoneSlotCount);
 
   int balance = LookupBalanceValues(&Badge);
   if (balance != 0 && DebugTrace)
@@ -54,8 +45,7 @@ bool WriteBadge(const TerminalRecord* terminal) {
   if (HasTimePermission(&Badge, terminal)) Record[21] = '1';
   if (BuildZoneList(&Badge, terminal, 11, 1) == 1) {
     Record[22] = '1';
-    for (int k = 1; k <= ZoneSlotCount; ++k)
-      if (SlotFilled(k)) std::memcpy(Record + GroupPosition(k) - 1, Badge.ZoneSlots[k - 1], 2);
+    PlaceReaderNumbers(Record, Badge, ZoneSlotCount);
   }
   if (Record[21] != '1' && Record[22] != '1') {
     if (DebugTrace)
@@ -78,43 +68,14 @@ bool WriteBadge(const TerminalRecord* terminal) {
     WriteDownloadRecord(Record, RecordLength);
     return true;
   }
-  bool written = false;
-  for (int32_t e = 0; e < ZoneList.Count; ++e) {
-    const char* entry = ZoneList.Entries[e];
-    // A longer class would run into the next group's reader number.
-    if (!ZoneClassFits(entry, Badge, "MGDNL17P")) continue;
-    for (int k = 1; k <= ClassGroups; ++k)
-      if (SlotFilled(k)) std::memcpy(Record + GroupPosition(k) + 1, entry, ClassWidth);
-    WriteDownloadRecord(Record, RecordLength);
-    written = true;
-  }
-  return written;
+  return WriteClassRecords(Record, RecordLength, Badge, ClassGroups, "MGDNL17P");
 }
 
 }  // namespace
 
-int WorkMgDnl17P(const char* /*path*/, TerminalRecord* terminal) {
-  int32_t total = 0;
-  int32_t written = 0;
-  std::memset(&Badge, 0, sizeof Badge);
-  PreviousNumber[0] = '\0';
-
-  OpenBadgeCursor(terminal);
-  int rc = FetchBadge(&Badge);
-  while (rc == 0) {
-    // Consecutive rows of one badge (several assignments or clients) give
-    // one badge; the first row wins.
-    if (std::strcmp(Badge.AswNum, PreviousNumber) != 0) {
-      ++total;
-      if (WriteBadge(terminal)) ++written;
-    }
-    std::memcpy(PreviousNumber, Badge.AswNum, sizeof PreviousNumber);
-    std::memset(&Badge, 0, sizeof Badge);
-    rc = FetchBadge(&Badge);
-  }
-  CloseBadgeCursor();
-  std::printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", total, written);
-  if (rc == 0 || rc == 100) return 1;
+int WorkMgDnl17P(TerminalRecord* terminal) {
+  const int rc = WalkBadgeCursor(terminal, Badge, WriteBadge, true);
+  if (rc == 100) return 1;
   std::printf("FehlerCode EndWorkMgDnl17P: %d\n", rc);
   return 0;
 }

@@ -14,9 +14,9 @@
 #include "db/balance_display.h"
 #include "db/balance_values.h"
 #include "db/records.h"
-#include "db/text_format.h"
-#include "driver/download_file.h"
-#include "writers/record_fit.h"
+#include "common/download_file.h"
+#include "common/trace.h"
+#include "writers/record_layout.h"
 #include "writers/writers.h"
 
 namespace {
@@ -156,6 +156,9 @@ RecordTemplate BadgeTemplate;
 char Record[RecordLength];
 char LastWrittenBadge[sizeof Badge.AswNum];
 char Today[DateWidth + 1];
+// What the terminal's model asks for, set once per call.
+bool BadgeLevelDefinitions;
+bool FourGroupsOnly;
 
 void ComputeToday() {
   std::time_t now = std::time(nullptr);
@@ -212,51 +215,39 @@ void BuildRecord(const RecordTemplate& layout) {
     PlaceTextCut(Record, RecordLength, GroupStart(layout.DateGroup) + TextWidth - 1, Today, DateWidth);
 }
 
+// Writes the record of the current badge when it may book time on the
+// terminal. Returns true when the record went into the file.
+bool WriteBadge(const TerminalRecord* terminal) {
+  const bool permitted = HasTimePermission(&Badge, terminal) != 0;
+  if (!permitted && DebugTrace)
+    std::printf("Ausweis %s auf Terminal %s nicht zulaessig!\n", Badge.AswNum, terminal->TrmNam);
+
+  if (Badge.AswPnr[0] == '\0' || std::strcmp(Badge.AswNum, LastWrittenBadge) == 0 || !permitted) return false;
+  // A longer number would run into the display texts.
+  if (!BadgeNumberFits(Badge, "MGDNL18P")) return false;
+  const RecordTemplate& layout =
+      (BadgeLevelDefinitions && Badge.AswSal[0] != '\0') ? BadgeDefinitions(Badge.AswNum) : TerminalTemplate;
+  BuildRecord(layout);
+  if (FourGroupsOnly) std::memset(Record + FourGroupBlankFrom - 1, ' ', RecordLength - (FourGroupBlankFrom - 1));
+  WriteDownloadRecord(Record, RecordLength);
+  std::memcpy(LastWrittenBadge, Badge.AswNum, sizeof LastWrittenBadge);
+  return true;
+}
+
 }  // namespace
 
 // Writes one MGDNL18P record per badge that may book time on the terminal.
 // Returns 1 when the badge cursor was read to its end, 0 when a badge fetch
 // failed (records already written stay in the file).
-int WorkMgDnl18P(const char* /*path*/, TerminalRecord* terminal) {
+int WorkMgDnl18P(TerminalRecord* terminal) {
   ComputeToday();
-  std::memset(&Badge, 0, sizeof Badge);
   std::memset(&TerminalTable, 0, sizeof TerminalTable);
   LastWrittenBadge[0] = '\0';
-  int32_t total = 0;
-  int32_t written = 0;
 
   ReadTerminalDefinitions(terminal->TrmNam);
   BuildTemplate(TerminalTable, &TerminalTemplate);
   const char* model = TerminalText(terminal->TrmMod);
-  const bool badgeLevelModel = std::strcmp(model, BadgeLevelModel) == 0;
-  const bool fourGroupModel = std::strcmp(model, FourGroupModel) == 0;
-
-  OpenBadgeCursor(terminal);
-  int fetchCode = FetchBadge(&Badge);
-  while (fetchCode == 0) {
-    ++total;
-    const bool permitted = HasTimePermission(&Badge, terminal) != 0;
-    if (!permitted && DebugTrace)
-      std::printf("Ausweis %s auf Terminal %s nicht zulaessig!\n", Badge.AswNum, terminal->TrmNam);
-
-    if (Badge.AswPnr[0] == '\0' || std::strcmp(Badge.AswNum, LastWrittenBadge) == 0 || !permitted) {
-      // skipped
-    } else if (!BadgeNumberFits(Badge, "MGDNL18P")) {
-      // A longer number would run into the display texts.
-    } else {
-      const RecordTemplate& layout =
-          (badgeLevelModel && Badge.AswSal[0] != '\0') ? BadgeDefinitions(Badge.AswNum) : TerminalTemplate;
-      BuildRecord(layout);
-      if (fourGroupModel) std::memset(Record + FourGroupBlankFrom - 1, ' ', RecordLength - (FourGroupBlankFrom - 1));
-      WriteDownloadRecord(Record, RecordLength);
-      std::memcpy(LastWrittenBadge, Badge.AswNum, sizeof LastWrittenBadge);
-      ++written;
-    }
-
-    std::memset(&Badge, 0, sizeof Badge);
-    fetchCode = FetchBadge(&Badge);
-  }
-  CloseBadgeCursor();
-  std::printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", total, written);
-  return fetchCode == 100 ? 1 : 0;
+  BadgeLevelDefinitions = std::strcmp(model, BadgeLevelModel) == 0;
+  FourGroupsOnly = std::strcmp(model, FourGroupModel) == 0;
+  return WalkBadges(terminal, Badge, WriteBadge);
 }

@@ -13,9 +13,9 @@
 #include "db/access_rights.h"
 #include "db/badges.h"
 #include "db/location.h"
-#include "db/text_format.h"
-#include "driver/download_file.h"
-#include "writers/record_fit.h"
+#include "common/download_file.h"
+#include "common/trace.h"
+#include "writers/record_layout.h"
 #include "writers/writers.h"
 
 namespace {
@@ -63,6 +63,6 @@ bool WriteBadge(const TerminalRecord* terminal) {
 
 }  // namespace
 
-int WorkMgDnl31P(const char* /*path*/, TerminalRecord* terminal) {
+int WorkMgDnl31P(TerminalRecord* terminal) {
   return WalkBadges(terminal, Badge, WriteBadge);
 }

@@ -12,9 +12,9 @@
 #include "db/access_rights.h"
 #include "db/badges.h"
 #include "db/balance_values.h"
-#include "db/text_format.h"
-#include "driver/download_file.h"
-#include "writers/record_fit.h"
+#include "common/download_file.h"
+#include "common/trace.h"
+#include "writers/record_layout.h"
 #include "writers/writers.h"
 
 namespace {
@@ -26,18 +26,10 @@ constexpr int ReaderCount = 3;
 char Record[RecordLength];
 BadgeRecord Badge;
 
-size_t GroupPosition(int reader) { return 31 + 5 * static_cast<size_t>(reader - 1); }
-
-bool SlotFilled(int reader) { return ReaderSlotFilled(Badge, reader); }
-
 // Builds and writes the records of the current badge. Returns true when at
 // least one record went into the file.
 bool WriteBadge(const TerminalRecord* terminal) {
-  ClearReaderSlots(Badge, ReaderCount);
-  std::memset(Record, ' ', RecordLength);
-  PlaceTextCut(Record, RecordLength, 1, Badge.AswNum, BadgeNumberWidth);
-  PlaceTextCut(Record, RecordLength, 14, Badge.AswGvo, 8);
-  ZeroFillBlankDate(Record, 14);
+  StartReaderRecord(Record, RecordLength, Badge, ReaderCount);
 
   // No row: the balance positions stay blank; a failed lookup leaves the
   // field empty, which places nothing either.
@@ -47,23 +39,12 @@ bool WriteBadge(const TerminalRecord* terminal) {
   Record[22] = '0';
   if (BuildZoneList(&Badge, terminal, ReaderCount, 1) == 1) {
     Record[22] = '1';
-    for (int k = 1; k <= ReaderCount; ++k)
-      if (SlotFilled(k)) std::memcpy(Record + GroupPosition(k) - 1, Badge.ZoneSlots[k - 1], 2);
+    PlaceReaderNumbers(Record, Badge, ReaderCount);
   }
 
   if (Record[22] == '1') {
     if (!BadgeNumberFits(Badge, "MGDNL60P")) return false;
-    bool written = false;
-    for (int32_t e = 0; e < ZoneList.Count; ++e) {
-      const char* entry = ZoneList.Entries[e];
-      // A longer class would run into the next group's reader number.
-      if (!ZoneClassFits(entry, Badge, "MGDNL60P")) continue;
-      for (int k = 1; k <= ReaderCount; ++k)
-        if (SlotFilled(k)) std::memcpy(Record + GroupPosition(k) + 1, entry, ClassWidth);
-      WriteDownloadRecord(Record, RecordLength);
-      written = true;
-    }
-    return written;
+    return WriteClassRecords(Record, RecordLength, Badge, ReaderCount, "MGDNL60P");
   }
   if (Record[21] == '1') {
     if (!BadgeNumberFits(Badge, "MGDNL60P")) return false;
@@ -77,6 +58,6 @@ bool WriteBadge(const TerminalRecord* terminal) {
 
 }  // namespace
 
-int WorkMgDnl60P(const char* /*path*/, TerminalRecord* terminal) {
+int WorkMgDnl60P(TerminalRecord* terminal) {
   return WalkBadges(terminal, Badge, WriteBadge);
 }

@@ -4,8 +4,8 @@
 #pragma once
 #include "db/records.h"
 
-int WorkMgDnl17P(const char* path, TerminalRecord* terminal);
-int WorkMgDnl18P(const char* path, TerminalRecord* terminal);
-int WorkMgDnl31P(const char* path, TerminalRecord* terminal);
-int WorkMgDnl60P(const char* path, TerminalRecord* terminal);
-int WorkIdStamm(const char* path, TerminalRecord* terminal);
+int WorkMgDnl17P(TerminalRecord* terminal);
+int WorkMgDnl18P(TerminalRecord* terminal);
+int WorkMgDnl31P(TerminalRecord* terminal);
+int WorkMgDnl60P(TerminalRecord* terminal);
+int WorkIdStamm(TerminalRecord* terminal);

@@ -1,8 +1,7 @@
-#include "driver/download_file.h"
+#include "common/download_file.h"
 
 #include <cstring>
 
-bool DebugTrace = false;
 DownloadFileStream DownloadFile = {nullptr, false};
 
 namespace {
@@ -42,10 +41,4 @@ bool CloseDownloadFile() {
   if (std::fclose(DownloadFile.File) != 0) ok = false;
   DownloadFile.File = nullptr;
   return ok;
-}
-
-char* UpperCase(char* text) {
-  for (char* p = text; *p != '\0'; ++p)
-    if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
-  return text;
 }

@@ -1,11 +1,8 @@
-// The download file and the run-wide switches the writers read.
+// The download file: opened and closed by the run driver, written by the
+// writers. A leaf: it uses nothing of the tool.
 #pragma once
 #include <cstddef>
 #include <cstdio>
-
-// Trace switch: on with a fifth argument "/d"; the writers and the access
-// rights queries then print extra progress messages.
-extern bool DebugTrace;
 
 // The open download file: a text stream in which each line feed of a line
 // reaches the disk as carriage return and line feed. Fixed-width records
@@ -24,6 +21,3 @@ void WriteDownloadRecord(const char* record, size_t length);
 void WriteDownloadLine(const char* text, size_t length);
 // Flushes and closes. false when any write, the flush or the close failed.
 bool CloseDownloadFile();
-
-// Replaces a to z by their capitals in place; every other byte stays.
-char* UpperCase(char* text);

@@ -1,0 +1,3 @@
+#include "common/trace.h"
+
+bool DebugTrace = false;

@@ -1,0 +1,164 @@
+// What the writers share: placing fields into a fixed-width record, the
+// reader groups of MGDNL17P and MGDNL60P, what a record can hold, and the
+// walk over the badge cursor.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "common/download_file.h"
+#include "db/access_rights.h"
+#include "db/badges.h"
+#include "db/records.h"
+
+// Copies text into a fixed-width record from a 1-based position, without
+// its terminator; never past the record's end.
+inline void PlaceText(char* record, size_t recordLength, size_t position, const char* text) {
+  size_t start = position - 1;
+  if (start >= recordLength) return;
+  size_t n = std::strlen(text);
+  if (n > recordLength - start) n = recordLength - start;
+  std::memcpy(record + start, text, n);
+}
+
+// Copies at most maxLength characters of text, as PlaceText.
+inline void PlaceTextCut(char* record, size_t recordLength, size_t position, const char* text,
+                         size_t maxLength) {
+  size_t start = position - 1;
+  if (start >= recordLength) return;
+  size_t n = strnlen(text, maxLength);
+  if (n > recordLength - start) n = recordLength - start;
+  std::memcpy(record + start, text, n);
+}
+
+// A date column that the copy left all blank becomes "00000000".
+inline void ZeroFillBlankDate(char* record, size_t position) {
+  char* p = record + position - 1;
+  for (int i = 0; i < 8; ++i)
+    if (p[i] != ' ') return;
+  std::memset(p, '0', 8);
+}
+
+// Reader group k (1-based) of MGDNL17P and MGDNL60P: five positions from 31
+// + 5 (k - 1), two digits of the reader number, then three characters.
+inline size_t GroupPosition(int group) { return 31 + 5 * static_cast<size_t>(group - 1); }
+
+// What the fixed-width download files can hold: 13 positions for the badge
+// number, 3 for an access class. A value that does not fit is never written
+// (it would run into the next field and could even name another badge); the
+// badge or class is left out with a message that is printed always.
+
+constexpr size_t BadgeNumberWidth = 13;
+constexpr size_t ClassWidth = 3;
+
+inline bool BadgeNumberFits(const BadgeRecord& badge, const char* fileName) {
+  if (std::strlen(badge.AswNum) <= BadgeNumberWidth) return true;
+  std::printf("Ausweis %s passt nicht in die Datei %s (Ausweisnummer laenger als 13 Zeichen) und wird ausgelassen!\n",
+              badge.AswNum, fileName);
+  return false;
+}
+
+// A ZoneList entry is blank-filled to at least three characters; it fits
+// when it is at most three without its trailing blanks.
+inline bool ZoneClassFits(const char* entry, const BadgeRecord& badge, const char* fileName) {
+  size_t n = strnlen(entry, ZoneEntrySize);
+  while (n > 0 && entry[n - 1] == ' ') --n;
+  if (n <= ClassWidth) return true;
+  std::printf("Zutrittsklasse %.*s von Ausweis %s passt nicht in die Datei %s und wird ausgelassen!\n",
+              static_cast<int>(n), entry, badge.AswNum, fileName);
+  return false;
+}
+
+// Reader slots 1 to count set to two blanks: a slot that BuildZoneList does
+// not fill then means the terminal has no such reader.
+inline void ClearReaderSlots(BadgeRecord& badge, int count) {
+  for (int k = 0; k < count; ++k) {
+    badge.ZoneSlots[k][0] = ' ';
+    badge.ZoneSlots[k][1] = ' ';
+    badge.ZoneSlots[k][2] = '\0';
+  }
+}
+
+inline bool ReaderSlotFilled(const BadgeRecord& badge, int reader) {
+  const char* slot = badge.ZoneSlots[reader - 1];
+  return slot[0] != ' ' || slot[1] != ' ';
+}
+
+// Writes the reader numbers of the filled slots 1 to count into their
+// groups' first two positions.
+inline void PlaceReaderNumbers(char* record, const BadgeRecord& badge, int count) {
+  for (int k = 1; k <= count; ++k)
+    if (ReaderSlotFilled(badge, k)) std::memcpy(record + GroupPosition(k) - 1, badge.ZoneSlots[k - 1], 2);
+}
+
+// Writes an access class into the class positions of the filled reader
+// groups 1 to count.
+inline void PlaceClass(char* record, const BadgeRecord& badge, int count, const char* entry) {
+  for (int k = 1; k <= count; ++k)
+    if (ReaderSlotFilled(badge, k)) std::memcpy(record + GroupPosition(k) + 1, entry, ClassWidth);
+}
+
+// Starts the record of a badge in MGDNL17P or MGDNL60P: reader slots 1 to
+// readers cleared, the record blank, the badge number at 1 (13 positions)
+// and the valid-from date at 14 ("00000000" when there is none).
+inline void StartReaderRecord(char* record, size_t length, BadgeRecord& badge, int readers) {
+  ClearReaderSlots(badge, readers);
+  std::memset(record, ' ', length);
+  PlaceTextCut(record, length, 1, badge.AswNum, BadgeNumberWidth);
+  PlaceTextCut(record, length, 14, badge.AswGvo, 8);
+  ZeroFillBlankDate(record, 14);
+}
+
+// Writes the record once per ZoneList entry that fits, with the entry in
+// the class positions of the filled reader groups 1 to classGroups (a
+// longer class would run into the next group's reader number). Returns
+// true when at least one record went into the file.
+inline bool WriteClassRecords(char* record, size_t length, const BadgeRecord& badge, int classGroups,
+                              const char* fileName) {
+  bool written = false;
+  for (int32_t e = 0; e < ZoneList.Count; ++e) {
+    const char* entry = ZoneList.Entries[e];
+    if (!ZoneClassFits(entry, badge, fileName)) continue;
+    PlaceClass(record, badge, classGroups, entry);
+    WriteDownloadRecord(record, length);
+    written = true;
+  }
+  return written;
+}
+
+// The badge walk of the writers: fetches every badge into badge (cleared
+// before each fetch) and hands it to writeBadge. Every fetched badge counts
+// in the total, those that writeBadge put into the file in the written
+// count; with skipRepeatedNumber, consecutive rows of one badge number
+// (several assignments or clients) are one badge and the first row wins.
+// Prints the summary line; returns the fetch code that ended the walk (100
+// when the badges were read to the end).
+inline int WalkBadgeCursor(TerminalRecord* terminal, BadgeRecord& badge,
+                           bool (*writeBadge)(const TerminalRecord* terminal), bool skipRepeatedNumber) {
+  int32_t total = 0;
+  int32_t written = 0;
+  char previousNumber[sizeof badge.AswNum] = "";
+  std::memset(&badge, 0, sizeof badge);
+  OpenBadgeCursor(terminal);
+  int rc = FetchBadge(&badge);
+  while (rc == 0) {
+    if (!skipRepeatedNumber || std::strcmp(badge.AswNum, previousNumber) != 0) {
+      ++total;
+      if (writeBadge(terminal)) ++written;
+    }
+    if (skipRepeatedNumber) std::memcpy(previousNumber, badge.AswNum, sizeof previousNumber);
+    std::memset(&badge, 0, sizeof badge);
+    rc = FetchBadge(&badge);
+  }
+  CloseBadgeCursor();
+  std::printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", total, written);
+  return rc;
+}
+
+// The walk of the writers that take every row: 1 when the badges were read
+// to the end, else 0.
+inline int WalkBadges(TerminalRecord* terminal, BadgeRecord& badge,
+                      bool (*writeBadge)(const TerminalRecord* terminal)) {
+  return WalkBadgeCursor(terminal, badge, writeBadge, false) == 100 ? 1 : 0;
+}
