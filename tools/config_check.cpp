@@ -19,6 +19,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/text.h"
 #include "config/settings.h"
 #include "db/badges.h"
 #include "db/records.h"

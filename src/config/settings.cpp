@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "common/text.h"
+
 const char* const LoginSettingKeys[LoginSettingCount] = {"LOGIN", "PASS", "DATABASE", "DB_SYSTEM", "SCHEMA"};
 
 namespace {
@@ -42,8 +44,7 @@ void ReadLoginSettings(LoginSettings* settings, const char* path, SettingSource*
   if (schemaLength > sizeof settings->Schema - 1) schemaLength = sizeof settings->Schema - 1;
   std::memcpy(settings->Schema, schemaValue, schemaLength);
   settings->Schema[schemaLength] = '\0';
-  for (char* p = settings->Schema; *p != '\0'; ++p)
-    if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
+  UpperCase(settings->Schema);
   std::memset(schemaValue, 0, sizeof schemaValue);
 }
 
