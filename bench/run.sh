@@ -76,7 +76,7 @@ dsn_of() { echo "GENTRMX_BENCH_$1"; }
 prepare() {
   local n=$1 inst=$out/inst-$1 dsn; dsn=$(dsn_of "$1")
   local stamp
-  stamp="$(sha256sum "$build/gentrmx-sample" sqlite/schema.sql | cut -d' ' -f1 | tr '\n' ' ') $n $seed $(date -u +%Y%m%d)"
+  stamp="$(sha256sum "$build/gentrmx-sample" sqlite/schema.sql | cut -d' ' -f1 | tr '\n' ' ') $n $seed $(date +%Y%m%d)"
   if [ ! -f "$inst/stamp" ] || [ "$(cat "$inst/stamp")" != "$stamp" ]; then
     note "generating $n badges"
     rm -rf "$inst"

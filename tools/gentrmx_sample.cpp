@@ -7,8 +7,8 @@
 // An existing file is replaced. --empty creates the tables only. The schema
 // is sqlite/schema.sql, built into the program (--schema reads another).
 // Messages are in German, like those of the other tools. The content
-// depends on the seed and on today's date (UTC, the date the data source's
-// convert(char(8), CURRENT_TIMESTAMP, 112) gives): validity dates are set
+// depends on the seed and on today's date (the local date, which the data
+// source's convert(char(8), CURRENT_TIMESTAMP, 112) gives): validity dates are set
 // relative to today, so the same badges are valid whenever the file is
 // generated. The same seed on the same day gives the same file.
 //
@@ -110,9 +110,10 @@ std::string Ymd(int64_t days) {
 
 int64_t TodayDays() {
   std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  return DaysFromCivil(utc.tm_year + 1900, static_cast<unsigned>(utc.tm_mon + 1), static_cast<unsigned>(utc.tm_mday));
+  std::tm local{};
+  localtime_r(&now, &local);
+  return DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
+                       static_cast<unsigned>(local.tm_mday));
 }
 
 std::string Format(const char* format, long value) {
