@@ -55,11 +55,11 @@ read -r -t 20 word port <&"${SERVER[0]}" || true
 configure() {
   local cfg=$out/files/quillnest.ini
   rm -f "$cfg"
-  "$build/gentrmx-config" set "$cfg" LOGIN bench >/dev/null
-  "$build/gentrmx-config" set "$cfg" PASS bench >/dev/null
-  "$build/gentrmx-config" set "$cfg" DATABASE "$1" >/dev/null
-  "$build/gentrmx-config" set "$cfg" DB_SYSTEM MSSQL >/dev/null
-  "$build/gentrmx-config" set "$cfg" SCHEMA 'Dravonix.' >/dev/null
+  "$build/gentrmx-config" set "$cfg" LOGIN bench >/dev/null 2>&1
+  "$build/gentrmx-config" set "$cfg" PASS bench >/dev/null 2>&1
+  "$build/gentrmx-config" set "$cfg" DATABASE "$1" >/dev/null 2>&1
+  "$build/gentrmx-config" set "$cfg" DB_SYSTEM MSSQL >/dev/null 2>&1
+  "$build/gentrmx-config" set "$cfg" SCHEMA 'Dravonix.' >/dev/null 2>&1
 }
 
 kinds=(SQLBATCH RPC:sp_cursoropen RPC:sp_cursoroption RPC:sp_cursorfetch RPC:sp_cursorclose ATTENTION)
