@@ -16,6 +16,7 @@
 
 #include "common/text.h"
 #include "db/sql_text.h"
+#include "layouts/record_layouts.h"
 #include "writers/record_layout.h"
 
 namespace {
@@ -131,6 +132,24 @@ void CheckPlace(const std::string& text, const Params& p, bool cut) {
                  placed.substr(0, recordLength - start));
   }
   Expect(helper, std::string(record.data(), recordLength), want, text);
+}
+
+// PlaceField through the layout tables: in a record of exactly the layout's
+// length, a field chosen by the parameters gets at most its width of the
+// text, and no byte outside the field changes.
+void CheckPlaceField(const std::string& text, const Params& p) {
+  for (size_t l = 0; l < LayoutCount; ++l) {
+    const RecordLayout& layout = AllLayouts[l];
+    if (layout.Form != RecordForm::FixedWidth) continue;
+    const FieldLayout& field = layout.Fields[(p.At(7) + l) % layout.FieldCount];
+    std::vector<char> record(layout.RecordLength, '#');
+    std::vector<char> source = Exact(text);
+    PlaceField(record.data(), layout.RecordLength, field, source.data());
+    std::string want(layout.RecordLength, '#');
+    const std::string placed = text.substr(0, std::min<size_t>(field.Width, std::strlen(source.data())));
+    want.replace(field.Position - 1, placed.size(), placed);
+    Expect("PlaceField", std::string(record.data(), record.size()), want, text);
+  }
 }
 
 // A date column of eight blanks becomes eight zeros; anything else stays.
@@ -263,6 +282,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckZeroFilled(text, q);
     CheckPlace(text, q, false);
     CheckPlace(text, q, true);
+    CheckPlaceField(text, q);
     CheckBlankDate(text, q);
     CheckTrimming(text);
     CheckQuoting(text, q);

@@ -151,19 +151,22 @@ inline constexpr FieldLayout Mgdnl18pFields[] = {
 // 12 characters of text one position further right.
 namespace Mgdnl18p {
 constexpr FieldLayout LongValue(int group) {
-  return {"LangWert", static_cast<uint16_t>(14 + 20 * (group - 1)), 20, FieldKind::DisplayValue,
-          static_cast<uint8_t>(group), "langer Anzeigewert", nullptr};
+  return {"LangWert", Mgdnl18pFields[TextField(group)].Position,
+          static_cast<uint16_t>(Mgdnl18pFields[TextField(group)].Width + Mgdnl18pFields[ValueField(group)].Width),
+          FieldKind::DisplayValue, static_cast<uint8_t>(group), "langer Anzeigewert", nullptr};
 }
 constexpr FieldLayout DateColumn(int group) {
-  return {"Datum", static_cast<uint16_t>(14 + 20 * (group - 1) + 12), 8, FieldKind::DisplayValue,
+  return {"Datum", static_cast<uint16_t>(Mgdnl18pFields[ValueField(group)].Position - 1),
+          static_cast<uint16_t>(Mgdnl18pFields[ValueField(group)].Width + 1), FieldKind::DisplayValue,
           static_cast<uint8_t>(group), "Tagesdatum TT.MM.JJ", nullptr};
 }
 constexpr FieldLayout ShiftedText(int group) {
-  return {"TextSp2", static_cast<uint16_t>(14 + 20 * (group - 1) + 1), 12, FieldKind::DisplayText,
+  return {"TextSp2", static_cast<uint16_t>(Mgdnl18pFields[TextField(group)].Position + 1),
+          static_cast<uint16_t>(Mgdnl18pFields[TextField(group)].Width - 1), FieldKind::DisplayText,
           static_cast<uint8_t>(group), "Anzeigetext, Spalte 2", nullptr};
 }
 // Model "7598-002" shows groups 1 to 4 only: from here on all blank.
-constexpr size_t FourGroupBlankFrom = 94;
+constexpr size_t FourGroupBlankFrom = Mgdnl18pFields[TextField(5)].Position;
 }  // namespace Mgdnl18p
 
 // ---------------------------------------------------------------- MGDNL31P
@@ -254,6 +257,19 @@ constexpr bool FieldsTile(const FieldLayout (&fields)[N], size_t recordLength) {
   return next == recordLength + 1;
 }
 
+// True when every Constant field has its text, as long as the field.
+template <size_t N>
+constexpr bool ConstantsFit(const FieldLayout (&fields)[N]) {
+  for (size_t i = 0; i < N; ++i) {
+    if ((fields[i].Kind == FieldKind::Constant) != (fields[i].Constant != nullptr)) return false;
+    if (fields[i].Constant == nullptr || fields[i].Width == 0) continue;
+    size_t n = 0;
+    while (fields[i].Constant[n] != '\0') ++n;
+    if (n != fields[i].Width) return false;
+  }
+  return true;
+}
+
 // True when the fields are numbered 1 to N in order.
 template <size_t N>
 constexpr bool FieldsNumbered(const FieldLayout (&fields)[N]) {
@@ -267,6 +283,9 @@ static_assert(FieldsTile(Mgdnl18pFields, Mgdnl18p::RecordLength), "MGDNL18P fiel
 static_assert(FieldsTile(Mgdnl31pFields, Mgdnl31p::RecordLength), "MGDNL31P fields do not tile the record");
 static_assert(FieldsTile(Mgdnl60pFields, Mgdnl60p::RecordLength), "MGDNL60P fields do not tile the record");
 static_assert(FieldsNumbered(IdStammFields), "IDSTAMM fields are not numbered 1 to 14");
+static_assert(ConstantsFit(Mgdnl17pFields) && ConstantsFit(Mgdnl18pFields) && ConstantsFit(Mgdnl31pFields) &&
+                  ConstantsFit(Mgdnl60pFields) && ConstantsFit(IdStammFields),
+              "a Constant field without its text, or a text not as wide as its field");
 static_assert(sizeof Mgdnl17pFields / sizeof Mgdnl17pFields[0] == Mgdnl17p::FieldCount, "MGDNL17P index");
 static_assert(sizeof Mgdnl18pFields / sizeof Mgdnl18pFields[0] == Mgdnl18p::FieldCount, "MGDNL18P index");
 static_assert(sizeof Mgdnl31pFields / sizeof Mgdnl31pFields[0] == Mgdnl31p::FieldCount, "MGDNL31P index");
@@ -281,6 +300,11 @@ static_assert(Mgdnl17pFields[Mgdnl17p::ValidFrom].Position == 14 && Mgdnl17pFiel
 static_assert(Mgdnl18pFields[Mgdnl18p::TextField(8)].Position == 154 &&
                   Mgdnl18pFields[Mgdnl18p::ValueField(1)].Position == 27,
               "MGDNL18P enum");
+static_assert(Mgdnl18p::LongValue(2).Position == 34 && Mgdnl18p::LongValue(2).Width == 20 &&
+                  Mgdnl18p::DateColumn(1).Position == 26 && Mgdnl18p::DateColumn(1).Width == 8 &&
+                  Mgdnl18p::ShiftedText(5).Position == 95 && Mgdnl18p::ShiftedText(5).Width == 12 &&
+                  Mgdnl18p::FourGroupBlankFrom == 94,
+              "MGDNL18P columns over the group fields");
 static_assert(Mgdnl31pFields[Mgdnl31p::AccessClass].Position == 43 && Mgdnl31pFields[Mgdnl31p::ValidUntil].Position == 22,
               "MGDNL31P enum");
 static_assert(Mgdnl60pFields[Mgdnl60p::ReaderField(3)].Position == 41 &&

@@ -2,7 +2,7 @@
 // 14 quoted, comma-separated fields per badge, or per access class of a
 // badge with access permission.
 //
-// Fields, in line order:
+// Fields, in line order (IdStammFields in layouts/record_layouts.h):
 //   1  AswNum              8  AswSal, else the terminal's TrmSal
 //   2  AswGvo (YYYYMMDD)   9  "001"
 //   3  AswGbi (YYYYMMDD)  10  ZoneList entry (access) or AswBkl (time only)
@@ -118,22 +118,31 @@ bool WriteBadge(const TerminalRecord* terminal) {
                 badge.AswNum);
     return false;
   }
+  // The fields in the order of IdStammFields; the access class comes per
+  // line in WriteLine.
+  const char* text[IdStamm::FieldCount];
+  text[IdStamm::BadgeNumber] = badge.AswNum;
+  text[IdStamm::ValidFrom] = badge.AswGvo;
+  text[IdStamm::ValidUntil] = badge.AswGbi;
+  text[IdStamm::Location] = location;
+  text[IdStamm::TimePermission] = time ? "1" : "0";
+  text[IdStamm::AccessPermission] = access ? "1" : "0";
+  text[IdStamm::Language] = badge.AswSpr;
+  text[IdStamm::BalanceSet] = badge.AswSal;
+  text[IdStamm::Count] = IdStammFields[IdStamm::Count].Constant;
+  text[IdStamm::AccessClass] = nullptr;
+  text[IdStamm::Name] = badge.AswAan;
+  text[IdStamm::BadgeNumberAgain] = badge.AswNum;
+  text[IdStamm::BadgeType] = badge.AswAtp;
+  text[IdStamm::Pin] = badge.AswPin;
+
   char* out = Line;
-  out = AppendField(out, badge.AswNum, ',');
-  out = AppendField(out, badge.AswGvo, ',');
-  out = AppendField(out, badge.AswGbi, ',');
-  out = AppendField(out, location, ',');
-  out = AppendField(out, time ? "1" : "0", ',');
-  out = AppendField(out, access ? "1" : "0", ',');
-  out = AppendField(out, badge.AswSpr, ',');
-  out = AppendField(out, badge.AswSal, ',');
-  char* prefixEnd = AppendField(out, "001", ',');
+  for (int f = 0; f < IdStamm::AccessClass; ++f) out = AppendField(out, text[f], ',');
+  char* prefixEnd = out;
 
   out = LineEnd;
-  out = AppendField(out, badge.AswAan, ',');
-  out = AppendField(out, badge.AswNum, ',');
-  out = AppendField(out, badge.AswAtp, ',');
-  out = AppendField(out, badge.AswPin, '\n');
+  for (int f = IdStamm::AccessClass + 1; f < IdStamm::FieldCount; ++f)
+    out = AppendField(out, text[f], f + 1 < IdStamm::FieldCount ? ',' : '\n');
   const size_t lineEndLength = static_cast<size_t>(out - LineEnd);
 
   if (access) {

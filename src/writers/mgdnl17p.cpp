@@ -1,11 +1,10 @@
 // MGDNL17P: the access file. One 85-character record per badge that the
 // terminal accepts, or one per access class of a badge with classes.
 //
-//   1-13   badge number            22  time permission "1"/"0"
-//   14-21  valid-from (00000000)   23  access permission "1"/"0"
-//   24-30  balance TswW02          31-85 reader groups 1 to 11, 5 each:
-//          two digits of the reader number, then three characters: the
-//          access class in groups 1-6, the location text in group 7.
+// Fields as in Mgdnl17pFields (layouts/record_layouts.h): badge number,
+// valid-from (00000000 when none), time and access permission "1"/"0",
+// balance TswW02, then reader groups 1 to 11: two digits of the reader
+// number, then the access class in groups 1-6, the location text in group 7.
 #include <cstdio>
 #include <cstring>
 
@@ -20,9 +19,12 @@
 
 namespace {
 
-constexpr size_t RecordLength = 85;
-constexpr int ClassGroups = 6;     // groups that carry the access class
-constexpr int LocationGroup = 7;   // the group that carries the location text
+constexpr size_t RecordLength = Mgdnl17p::RecordLength;
+constexpr int ClassGroups = Mgdnl17p::ClassGroups;      // groups that carry the access class
+constexpr int LocationGroup = Mgdnl17p::LocationGroup;  // the group that carries the location text
+constexpr const FieldLayout* Fields = Mgdnl17pFields;
+constexpr size_t TimeAt = FieldOffset(Fields[Mgdnl17p::TimePermission]);
+constexpr size_t AccessAt = FieldOffset(Fields[Mgdnl17p::AccessPermission]);
 
 // Built once per badge; the class loop changes only the class positions.
 char Record[RecordLength];
@@ -31,23 +33,23 @@ BadgeRecord Badge;
 // Builds and writes the records of the current badge. Returns true when at
 // least one record went into the file.
 bool WriteBadge(const TerminalRecord* terminal) {
-  StartReaderRecord(Record, RecordLength, Badge, ZoneSlotCount);
+  StartReaderRecord(Record, Fields, RecordLength, Badge, ZoneSlotCount);
 
   int balance = LookupBalanceValues(&Badge);
   if (balance != 0 && DebugTrace)
     std::printf("Saldo Ermitteln. Pnr: %s SQLCode:%ld\n", Badge.AswPnr, static_cast<long>(balance));
   // No row: the balance positions stay blank. A failed lookup leaves the
   // field empty, which places nothing either.
-  if (balance != 100) PlaceTextCut(Record, RecordLength, 24, Badge.TswW02, 7);
+  if (balance != 100) PlaceField(Record, RecordLength, Fields[Mgdnl17p::Balance], Badge.TswW02);
 
-  Record[21] = '0';
-  Record[22] = '0';
-  if (HasTimePermission(&Badge, terminal)) Record[21] = '1';
+  Record[TimeAt] = '0';
+  Record[AccessAt] = '0';
+  if (HasTimePermission(&Badge, terminal)) Record[TimeAt] = '1';
   if (BuildZoneList(&Badge, terminal, 11, 1) == 1) {
-    Record[22] = '1';
-    PlaceReaderNumbers(Record, Badge, ZoneSlotCount);
+    Record[AccessAt] = '1';
+    PlaceReaderNumbers(Record, Fields, Badge, ZoneSlotCount);
   }
-  if (Record[21] != '1' && Record[22] != '1') {
+  if (Record[TimeAt] != '1' && Record[AccessAt] != '1') {
     if (DebugTrace)
       std::printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n", Badge.AswNum,
                   terminal->TrmNam);
@@ -58,17 +60,17 @@ bool WriteBadge(const TerminalRecord* terminal) {
   int location = LookupLocationText(&Badge);
   if (location == 0) {
     // Also without a reader 7: the location text needs its group number.
-    std::memcpy(Record + GroupPosition(LocationGroup) - 1, "07", 2);
-    PlaceText(Record, RecordLength, GroupPosition(LocationGroup) + 2, Badge.StoKtx);
+    std::memcpy(Record + FieldOffset(Fields[Mgdnl17p::ReaderField(LocationGroup)]), "07", 2);
+    PlaceField(Record, RecordLength, Fields[Mgdnl17p::Location7], Badge.StoKtx);
   } else if (location != 100) {
     std::printf("SQL Standortbez. Ermitteln. SQLCode:%ld\n", static_cast<long>(location));
   }
 
-  if (Record[22] != '1') {
+  if (Record[AccessAt] != '1') {
     WriteDownloadRecord(Record, RecordLength);
     return true;
   }
-  return WriteClassRecords(Record, RecordLength, Badge, ClassGroups, "MGDNL17P");
+  return WriteClassRecords(Record, Fields, RecordLength, Badge, ClassGroups, "MGDNL17P");
 }
 
 }  // namespace

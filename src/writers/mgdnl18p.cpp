@@ -21,19 +21,15 @@
 
 namespace {
 
-constexpr size_t RecordLength = 173;
-constexpr int GroupCount = 8;
+constexpr size_t RecordLength = Mgdnl18p::RecordLength;
+constexpr int GroupCount = Mgdnl18p::GroupCount;
 
-// Group k (1-based) occupies 20 positions from 14 + 20 (k - 1): 13 text
-// positions, then 7 value positions. The long-value column is all 20; the
-// date column is the last text position and the 7 value positions.
-constexpr size_t GroupStart(int group) { return 14 + 20 * static_cast<size_t>(group - 1); }
-constexpr size_t TextWidth = 13;
-constexpr size_t ValueWidth = 7;
-constexpr size_t LongValueWidth = 20;
-constexpr size_t DateWidth = 8;
+// Group k (1-based) is its text field, then its value field. The long-value
+// column is both; the date column is the last text position and the value
+// field (Mgdnl18p::LongValue, DateColumn).
+constexpr size_t DateWidth = Mgdnl18p::DateColumn(1).Width;
 // Groups 5 to 8 show a definition with column selector 2 one position
-// further right, without its trailing blank.
+// further right, without its trailing blank (Mgdnl18p::ShiftedText).
 constexpr int FirstShiftableGroup = 5;
 constexpr int32_t ShiftedColumn = 2;
 
@@ -43,7 +39,7 @@ constexpr size_t LongValueThreshold = 10;
 // Terminal models with special handling.
 constexpr const char* BadgeLevelModel = "7744-010";   // the badge's own definitions
 constexpr const char* FourGroupModel = "7598-002";    // groups 5 to 8 stay blank
-constexpr size_t FourGroupBlankFrom = 94;
+constexpr size_t FourGroupBlankFrom = Mgdnl18p::FourGroupBlankFrom;
 
 const char SevenBlanks[] = "       ";
 
@@ -110,11 +106,10 @@ void BuildTemplate(const BalanceDisplayTable& table, RecordTemplate* out) {
   out->DateGroup = 0;
   for (int group = 1; group <= GroupCount; ++group) {
     const BalanceDisplaySlot& slot = table.Slots[group - 1];
-    size_t start = GroupStart(group);
     if (group >= FirstShiftableGroup && slot.MsdSpl == ShiftedColumn)
-      PlaceTextCut(out->Record, RecordLength, start + 1, slot.DisplayText, TextWidth - 1);
+      PlaceField(out->Record, RecordLength, Mgdnl18p::ShiftedText(group), slot.DisplayText);
     else
-      PlaceTextCut(out->Record, RecordLength, start, slot.DisplayText, TextWidth);
+      PlaceField(out->Record, RecordLength, Mgdnl18pFields[Mgdnl18p::TextField(group)], slot.DisplayText);
     out->Values[group - 1] = ResolveValueCode(slot.ValueCode);
     if (out->Values[group - 1].Source == ValueSource::Date && out->DateGroup == 0) out->DateGroup = group;
   }
@@ -124,12 +119,11 @@ void BuildTemplate(const BalanceDisplayTable& table, RecordTemplate* out) {
 // to the value positions (at most 7 of them), longer values take the whole
 // group (at most 20 characters), replacing its text.
 void PlaceValue(char* record, int group, const char* value) {
-  size_t start = GroupStart(group);
   size_t length = strnlen(value, LongValueThreshold + 1);
   if (length > LongValueThreshold)
-    PlaceTextCut(record, RecordLength, start, value, LongValueWidth);
+    PlaceField(record, RecordLength, Mgdnl18p::LongValue(group), value);
   else
-    PlaceTextCut(record, RecordLength, start + TextWidth, value, ValueWidth);
+    PlaceField(record, RecordLength, Mgdnl18pFields[Mgdnl18p::ValueField(group)], value);
 }
 
 // Reads the definitions of one open display cursor into table (entry MsdLfd;
@@ -191,7 +185,7 @@ const RecordTemplate& BadgeDefinitions(const char* badgeNumber) {
 // Builds the badge's record in Record from the chosen template.
 void BuildRecord(const RecordTemplate& layout) {
   std::memcpy(Record, layout.Record, RecordLength);
-  PlaceText(Record, RecordLength, 1, Badge.AswNum);
+  PlaceField(Record, RecordLength, Mgdnl18pFields[Mgdnl18p::BadgeNumber], Badge.AswNum);
 
   int rc = LookupBalanceValues(&Badge);
   if (rc != 0 && DebugTrace)
@@ -212,7 +206,7 @@ void BuildRecord(const RecordTemplate& layout) {
   }
   // The first date group shows all 8 characters, from its last text position.
   if (layout.DateGroup != 0)
-    PlaceTextCut(Record, RecordLength, GroupStart(layout.DateGroup) + TextWidth - 1, Today, DateWidth);
+    PlaceField(Record, RecordLength, Mgdnl18p::DateColumn(layout.DateGroup), Today);
 }
 
 // Writes the record of the current badge when it may book time on the

@@ -2,11 +2,10 @@
 // class that the terminal accepts for a badge; badges without access
 // classes are left out.
 //
-//   1-13   badge number            32-39  "XXXX,XX-"
-//   14-21  valid-from (00000000)   40-42  "001"
-//   22-29  valid-until (00000000)  43-45  access class
-//   30     time permission         46-48  location text
-//   31     access permission "1"
+// Fields as in Mgdnl31pFields (layouts/record_layouts.h): badge number,
+// valid-from and valid-until (00000000 when none), time permission, access
+// permission "1", the constants "XXXX,XX-" and "001", access class,
+// location text.
 #include <cstdio>
 #include <cstring>
 
@@ -20,9 +19,13 @@
 
 namespace {
 
-constexpr size_t RecordLength = 48;
+constexpr size_t RecordLength = Mgdnl31p::RecordLength;
+constexpr const FieldLayout* Fields = Mgdnl31pFields;
+constexpr size_t TimeAt = FieldOffset(Fields[Mgdnl31p::TimePermission]);
+constexpr size_t AccessAt = FieldOffset(Fields[Mgdnl31p::AccessPermission]);
+constexpr size_t ClassAt = FieldOffset(Fields[Mgdnl31p::AccessClass]);
 
-// Built once per badge; the class loop changes only positions 43-45.
+// Built once per badge; the class loop changes only the class field.
 char Record[RecordLength];
 BadgeRecord Badge;
 
@@ -30,31 +33,32 @@ BadgeRecord Badge;
 // least one record went into the file.
 bool WriteBadge(const TerminalRecord* terminal) {
   std::memset(Record, ' ', RecordLength);
-  Record[29] = HasTimePermission(&Badge, terminal) ? '1' : '0';
+  Record[TimeAt] = HasTimePermission(&Badge, terminal) ? '1' : '0';
   if (BuildZoneList(&Badge, terminal, 32, 0) != 1) {
     if (DebugTrace)
       std::printf("Ausweis %s ohne Zutrittsberechtigung auf Terminal %s\n", Badge.AswNum, terminal->TrmNam);
     return false;
   }
-  Record[30] = '1';
+  Record[AccessAt] = '1';
   if (!BadgeNumberFits(Badge, "MGDNL31P")) return false;
 
   // Not found or failed: the location positions stay blank.
   LookupLocationText(&Badge);
-  PlaceText(Record, RecordLength, 1, Badge.AswNum);
-  PlaceTextCut(Record, RecordLength, 14, Badge.AswGvo, 8);
-  PlaceTextCut(Record, RecordLength, 22, Badge.AswGbi, 8);
-  ZeroFillBlankDate(Record, 14);
-  ZeroFillBlankDate(Record, 22);
-  std::memcpy(Record + 31, "XXXX,XX-001", 11);
-  PlaceText(Record, RecordLength, 46, Badge.StoKtx);
+  PlaceField(Record, RecordLength, Fields[Mgdnl31p::BadgeNumber], Badge.AswNum);
+  PlaceField(Record, RecordLength, Fields[Mgdnl31p::ValidFrom], Badge.AswGvo);
+  PlaceField(Record, RecordLength, Fields[Mgdnl31p::ValidUntil], Badge.AswGbi);
+  ZeroFillBlankDate(Record, Fields[Mgdnl31p::ValidFrom]);
+  ZeroFillBlankDate(Record, Fields[Mgdnl31p::ValidUntil]);
+  PlaceConstant(Record, Fields[Mgdnl31p::Amount]);
+  PlaceConstant(Record, Fields[Mgdnl31p::Count]);
+  PlaceField(Record, RecordLength, Fields[Mgdnl31p::Location], Badge.StoKtx);
 
   bool written = false;
   for (int32_t e = 0; e < ZoneList.Count; ++e) {
     const char* entry = ZoneList.Entries[e];
     // A longer class would overwrite the location text.
     if (!ZoneClassFits(entry, Badge, "MGDNL31P")) continue;
-    std::memcpy(Record + 42, entry, ClassWidth);
+    std::memcpy(Record + ClassAt, entry, ClassWidth);
     WriteDownloadRecord(Record, RecordLength);
     written = true;
   }

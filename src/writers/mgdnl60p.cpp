@@ -2,10 +2,10 @@
 // badge with access permission, or one record for a badge with time
 // permission only.
 //
-//   1-13   badge number            24-30  balance TswW09
-//   14-21  valid-from (00000000)   31-45  reader groups 1 to 3, 5 each: two
-//   22     time permission                digits of the reader number, then
-//   23     access permission              the access class
+// Fields as in Mgdnl60pFields (layouts/record_layouts.h): badge number,
+// valid-from (00000000 when none), time and access permission, balance
+// TswW09, then reader groups 1 to 3: two digits of the reader number, then
+// the access class.
 #include <cstdio>
 #include <cstring>
 
@@ -19,8 +19,11 @@
 
 namespace {
 
-constexpr size_t RecordLength = 45;
-constexpr int ReaderCount = 3;
+constexpr size_t RecordLength = Mgdnl60p::RecordLength;
+constexpr int ReaderCount = Mgdnl60p::GroupCount;
+constexpr const FieldLayout* Fields = Mgdnl60pFields;
+constexpr size_t TimeAt = FieldOffset(Fields[Mgdnl60p::TimePermission]);
+constexpr size_t AccessAt = FieldOffset(Fields[Mgdnl60p::AccessPermission]);
 
 // Built once per badge; the class loop changes only the class positions.
 char Record[RecordLength];
@@ -29,24 +32,24 @@ BadgeRecord Badge;
 // Builds and writes the records of the current badge. Returns true when at
 // least one record went into the file.
 bool WriteBadge(const TerminalRecord* terminal) {
-  StartReaderRecord(Record, RecordLength, Badge, ReaderCount);
+  StartReaderRecord(Record, Fields, RecordLength, Badge, ReaderCount);
 
   // No row: the balance positions stay blank; a failed lookup leaves the
   // field empty, which places nothing either.
-  if (LookupBalanceValues(&Badge) != 100) PlaceTextCut(Record, RecordLength, 24, Badge.TswW09, 7);
+  if (LookupBalanceValues(&Badge) != 100) PlaceField(Record, RecordLength, Fields[Mgdnl60p::Balance], Badge.TswW09);
 
-  Record[21] = HasTimePermission(&Badge, terminal) ? '1' : '0';
-  Record[22] = '0';
+  Record[TimeAt] = HasTimePermission(&Badge, terminal) ? '1' : '0';
+  Record[AccessAt] = '0';
   if (BuildZoneList(&Badge, terminal, ReaderCount, 1) == 1) {
-    Record[22] = '1';
-    PlaceReaderNumbers(Record, Badge, ReaderCount);
+    Record[AccessAt] = '1';
+    PlaceReaderNumbers(Record, Fields, Badge, ReaderCount);
   }
 
-  if (Record[22] == '1') {
+  if (Record[AccessAt] == '1') {
     if (!BadgeNumberFits(Badge, "MGDNL60P")) return false;
-    return WriteClassRecords(Record, RecordLength, Badge, ReaderCount, "MGDNL60P");
+    return WriteClassRecords(Record, Fields, RecordLength, Badge, ReaderCount, "MGDNL60P");
   }
-  if (Record[21] == '1') {
+  if (Record[TimeAt] == '1') {
     if (!BadgeNumberFits(Badge, "MGDNL60P")) return false;
     WriteDownloadRecord(Record, RecordLength);
     return true;

@@ -1,6 +1,7 @@
 // What the writers share: placing fields into a fixed-width record, the
 // reader groups of MGDNL17P and MGDNL60P, what a record can hold, and the
-// walk over the badge cursor.
+// walk over the badge cursor. Where a field goes and how wide it is comes
+// from the record layouts (layouts/record_layouts.h).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "db/access_rights.h"
 #include "db/badges.h"
 #include "db/records.h"
+#include "layouts/record_layouts.h"
 
 // Copies text into a fixed-width record from a 1-based position, without
 // its terminator; never past the record's end.
@@ -32,25 +34,85 @@ inline void PlaceTextCut(char* record, size_t recordLength, size_t position, con
   std::memcpy(record + start, text, n);
 }
 
-// A date column that the copy left all blank becomes "00000000".
-inline void ZeroFillBlankDate(char* record, size_t position) {
+// A date column (8 positions unless told) that the copy left all blank
+// becomes all zeros.
+inline void ZeroFillBlankDate(char* record, size_t position, size_t width = 8) {
   char* p = record + position - 1;
-  for (int i = 0; i < 8; ++i)
+  for (size_t i = 0; i < width; ++i)
     if (p[i] != ' ') return;
-  std::memset(p, '0', 8);
+  std::memset(p, '0', width);
 }
 
-// Reader group k (1-based) of MGDNL17P and MGDNL60P: five positions from 31
-// + 5 (k - 1), two digits of the reader number, then three characters.
-inline size_t GroupPosition(int group) { return 31 + 5 * static_cast<size_t>(group - 1); }
+// ------------------------------------------------- fields by their layout
+// A field of a fixed-width layout table, e.g. Mgdnl31pFields[Mgdnl31p::ValidFrom].
+
+// Its first character in the record, 0-based: record[FieldOffset(f)].
+constexpr size_t FieldOffset(const FieldLayout& field) { return field.Position - 1u; }
+
+// Copies at most the field's width of text into the field, without its
+// terminator; the positions the text does not reach keep what they had.
+inline void PlaceField(char* record, size_t recordLength, const FieldLayout& field, const char* text) {
+  PlaceTextCut(record, recordLength, field.Position, text, field.Width);
+}
+
+// Writes the fixed text of a Constant field.
+inline void PlaceConstant(char* record, const FieldLayout& field) {
+  std::memcpy(record + FieldOffset(field), field.Constant, field.Width);
+}
+
+// A date field that the copy left all blank becomes all zeros.
+inline void ZeroFillBlankDate(char* record, const FieldLayout& date) {
+  ZeroFillBlankDate(record, date.Position, date.Width);
+}
+
+// ------------------------------------------------------- the reader groups
+// MGDNL17P and MGDNL60P begin alike (badge number, valid-from, time and
+// access permission, balance) and go on with reader groups of one form: two
+// digits of the reader number, then three characters. Their tables agree
+// in index, place and width up to the last group of MGDNL60P, so the
+// helpers below take either table with the indexes of MGDNL17P.
+constexpr bool SameField(const FieldLayout& a, const FieldLayout& b) {
+  return a.Position == b.Position && a.Width == b.Width && a.Kind == b.Kind;
+}
+constexpr bool ReaderRecordsAgree() {
+  for (int f = Mgdnl17p::BadgeNumber; f <= Mgdnl17p::Balance; ++f)
+    if (!SameField(Mgdnl17pFields[f], Mgdnl60pFields[f])) return false;
+  for (int k = 1; k <= Mgdnl60p::GroupCount; ++k) {
+    if (static_cast<int>(Mgdnl17p::ReaderField(k)) != static_cast<int>(Mgdnl60p::ReaderField(k)) ||
+        static_cast<int>(Mgdnl17p::ClassField(k)) != static_cast<int>(Mgdnl60p::ClassField(k)) ||
+        !SameField(Mgdnl17pFields[Mgdnl17p::ReaderField(k)], Mgdnl60pFields[Mgdnl60p::ReaderField(k)]) ||
+        !SameField(Mgdnl17pFields[Mgdnl17p::ClassField(k)], Mgdnl60pFields[Mgdnl60p::ClassField(k)]))
+      return false;
+  }
+  return static_cast<int>(Mgdnl17p::BadgeNumber) == static_cast<int>(Mgdnl60p::BadgeNumber) &&
+         static_cast<int>(Mgdnl17p::ValidFrom) == static_cast<int>(Mgdnl60p::ValidFrom);
+}
+static_assert(ReaderRecordsAgree(), "MGDNL17P and MGDNL60P differ where the reader helpers need them alike");
+
+// The reader number and class fields of reader group k (1-based) in the
+// table of MGDNL17P or MGDNL60P.
+inline const FieldLayout& ReaderNumberField(const FieldLayout* fields, int group) {
+  return fields[Mgdnl17p::ReaderField(group)];
+}
+inline const FieldLayout& GroupClassField(const FieldLayout* fields, int group) {
+  return fields[Mgdnl17p::ClassField(group)];
+}
+
+// First position (1-based) of reader group k, in either file.
+inline size_t GroupPosition(int group) { return ReaderNumberField(Mgdnl17pFields, group).Position; }
 
 // What the fixed-width download files can hold: 13 positions for the badge
 // number, 3 for an access class. A value that does not fit is never written
 // (it would run into the next field and could even name another badge); the
 // badge or class is left out with a message that is printed always.
 
-constexpr size_t BadgeNumberWidth = 13;
-constexpr size_t ClassWidth = 3;
+constexpr size_t BadgeNumberWidth = Mgdnl17pFields[Mgdnl17p::BadgeNumber].Width;
+constexpr size_t ClassWidth = Mgdnl31pFields[Mgdnl31p::AccessClass].Width;
+static_assert(Mgdnl18pFields[Mgdnl18p::BadgeNumber].Width == BadgeNumberWidth &&
+                  Mgdnl31pFields[Mgdnl31p::BadgeNumber].Width == BadgeNumberWidth &&
+                  Mgdnl60pFields[Mgdnl60p::BadgeNumber].Width == BadgeNumberWidth,
+              "the badge number has one width in every file");
+static_assert(Mgdnl17pFields[Mgdnl17p::ClassField(1)].Width == ClassWidth, "the access class has one width");
 
 inline bool BadgeNumberFits(const BadgeRecord& badge, const char* fileName) {
   if (std::strlen(badge.AswNum) <= BadgeNumberWidth) return true;
@@ -85,42 +147,48 @@ inline bool ReaderSlotFilled(const BadgeRecord& badge, int reader) {
   return slot[0] != ' ' || slot[1] != ' ';
 }
 
+static_assert(Mgdnl17pFields[Mgdnl17p::ReaderField(1)].Width == sizeof BadgeRecord::ZoneSlots[0] - 1,
+              "a reader slot holds the two digits of the reader number field");
+
 // Writes the reader numbers of the filled slots 1 to count into their
-// groups' first two positions.
-inline void PlaceReaderNumbers(char* record, const BadgeRecord& badge, int count) {
+// groups' reader number fields (fields: MGDNL17P's or MGDNL60P's table).
+inline void PlaceReaderNumbers(char* record, const FieldLayout* fields, const BadgeRecord& badge, int count) {
   for (int k = 1; k <= count; ++k)
-    if (ReaderSlotFilled(badge, k)) std::memcpy(record + GroupPosition(k) - 1, badge.ZoneSlots[k - 1], 2);
+    if (ReaderSlotFilled(badge, k))
+      std::memcpy(record + FieldOffset(ReaderNumberField(fields, k)), badge.ZoneSlots[k - 1], 2);
 }
 
-// Writes an access class into the class positions of the filled reader
-// groups 1 to count.
-inline void PlaceClass(char* record, const BadgeRecord& badge, int count, const char* entry) {
+// Writes an access class into the class fields of the filled reader groups
+// 1 to count.
+inline void PlaceClass(char* record, const FieldLayout* fields, const BadgeRecord& badge, int count,
+                       const char* entry) {
   for (int k = 1; k <= count; ++k)
-    if (ReaderSlotFilled(badge, k)) std::memcpy(record + GroupPosition(k) + 1, entry, ClassWidth);
+    if (ReaderSlotFilled(badge, k)) std::memcpy(record + FieldOffset(GroupClassField(fields, k)), entry, ClassWidth);
 }
 
-// Starts the record of a badge in MGDNL17P or MGDNL60P: reader slots 1 to
-// readers cleared, the record blank, the badge number at 1 (13 positions)
-// and the valid-from date at 14 ("00000000" when there is none).
-inline void StartReaderRecord(char* record, size_t length, BadgeRecord& badge, int readers) {
+// Starts the record of a badge in MGDNL17P or MGDNL60P (fields: its table):
+// reader slots 1 to readers cleared, the record blank, the badge number and
+// the valid-from date ("00000000" when there is none) in their fields.
+inline void StartReaderRecord(char* record, const FieldLayout* fields, size_t length, BadgeRecord& badge,
+                              int readers) {
   ClearReaderSlots(badge, readers);
   std::memset(record, ' ', length);
-  PlaceTextCut(record, length, 1, badge.AswNum, BadgeNumberWidth);
-  PlaceTextCut(record, length, 14, badge.AswGvo, 8);
-  ZeroFillBlankDate(record, 14);
+  PlaceField(record, length, fields[Mgdnl17p::BadgeNumber], badge.AswNum);
+  PlaceField(record, length, fields[Mgdnl17p::ValidFrom], badge.AswGvo);
+  ZeroFillBlankDate(record, fields[Mgdnl17p::ValidFrom]);
 }
 
 // Writes the record once per ZoneList entry that fits, with the entry in
-// the class positions of the filled reader groups 1 to classGroups (a
-// longer class would run into the next group's reader number). Returns
-// true when at least one record went into the file.
-inline bool WriteClassRecords(char* record, size_t length, const BadgeRecord& badge, int classGroups,
-                              const char* fileName) {
+// the class fields of the filled reader groups 1 to classGroups (a longer
+// class would run into the next group's reader number). Returns true when
+// at least one record went into the file.
+inline bool WriteClassRecords(char* record, const FieldLayout* fields, size_t length, const BadgeRecord& badge,
+                              int classGroups, const char* fileName) {
   bool written = false;
   for (int32_t e = 0; e < ZoneList.Count; ++e) {
     const char* entry = ZoneList.Entries[e];
     if (!ZoneClassFits(entry, badge, fileName)) continue;
-    PlaceClass(record, badge, classGroups, entry);
+    PlaceClass(record, fields, badge, classGroups, entry);
     WriteDownloadRecord(record, length);
     written = true;
   }
