@@ -80,18 +80,24 @@ constexpr Field ReaderField(int group) { return static_cast<Field>(Reader1 + 2 *
 constexpr Field ClassField(int group) { return static_cast<Field>(Class1 + 2 * (group - 1)); }
 }  // namespace Mgdnl17p
 
+// The front that the reader records MGDNL17P and MGDNL60P share: badge
+// number, valid-from, the two permission flags, the balance (meaning: which
+// balance field) and reader groups 1 to 3 with their access classes.
+#define GENTRMX_READER_RECORD_FRONT(balanceMeaning)                                      \
+  {"Ausweis", 1, 13, FieldKind::BadgeNumber, 0, "Ausweisnummer", nullptr},               \
+      {"GueltigAb", 14, 8, FieldKind::Date, 0, "gueltig ab", nullptr},                   \
+      {"Zeit", 22, 1, FieldKind::Flag, 0, "Zeitberechtigung", nullptr},                  \
+      {"Zutritt", 23, 1, FieldKind::Flag, 0, "Zutrittsberechtigung", nullptr},           \
+      {"Saldo", 24, 7, FieldKind::Balance, 0, balanceMeaning, nullptr},                  \
+      {"L1", 31, 2, FieldKind::Reader, 1, "Leser 1", nullptr},                           \
+      {"K1", 33, 3, FieldKind::AccessClass, 1, "Zutrittsklasse Lesergruppe 1", nullptr}, \
+      {"L2", 36, 2, FieldKind::Reader, 2, "Leser 2", nullptr},                           \
+      {"K2", 38, 3, FieldKind::AccessClass, 2, "Zutrittsklasse Lesergruppe 2", nullptr}, \
+      {"L3", 41, 2, FieldKind::Reader, 3, "Leser 3", nullptr},                           \
+      {"K3", 43, 3, FieldKind::AccessClass, 3, "Zutrittsklasse Lesergruppe 3", nullptr}
+
 inline constexpr FieldLayout Mgdnl17pFields[] = {
-    {"Ausweis", 1, 13, FieldKind::BadgeNumber, 0, "Ausweisnummer", nullptr},
-    {"GueltigAb", 14, 8, FieldKind::Date, 0, "gueltig ab", nullptr},
-    {"Zeit", 22, 1, FieldKind::Flag, 0, "Zeitberechtigung", nullptr},
-    {"Zutritt", 23, 1, FieldKind::Flag, 0, "Zutrittsberechtigung", nullptr},
-    {"Saldo", 24, 7, FieldKind::Balance, 0, "Saldo W02", nullptr},
-    {"L1", 31, 2, FieldKind::Reader, 1, "Leser 1", nullptr},
-    {"K1", 33, 3, FieldKind::AccessClass, 1, "Zutrittsklasse Lesergruppe 1", nullptr},
-    {"L2", 36, 2, FieldKind::Reader, 2, "Leser 2", nullptr},
-    {"K2", 38, 3, FieldKind::AccessClass, 2, "Zutrittsklasse Lesergruppe 2", nullptr},
-    {"L3", 41, 2, FieldKind::Reader, 3, "Leser 3", nullptr},
-    {"K3", 43, 3, FieldKind::AccessClass, 3, "Zutrittsklasse Lesergruppe 3", nullptr},
+    GENTRMX_READER_RECORD_FRONT("Saldo W02"),
     {"L4", 46, 2, FieldKind::Reader, 4, "Leser 4", nullptr},
     {"K4", 48, 3, FieldKind::AccessClass, 4, "Zutrittsklasse Lesergruppe 4", nullptr},
     {"L5", 51, 2, FieldKind::Reader, 5, "Leser 5", nullptr},
@@ -204,18 +210,9 @@ constexpr Field ClassField(int group) { return static_cast<Field>(Class1 + 2 * (
 }  // namespace Mgdnl60p
 
 inline constexpr FieldLayout Mgdnl60pFields[] = {
-    {"Ausweis", 1, 13, FieldKind::BadgeNumber, 0, "Ausweisnummer", nullptr},
-    {"GueltigAb", 14, 8, FieldKind::Date, 0, "gueltig ab", nullptr},
-    {"Zeit", 22, 1, FieldKind::Flag, 0, "Zeitberechtigung", nullptr},
-    {"Zutritt", 23, 1, FieldKind::Flag, 0, "Zutrittsberechtigung", nullptr},
-    {"Saldo", 24, 7, FieldKind::Balance, 0, "Saldo W09", nullptr},
-    {"L1", 31, 2, FieldKind::Reader, 1, "Leser 1", nullptr},
-    {"K1", 33, 3, FieldKind::AccessClass, 1, "Zutrittsklasse Lesergruppe 1", nullptr},
-    {"L2", 36, 2, FieldKind::Reader, 2, "Leser 2", nullptr},
-    {"K2", 38, 3, FieldKind::AccessClass, 2, "Zutrittsklasse Lesergruppe 2", nullptr},
-    {"L3", 41, 2, FieldKind::Reader, 3, "Leser 3", nullptr},
-    {"K3", 43, 3, FieldKind::AccessClass, 3, "Zutrittsklasse Lesergruppe 3", nullptr},
+    GENTRMX_READER_RECORD_FRONT("Saldo W09"),
 };
+#undef GENTRMX_READER_RECORD_FRONT
 
 // ----------------------------------------------------------------- IDSTAMM
 namespace IdStamm {
