@@ -124,12 +124,8 @@ int main(int argc, char** argv) {
 
   const RecordLayout* layout = nullptr;
   if (function != nullptr) {
-    layout = LayoutByFunction(function);
-    if (layout == nullptr) {
-      std::fprintf(stderr, "Unbekannte Funktion %s (bekannt: MGDNL17P, MGDNL18P, MGDNL31P, MGDNL60P, IDSTAMM)\n",
-                   function);
-      return 2;
-    }
+    layout = LayoutOfOption(function);
+    if (layout == nullptr) return 2;
   } else {
     // A file whose function its own name and content leave open takes the
     // other file's.

@@ -120,12 +120,8 @@ int main(int argc, char** argv) {
   }
   const RecordLayout* layout = nullptr;
   if (function != nullptr) {
-    layout = LayoutByFunction(function);
-    if (layout == nullptr) {
-      std::fprintf(stderr, "Unbekannte Funktion %s (bekannt: MGDNL17P, MGDNL18P, MGDNL31P, MGDNL60P, IDSTAMM)\n",
-                   function);
-      return 2;
-    }
+    layout = LayoutOfOption(function);
+    if (layout == nullptr) return 2;
   } else {
     std::string reason;
     layout = DetectLayout(path, bytes, &reason);

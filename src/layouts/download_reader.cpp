@@ -213,3 +213,11 @@ std::map<std::string, std::vector<size_t>> RecordsByBadge(const DownloadContent&
     badges[WithoutTrailingBlanks(content.Records[i].Values[key])].push_back(i);
   return badges;
 }
+
+const RecordLayout* LayoutOfOption(const char* function) {
+  const RecordLayout* layout = LayoutByFunction(function);
+  if (layout == nullptr)
+    std::fprintf(stderr, "Unbekannte Funktion %s (bekannt: MGDNL17P, MGDNL18P, MGDNL31P, MGDNL60P, IDSTAMM)\n",
+                 function);
+  return layout;
+}

@@ -32,6 +32,11 @@ DownloadContent SplitDownload(const std::string& bytes, const RecordLayout& layo
 // The whole file; false with a German message in *error when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error);
 
+// The layout of the function named on a tool's command line; null, after a
+// German message on standard error naming the known functions, when there
+// is none of that name.
+const RecordLayout* LayoutOfOption(const char* function);
+
 // The layout of a file, from its name (the base name starts with a function
 // name, in any case) or else from its content (the size divides by exactly
 // one record length, or the file is all IDSTAMM lines; when the size fits
