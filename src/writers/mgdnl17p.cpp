@@ -48,6 +48,7 @@ bool WriteBadge(const TerminalRecord* terminal) {
     PlaceReaderNumbers(Record, Badge, ZoneSlotCount);
   }
   if (Record[21] != '1' && Record[22] != '1') {
+    ExplainNote("kein Satz: weder Zeit- noch Zutrittsberechtigung");
     if (DebugTrace)
       std::printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n", Badge.AswNum,
                   terminal->TrmNam);
@@ -66,6 +67,7 @@ bool WriteBadge(const TerminalRecord* terminal) {
 
   if (Record[22] != '1') {
     WriteDownloadRecord(Record, RecordLength);
+    ExplainNote("Satz geschrieben (ohne Zutrittsklasse)");
     return true;
   }
   return WriteClassRecords(Record, RecordLength, Badge, ClassGroups, "MGDNL17P");
