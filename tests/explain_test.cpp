@@ -127,7 +127,10 @@ TEST(Explain, NamesTheReasonForEveryWayABadgeIsLeftOut) {
   AddBadge(inst, "LONGNUMBER-0001");
   inst.Exec("UPDATE Xel113Awv SET AwvSta = 8 WHERE AwvNum = 'AWVSTA8';"
             "UPDATE Xel113Awv SET AwvCod = 8 WHERE AwvNum = 'AWVCOD8';"
-            "INSERT INTO Xel301Asw (AswNum, AswLiz, AswMnd, AswGvo) VALUES ('NOAWV', 1, 1, '20200101')");
+            "INSERT INTO Xel301Asw (AswNum, AswLiz, AswMnd, AswGvo) VALUES ('NOAWV', 1, 1, '20200101');"
+            // A second assignment, deleted: it does not count, but the badge
+            // status is what keeps STA4 out.
+            "INSERT INTO Xel113Awv (AwvNum, AwvSta) VALUES ('STA4', 8)");
   for (const char* badge : {"FUTURE", "ENDED", "NOFROM", "STA4", "AWVSTA8", "AWVCOD8", "CLIENT2", "NOAWV",
                             "LONGNUMBER-0001"}) {
     AddBadgeClass(inst, badge, "Z1");
@@ -151,7 +154,8 @@ TEST(Explain, NamesTheReasonForEveryWayABadgeIsLeftOut) {
        {"ohne Gueltig-ab-Datum (gueltig bis 20991231, heute " + today +
         "): die Ausweisabfrage ohne Terminalbindung verlangt AswGvo"}, {}, false},
       {"NOFROM", "T-BOUND", "IDSTAMM", {}, {"Ausweisabfrage liefert Zeile 1: AswNum 'NOFROM' AswGvo ''"}, true},
-      {"STA4", "T-BOUND", "MGDNL17P", {"Ausweisstatus AswSta = 4 (gesperrt oder geloescht)"}, {}, false},
+      {"STA4", "T-BOUND", "MGDNL17P", {"Ausweisstatus AswSta = 4 (gesperrt oder geloescht)"},
+       {"  diese Zeile zaehlt nicht: Zuordnungsstatus AwvSta = 8 (gesperrt oder geloescht)\n"}, false},
       {"AWVSTA8", "T-ALL", "MGDNL60P", {"Zuordnungsstatus AwvSta = 8 (gesperrt oder geloescht)"}, {}, false},
       {"AWVCOD8", "T-BOUND", "MGDNL18P", {"Zuordnungscode AwvCod = 8"}, {}, false},
       {"CLIENT2", "T-BOUND", "IDSTAMM",

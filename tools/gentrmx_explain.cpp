@@ -92,6 +92,14 @@ void Reason(const std::string& text) {
   std::printf("\n");
 }
 
+// A condition a row fails while another row of its table meets them all:
+// the row does not count, but it is not what keeps the badge out.
+void Aside(const std::string& text) {
+  std::printf("  diese Zeile zaehlt nicht: ");
+  PrintForTerminal(text.c_str(), text.size());
+  std::printf("\n");
+}
+
 // Which of the badge query's conditions keep the badge out. Returns false
 // when a query failed.
 bool ExplainExclusion(const TerminalRecord& terminal, const char* badge, bool bound) {
@@ -132,6 +140,13 @@ bool ExplainExclusion(const TerminalRecord& terminal, const char* badge, bool bo
   }
 
   bool badgeRowPasses = false;
+  for (const Row& r : badgeRows)
+    badgeRowPasses = badgeRowPasses || (r[6] == "1" && r[7] == "1" && (!bound || r[8] != "0"));
+  void (*const badgeReason)(const std::string&) = badgeRowPasses ? Aside : Reason;
+  bool assignmentPasses = false;
+  for (const Row& a : assignments) assignmentPasses = assignmentPasses || (a[3] == "1" && a[4] == "1");
+  void (*const assignmentReason)(const std::string&) = assignmentPasses ? Aside : Reason;
+
   for (size_t i = 0; i < badgeRows.size(); ++i) {
     const Row& r = badgeRows[i];
     const std::string& from = r[0];
@@ -140,53 +155,44 @@ bool ExplainExclusion(const TerminalRecord& terminal, const char* badge, bool bo
     std::printf("Ausweiszeile %zu: gueltig ab %s bis %s (heute %s), AswSta %s, Lizenz %s Mandant %s\n", i + 1,
                 Shown(from).c_str(), Shown(until).c_str(), today.c_str(), Shown(r[2]).c_str(), Shown(r[3]).c_str(),
                 Shown(r[4]).c_str());
-    bool passes = true;
     if (r[6] != "1") {
-      passes = false;
       if (from.empty() && until.empty())
-        Reason("ohne Gueltigkeitsdaten (AswGvo und AswGbi leer), heute " + today);
+        badgeReason("ohne Gueltigkeitsdaten (AswGvo und AswGbi leer), heute " + today);
       else if (from.empty() && !bound)
-        Reason("ohne Gueltig-ab-Datum (gueltig bis " + until + ", heute " + today +
-               "): die Ausweisabfrage ohne Terminalbindung verlangt AswGvo");
+        badgeReason("ohne Gueltig-ab-Datum (gueltig bis " + until + ", heute " + today +
+                    "): die Ausweisabfrage ohne Terminalbindung verlangt AswGvo");
       else if (!from.empty() && today < from)
-        Reason("noch nicht gueltig: gueltig ab " + from + " bis " + Shown(until) + ", heute " + today);
+        badgeReason("noch nicht gueltig: gueltig ab " + from + " bis " + Shown(until) + ", heute " + today);
       else if (!until.empty() && today > until)
-        Reason("nicht mehr gueltig: gueltig ab " + Shown(from) + " bis " + until + ", heute " + today);
+        badgeReason("nicht mehr gueltig: gueltig ab " + Shown(from) + " bis " + until + ", heute " + today);
       else
-        Reason("nicht heute gueltig: gueltig ab " + Shown(from) + " bis " + Shown(until) + ", heute " + today);
+        badgeReason("nicht heute gueltig: gueltig ab " + Shown(from) + " bis " + Shown(until) + ", heute " + today);
     }
     if (r[7] != "1") {
-      passes = false;
-      Reason("Ausweisstatus AswSta = " + r[2] + " (gesperrt oder geloescht)");
+      badgeReason("Ausweisstatus AswSta = " + r[2] + " (gesperrt oder geloescht)");
     }
     if (bound && r[8] == "0") {
-      passes = false;
       std::string pairs;
       for (const Row& c : clients)
-        pairs += (pairs.empty() ? "" : ", ") + Shown(c[0]) + "/" + Shown(c[1]) + (c[2].empty() ? "" : " (TfzSta " + c[2] + ")");
-      Reason("Lizenz/Mandant " + Shown(r[3]) + "/" + Shown(r[4]) + " nicht unter denen von Terminal " +
-             terminal.TrmNam + " (Xel115Tfz: " + pairs + ")");
+        pairs += (pairs.empty() ? "" : ", ") + Shown(c[0]) + "/" + Shown(c[1]) +
+                 (c[2].empty() ? "" : " (TfzSta " + c[2] + ")");
+      badgeReason("Lizenz/Mandant " + Shown(r[3]) + "/" + Shown(r[4]) + " nicht unter denen von Terminal " +
+                  terminal.TrmNam + " (Xel115Tfz: " + pairs + ")");
     }
-    badgeRowPasses = badgeRowPasses || passes;
   }
 
-  bool assignmentPasses = false;
   if (assignments.empty())
     Reason("keine Zuordnung in Xel113Awv (die Ausweisabfrage verbindet ASWNUM = AWVNUM)");
   for (size_t i = 0; i < assignments.size(); ++i) {
     const Row& a = assignments[i];
     std::printf("Zuordnung %zu (Xel113Awv): AwvSto %s, AwvCod %s, AwvSta %s\n", i + 1, Shown(a[0]).c_str(),
                 Shown(a[1]).c_str(), Shown(a[2]).c_str());
-    bool passes = true;
     if (a[3] != "1") {
-      passes = false;
-      Reason("Zuordnungscode AwvCod = " + a[1]);
+      assignmentReason("Zuordnungscode AwvCod = " + a[1]);
     }
     if (a[4] != "1") {
-      passes = false;
-      Reason("Zuordnungsstatus AwvSta = " + a[2] + " (gesperrt oder geloescht)");
+      assignmentReason("Zuordnungsstatus AwvSta = " + a[2] + " (gesperrt oder geloescht)");
     }
-    assignmentPasses = assignmentPasses || passes;
   }
   if (badgeRowPasses && assignmentPasses)
     std::printf("Alle Bedingungen der Ausweisabfrage sind erfuellt; die Nummer wird dort vielleicht anders "
