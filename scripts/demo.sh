@@ -49,7 +49,7 @@ show_fixed() {
   local file=$1 length=$2 columns=$3
   local size; size=$(stat -c %s "$file")
   echo "   $size bytes = $((size / length)) records of $length characters"
-  fold -b -w "$length" "$file" | head -n 12 | cut -c"$columns" --output-delimiter='|' |
+  head -c $((12 * length)) "$file" | fold -b -w "$length" | cut -c"$columns" --output-delimiter='|' |
     iconv -f latin1 -t utf-8 | sed 's/^/   |/; s/$/|/'
   [ "$size" -gt $((12 * length)) ] && echo "   ..."
   return 0
@@ -79,5 +79,33 @@ for terminal in TERM01 TERM02 TERM03; do
     run "$function" "$terminal"
   done
 done
+
+# The operator tools on the access class file of TERM01: the file, what
+# changes after two changes to the database, and why a badge is left out.
+file=$demo/out/MGDNL31P-TERM01.dat
+echo
+echo "== gentrmx-view $file (first records) =="
+"$bin/gentrmx-view" "$file" | sed -n '1,8s/^/   /p'
+
+# A badge with at least two classes loses its last one; the next badge is
+# blocked (status 4).
+numbers=$(fold -b -w 48 "$file" | cut -c1-13 | sed 's/ *$//')
+lose=$(uniq -d <<<"$numbers" | sed -n 1p)
+class=$(fold -b -w 48 "$file" | grep "^$lose " | tail -n 1 | cut -c43-45 | sed 's/ *$//')
+block=$(uniq <<<"$numbers" | grep -vx "$lose" | sed -n 1p)
+echo
+echo "== sqlite3: badge $lose loses access class $class, badge $block is blocked =="
+sqlite3 "$demo/dravonix.db" "DELETE FROM Xel301Awb WHERE AwbAsw = '$lose' AND AwbBkl = '$class';
+  UPDATE Xel301Asw SET AswSta = 4 WHERE AswNum = '$block';"
+mkdir -p "$demo/out/after"
+after=$demo/out/after/MGDNL31P-TERM01.dat
+(cd "$demo/work/dir" && "$bin/gentrmx" MGDNL31P TERM01 "$after" 1 >/dev/null)
+echo
+echo "== gentrmx-diff (before and after the change) =="
+"$bin/gentrmx-diff" "$file" "$after" | sed 's/^/   /' || true
+echo
+echo "== gentrmx-explain MGDNL31P TERM01 $block =="
+(cd "$demo/work/dir" && "$bin/gentrmx-explain" MGDNL31P TERM01 "$block") | sed 's/^/   /'
+
 echo
 echo "Files are in $demo/out."

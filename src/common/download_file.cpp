@@ -17,6 +17,12 @@ bool OpenDownloadFile(const char* path, bool startNew) {
   return true;
 }
 
+bool OpenDownloadMemory(char** bytes, size_t* size) {
+  DownloadFile.File = open_memstream(bytes, size);
+  DownloadFile.WriteFailed = false;
+  return DownloadFile.File != nullptr;
+}
+
 void WriteDownloadRecord(const char* record, size_t length) {
   if (std::fwrite(record, 1, length, DownloadFile.File) != length) DownloadFile.WriteFailed = true;
 }

@@ -15,6 +15,10 @@ extern DownloadFileStream DownloadFile;
 
 // Opens for "w" (create or empty) or "a" (create or append). false on failure.
 bool OpenDownloadFile(const char* path, bool startNew);
+// Opens an in-memory stream instead of a file: what the writers write is
+// kept byte for byte, *bytes and *size are set by CloseDownloadFile (the
+// caller frees *bytes). false on failure.
+bool OpenDownloadMemory(char** bytes, size_t* size);
 // Writes a fixed-width record as it stands (no line-feed translation).
 void WriteDownloadRecord(const char* record, size_t length);
 // Writes text in which each line feed becomes carriage return, line feed.

@@ -44,6 +44,8 @@ int HasTimePermission(const BadgeRecord* badge, const TerminalRecord* terminal) 
   // A lookup that fails leaves the count at 0: no permission.
   CountTimePermissions(badge->AswNum, terminal->TrmNam, &count);
   int answer = count > 0 ? 1 : 0;
+  ExplainNote("Zeitberechtigung auf Terminal %s: %d Buchungsklasse(n) mit M35Bch '1' -> %s", terminal->TrmNam,
+              static_cast<int>(count), answer ? "ja" : "nein");
   if (DebugTrace) std::printf("Aws: %s Zeitberechtigung: %d\n", badge->AswNum, answer);
   return answer;
 }
@@ -69,7 +71,12 @@ int BuildZoneList(BadgeRecord* badge, const TerminalRecord* terminal, int32_t li
     char zone[sizeof ZlsZkoBuffer];  // fetched, not used
     while (FetchReader(&number, zone) == 0) {
       // There are slots for reader numbers 1 to 11 only.
-      if (number < 1 || number > ZoneSlotCount) continue;
+      if (number < 1 || number > ZoneSlotCount) {
+        ExplainNote("Leser %d (Zone '%s'): ohne Platz im Satz, uebergangen", static_cast<int>(number), zone);
+        continue;
+      }
+      ExplainNote("Leser %d (Zone '%s') belegt Leserplatz %02d", static_cast<int>(number), zone,
+                  static_cast<int>(number));
       char* slot = badge->ZoneSlots[number - 1];
       slot[0] = static_cast<char>('0' + number / 10);
       slot[1] = static_cast<char>('0' + number % 10);
@@ -83,9 +90,12 @@ int BuildZoneList(BadgeRecord* badge, const TerminalRecord* terminal, int32_t li
     while (FetchZoneClass(entry) == 0) {
       // Without storage for the entry the list ends here.
       if (AppendZoneEntry(entry) == nullptr) break;
+      ExplainNote("Zutrittsklasse '%s' (M35Bch '0')", entry);
     }
   }
   CloseZoneClassCursor();
+  ExplainNote("Zutrittsklassen auf Terminal %s: %d -> Zutrittsberechtigung %s", terminal->TrmNam,
+              static_cast<int>(ZoneList.Count), ZoneList.Count > 0 ? "ja" : "nein");
 
   return ZoneList.Count > 0 ? 1 : 0;
 }

@@ -2,9 +2,11 @@
 // the query into its sign character and up to nine value characters.
 #include "db/balance_values.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "common/text.h"
+#include "common/trace.h"
 #include "db/session.h"
 
 namespace {
@@ -59,6 +61,23 @@ void FormatBalanceField(char* field, const char* value, char suffix) {
   field[7] = '\0';  // also ends a six-character field when there is no suffix
 }
 
+// The values as the record holds them, in column order: one line for the
+// fifteen values, one for the texts that are not blank.
+void ExplainBalances(const BadgeRecord& badge) {
+  char line[1024];
+  size_t n = 0;
+  for (int i = 0; i < ValueColumnCount; ++i)
+    n += std::snprintf(line + n, sizeof line - n, "%sW%02d '%s'", i ? " " : "", i + 2, badge.*ValueTargets[i]);
+  ExplainNote("Salden (O2002TSW): %s", line);
+  n = 0;
+  line[0] = '\0';
+  for (int i = 0; i < TextColumnCount; ++i) {
+    if (std::strspn(badge.TswF[i], " ") == std::strlen(badge.TswF[i])) continue;
+    n += std::snprintf(line + n, sizeof line - n, "%sF%02d '%s'", n ? " " : "", i + 1, badge.TswF[i]);
+  }
+  ExplainNote("Saldotexte (O2002TSW): %s", n ? line : "alle leer");
+}
+
 }  // namespace
 
 int LookupBalanceValues(BadgeRecord* badge) {
@@ -66,7 +85,10 @@ int LookupBalanceValues(BadgeRecord* badge) {
       "SELECT       TswW01,       substring(TswW02, 1, 1), substring(TswW02, 2, 9),       substring(TswW03, 1, 1), substring(TswW03, 2, 9),       substring(TswW04, 1, 1), substring(TswW04, 2, 9),       substring(TswW05, 1, 1), substring(TswW05, 2, 9),       substring(TswW06, 1, 1), substring(TswW06, 2, 9),       substring(TswW07, 1, 1), substring(TswW07, 2, 9),       substring(TswW08, 1, 1), substring(TswW08, 2, 9),       substring(TswW09, 1, 1), substring(TswW09, 2, 9),       substring(TswW10, 1, 1), substring(TswW10, 2, 9),       substring(TswW11, 1, 1), substring(TswW11, 2, 9),       substring(TswW12, 1, 1), substring(TswW12, 2, 9),       substring(TswW13, 1, 1), substring(TswW13, 2, 9),       substring(TswW14, 1, 1), substring(TswW14, 2, 9),       substring(TswW15, 1, 1), substring(TswW15, 2, 9),       substring(TswW16, 1, 1), substring(TswW16, 2, 9),       TswF01, TswF02, TswF03, TswF04, TswF05,       TswF06, TswF07, TswF08, TswF09, TswF10  FROM  DRAVONIX.O2002TSW WHERE TSWIDN = '%q' ",
       badge->AswNum);
   int rc = LookupSingleRow(Columns.Bindings, ColumnCount);
-  if (rc != 0) return rc;
+  if (rc != 0) {
+    ExplainNote("Salden (O2002TSW): %s (Code %d)", rc == 100 ? "keine Zeile" : "Abfrage fehlgeschlagen", rc);
+    return rc;
+  }
 
   for (int i = 0; i < ValueColumnCount; ++i) {
     ValueBuffers& v = ValueColumns[i];
@@ -76,5 +98,6 @@ int LookupBalanceValues(BadgeRecord* badge) {
   }
   for (int i = 0; i < TextColumnCount; ++i)
     FormatLeftAligned(badge->TswF[i], sizeof badge->TswF[i], TextColumns[i], 20);
+  if (ExplainBadge != nullptr) ExplainBalances(*badge);
   return 0;
 }

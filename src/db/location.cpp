@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "common/trace.h"
 #include "db/session.h"
 
 namespace {
@@ -18,9 +19,13 @@ int LookupLocationText(BadgeRecord* badge) {
       badge->AswNum);
   const ColumnBinding columns[] = {{SQL_C_CHAR, StoKtxBuffer, sizeof StoKtxBuffer}};
   int rc = LookupSingleRow(columns, 1);
-  if (rc != 0) return rc;
+  if (rc != 0) {
+    ExplainNote("Ortskurztext: %s (Code %d)", rc == 100 ? "kein Ort gefunden" : "Abfrage fehlgeschlagen", rc);
+    return rc;
+  }
   // Exactly three bytes: a longer text is cut, a shorter one zero-filled;
   // the fourth byte of the field stays the terminator.
   std::strncpy(badge->StoKtx, TrimRight(StoKtxBuffer), 3);
+  ExplainNote("Ortskurztext: StoKtx '%s' -> '%s'", StoKtxBuffer, badge->StoKtx);
   return 0;
 }

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <utility>
 
+#include "common/trace.h"
+
 DbSessionHandles DbSession = {SQL_NULL_HENV, SQL_NULL_HDBC};
 int32_t SqlCode = 0;
 FailureRecord LastFailure;
@@ -158,6 +160,7 @@ SQLRETURN Statement::Execute() noexcept {
   // A query that did not fit SqlText was cleared by FormatSqlText: it fails
   // here instead of reaching the server cut.
   if (SqlText[0] == '\0') return SQL_ERROR;
+  if (ExplainSql) std::printf("SQL> %s\n", SqlText);
   SQLRETURN rc = SQLExecDirect(Handle_, reinterpret_cast<SQLCHAR*>(SqlText), SQL_NTS);
   if (rc != SQL_ERROR) {
     ResultsDone();

@@ -81,6 +81,7 @@ void WriteLine(char* prefixEnd, const char* accessClass, size_t lineEndLength) {
   std::memcpy(out, LineEnd, lineEndLength);
   out += lineEndLength;
   WriteDownloadLine(Line, static_cast<size_t>(out - Line));
+  ExplainNote("Zeile geschrieben (Feld 10 '%s')", accessClass);
 }
 
 BadgeRecord Badge;
@@ -97,6 +98,7 @@ bool WriteBadge(const TerminalRecord* terminal) {
   const bool access = BuildZoneList(&badge, terminal, 32, 0) == 1;
 
   if (!time && !access) {
+    ExplainNote("keine Zeile: weder Zeit- noch Zutrittsberechtigung");
     if (DebugTrace)
       std::printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n", badge.AswNum, terminal->TrmNam);
     return false;

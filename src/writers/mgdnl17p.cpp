@@ -50,6 +50,7 @@ bool WriteBadge(const TerminalRecord* terminal) {
     PlaceReaderNumbers(Record, Fields, Badge, ZoneSlotCount);
   }
   if (Record[TimeAt] != '1' && Record[AccessAt] != '1') {
+    ExplainNote("kein Satz: weder Zeit- noch Zutrittsberechtigung");
     if (DebugTrace)
       std::printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n", Badge.AswNum,
                   terminal->TrmNam);
@@ -68,6 +69,7 @@ bool WriteBadge(const TerminalRecord* terminal) {
 
   if (Record[AccessAt] != '1') {
     WriteDownloadRecord(Record, RecordLength);
+    ExplainNote("Satz geschrieben (ohne Zutrittsklasse)");
     return true;
   }
   return WriteClassRecords(Record, Fields, RecordLength, Badge, ClassGroups, "MGDNL17P");

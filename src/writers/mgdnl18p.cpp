@@ -154,6 +154,11 @@ char Today[DateWidth + 1];
 bool BadgeLevelDefinitions;
 bool FourGroupsOnly;
 
+void ExplainDefinition(const char* level, const BalanceDisplaySlot& slot) {
+  ExplainNote("Saldenanzeige (%s): Nr. %d Spalte %d Text '%s' Wertcode '%s'", level, static_cast<int>(slot.MsdLfd),
+              static_cast<int>(slot.MsdSpl), slot.DisplayText, slot.ValueCode);
+}
+
 void ComputeToday() {
   std::time_t now = std::time(nullptr);
   std::tm local;
@@ -166,6 +171,7 @@ void ReadTerminalDefinitions(const char* terminalName) {
     ReadDefinitions(&TerminalTable, FetchTerminalDisplay, [](const BalanceDisplaySlot& slot) {
       if (DebugTrace)
         std::printf("Wert: %s  Txt: %s  Con: %s !\n", slot.ValueText, slot.DisplayText, slot.ValueCode);
+      ExplainDefinition("Terminal", slot);
     });
   }
   CloseTerminalDisplayCursor();
@@ -176,7 +182,8 @@ void ReadTerminalDefinitions(const char* terminalName) {
 const RecordTemplate& BadgeDefinitions(const char* badgeNumber) {
   std::memset(&BadgeTable, 0, sizeof BadgeTable);
   if (OpenBadgeDisplayCursor(badgeNumber) == 0)
-    ReadDefinitions(&BadgeTable, FetchBadgeDisplay, [](const BalanceDisplaySlot&) {});
+    ReadDefinitions(&BadgeTable, FetchBadgeDisplay,
+                    [](const BalanceDisplaySlot& slot) { ExplainDefinition("Ausweis", slot); });
   CloseBadgeDisplayCursor();
   BuildTemplate(BadgeTable, &BadgeTemplate);
   return BadgeTemplate;
@@ -204,6 +211,16 @@ void BuildRecord(const RecordTemplate& layout) {
       }
     }
   }
+  if (ExplainBadge != nullptr)
+    for (int group = 1; group <= GroupCount; ++group) {
+      const GroupValue& value = layout.Values[group - 1];
+      const char* shown = value.Source == ValueSource::Date           ? Today
+                          : value.Source == ValueSource::BalanceField ? badgeBytes + value.FieldOffset
+                                                                      : "";
+      ExplainNote("Anzeigegruppe %d: %s '%s'", group,
+                  value.Source == ValueSource::Date ? "Datum" : value.Source == ValueSource::Blank ? "leer" : "Saldo",
+                  shown);
+    }
   // The first date group shows all 8 characters, from its last text position.
   if (layout.DateGroup != 0)
     PlaceField(Record, RecordLength, Mgdnl18p::DateColumn(layout.DateGroup), Today);
@@ -216,14 +233,24 @@ bool WriteBadge(const TerminalRecord* terminal) {
   if (!permitted && DebugTrace)
     std::printf("Ausweis %s auf Terminal %s nicht zulaessig!\n", Badge.AswNum, terminal->TrmNam);
 
-  if (Badge.AswPnr[0] == '\0' || std::strcmp(Badge.AswNum, LastWrittenBadge) == 0 || !permitted) return false;
+  if (Badge.AswPnr[0] == '\0' || std::strcmp(Badge.AswNum, LastWrittenBadge) == 0 || !permitted) {
+    ExplainNote("kein Satz: %s", !permitted ? "keine Zeitberechtigung"
+                                 : Badge.AswPnr[0] == '\0' ? "keine Personalnummer (AswPnr leer)"
+                                                           : "Ausweis schon geschrieben (weitere Zeile)");
+    return false;
+  }
   // A longer number would run into the display texts.
   if (!BadgeNumberFits(Badge, "MGDNL18P")) return false;
+  ExplainNote("Saldenanzeige nach den Definitionen %s",
+              BadgeLevelDefinitions && Badge.AswSal[0] != '\0' ? "des Ausweises (Modell 7744-010, AswSal gesetzt)"
+                                                               : "des Terminals");
   const RecordTemplate& layout =
       (BadgeLevelDefinitions && Badge.AswSal[0] != '\0') ? BadgeDefinitions(Badge.AswNum) : TerminalTemplate;
   BuildRecord(layout);
   if (FourGroupsOnly) std::memset(Record + FourGroupBlankFrom - 1, ' ', RecordLength - (FourGroupBlankFrom - 1));
+  if (FourGroupsOnly) ExplainNote("Modell 7598-002: Anzeigegruppen 5 bis 8 bleiben leer");
   WriteDownloadRecord(Record, RecordLength);
+  ExplainNote("Satz geschrieben");
   std::memcpy(LastWrittenBadge, Badge.AswNum, sizeof LastWrittenBadge);
   return true;
 }

@@ -35,6 +35,7 @@ bool WriteBadge(const TerminalRecord* terminal) {
   std::memset(Record, ' ', RecordLength);
   Record[TimeAt] = HasTimePermission(&Badge, terminal) ? '1' : '0';
   if (BuildZoneList(&Badge, terminal, 32, 0) != 1) {
+    ExplainNote("kein Satz: keine Zutrittsberechtigung (MGDNL31P braucht eine Zutrittsklasse)");
     if (DebugTrace)
       std::printf("Ausweis %s ohne Zutrittsberechtigung auf Terminal %s\n", Badge.AswNum, terminal->TrmNam);
     return false;
@@ -60,6 +61,7 @@ bool WriteBadge(const TerminalRecord* terminal) {
     if (!ZoneClassFits(entry, Badge, "MGDNL31P")) continue;
     std::memcpy(Record + ClassAt, entry, ClassWidth);
     WriteDownloadRecord(Record, RecordLength);
+    ExplainNote("Satz geschrieben (Zutrittsklasse '%s')", entry);
     written = true;
   }
   return written;

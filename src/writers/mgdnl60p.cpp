@@ -52,8 +52,10 @@ bool WriteBadge(const TerminalRecord* terminal) {
   if (Record[TimeAt] == '1') {
     if (!BadgeNumberFits(Badge, "MGDNL60P")) return false;
     WriteDownloadRecord(Record, RecordLength);
+    ExplainNote("Satz geschrieben (ohne Zutrittsklasse)");
     return true;
   }
+  ExplainNote("kein Satz: weder Zeit- noch Zutrittsberechtigung");
   if (DebugTrace)
     std::printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n", Badge.AswNum, terminal->TrmNam);
   return false;

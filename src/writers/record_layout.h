@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "common/download_file.h"
+#include "common/trace.h"
 #include "db/access_rights.h"
 #include "db/badges.h"
 #include "db/records.h"
@@ -190,9 +191,24 @@ inline bool WriteClassRecords(char* record, const FieldLayout* fields, size_t le
     if (!ZoneClassFits(entry, badge, fileName)) continue;
     PlaceClass(record, fields, badge, classGroups, entry);
     WriteDownloadRecord(record, length);
+    ExplainNote("Satz geschrieben (Zutrittsklasse '%s')", entry);
     written = true;
   }
   return written;
+}
+
+// Explaining one badge: true when the fetched row is one of its rows, which
+// is then noted with the values the writer takes from it.
+inline bool ExplainBadgeRow(const BadgeRecord& badge, bool repeated) {
+  if (std::strcmp(badge.AswNum, ExplainBadge) != 0) return false;
+  ++ExplainRowsDelivered;
+  ExplainNote("Ausweisabfrage liefert Zeile %d: AswNum '%s' AswGvo '%s' AswGbi '%s' AswPnr '%s' AswBkl '%s' "
+              "AswBk2 '%s' AswGrp '%s' AswSal '%s' AwvSto '%s' AswSpr %s AswAtp %s AswAan '%s' AswPin '%s'",
+              ExplainRowsDelivered, badge.AswNum, badge.AswGvo, badge.AswGbi, badge.AswPnr, badge.AswBkl,
+              badge.AswBk2, badge.AswGrp, badge.AswSal, badge.AwvSto, badge.AswSpr, badge.AswAtp, badge.AswAan,
+              badge.AswPin);
+  if (repeated) ExplainNote("weitere Zeile derselben Ausweisnummer: es zaehlt nur die erste, diese wird uebergangen");
+  return true;
 }
 
 // The badge walk of the writers: fetches every badge into badge (cleared
@@ -210,17 +226,26 @@ inline int WalkBadgeCursor(TerminalRecord* terminal, BadgeRecord& badge,
   std::memset(&badge, 0, sizeof badge);
   OpenBadgeCursor(terminal);
   int rc = FetchBadge(&badge);
+  ExplainRowsDelivered = 0;
   while (rc == 0) {
-    if (!skipRepeatedNumber || std::strcmp(badge.AswNum, previousNumber) != 0) {
-      ++total;
-      if (writeBadge(terminal)) ++written;
+    const bool repeated = skipRepeatedNumber && std::strcmp(badge.AswNum, previousNumber) == 0;
+    if (!repeated) ++total;
+    if (ExplainBadge == nullptr) {
+      if (!repeated && writeBadge(terminal)) ++written;
+    } else if (ExplainBadgeRow(badge, repeated) && !repeated && writeBadge(terminal)) {
+      // Explaining one badge: only its rows reach the writer.
+      ++written;
     }
     if (skipRepeatedNumber) std::memcpy(previousNumber, badge.AswNum, sizeof previousNumber);
     std::memset(&badge, 0, sizeof badge);
     rc = FetchBadge(&badge);
   }
   CloseBadgeCursor();
-  std::printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", total, written);
+  if (ExplainBadge == nullptr)
+    std::printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", total, written);
+  else
+    ExplainNote("Ausweisabfrage zu Ende (Code %d): %d Ausweise gesamt, %d Zeile(n) von Ausweis %s, in Datei gestellt: %d",
+                rc, total, ExplainRowsDelivered, ExplainBadge, written);
   return rc;
 }
 

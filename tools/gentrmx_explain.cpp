@@ -1,0 +1,357 @@
+// gentrmx-explain: why a badge is, or is not, in a terminal's download file.
+//
+//   gentrmx-explain FUNCTION TERMINAL BADGE [--sql]
+//   gentrmx-explain --version
+//
+// Runs where gentrmx runs (same configuration file, same data source) and
+// runs the same writer, with the explain switch on: the badge walk hands
+// only the badge's rows to the writer, the queries and the writer print
+// their decisions with the values they rest on, and the download file is
+// an in-memory stream, so the records shown are the bytes a real run writes
+// for the badge. Nothing is written to disk or to the database. When the
+// badge query does not deliver the badge, queries of its own, built from
+// the badge query's conditions, say which condition keeps it out.
+//
+// Exit status: 0 explained, 1 trouble (unknown function, no connection, a
+// database error in the walk), 2 wrong call.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/download_file.h"
+#include "common/text.h"
+#include "common/trace.h"
+#include "config/settings.h"
+#include "db/records.h"
+#include "db/session.h"
+#include "db/sql_text.h"
+#include "db/terminal.h"
+#include "layouts/download_reader.h"
+#include "layouts/record_layouts.h"
+#include "writers/writers.h"
+
+namespace {
+
+const char Usage[] = "Aufruf: gentrmx-explain FUNKTION TERMINAL AUSWEIS [--sql]\n";
+
+struct WriterEntry {
+  const char* Name;
+  int (*Writer)(TerminalRecord* terminal);
+};
+const WriterEntry Writers[] = {
+    {"MGDNL17P", WorkMgDnl17P}, {"MGDNL18P", WorkMgDnl18P}, {"MGDNL31P", WorkMgDnl31P},
+    {"MGDNL60P", WorkMgDnl60P}, {"IDSTAMM", WorkIdStamm},
+};
+
+// The badge query's conditions, as the badge cursor sends them.
+const char BoundDates[] =
+    "((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), "
+    "CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo "
+    "      AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))";
+const char AllDates[] =
+    "AswGvo <= convert(char(8), CURRENT_TIMESTAMP, 112)  AND  (AswGbi IS NULL OR AswGbi >= convert(char(8), "
+    "CURRENT_TIMESTAMP, 112))";
+const char BadgeStatus[] = "((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)";
+const char AssignmentCode[] = "(AWVCOD <> 8 OR AWVCOD IS NULL)";
+const char AssignmentStatus[] = "((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)";
+const char ClientMatch[] = "ASWLIZ = TFZLIZ  AND ASWMND = TFZMND";
+
+// A query's rows as texts; a NULL column reads as empty.
+constexpr int MaxQueryColumns = 10;
+using Row = std::vector<std::string>;
+
+bool QueryRows(int columnCount, std::vector<Row>* rows) {
+  static char buffers[MaxQueryColumns][64];
+  ColumnBinding columns[MaxQueryColumns];
+  for (int i = 0; i < columnCount; ++i) columns[i] = {SQL_C_CHAR, buffers[i], sizeof buffers[i]};
+  Statement cursor;
+  if (OpenCursor(cursor) != 0) {
+    std::printf("Abfrage fehlgeschlagen:\n");
+    PrintFailureRecord(nullptr);
+    return false;
+  }
+  for (;;) {
+    for (int i = 0; i < columnCount; ++i) buffers[i][0] = '\0';
+    const int rc = FetchCursor(cursor, columns, columnCount);
+    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
+    Row row;
+    for (int i = 0; i < columnCount; ++i) row.push_back(TrimRight(buffers[i]));
+    rows->push_back(row);
+  }
+  CloseCursor(cursor);
+  return true;
+}
+
+std::string Shown(const std::string& value) { return value.empty() ? "(leer)" : value; }
+
+void Reason(const std::string& text) {
+  std::printf("Grund: ");
+  PrintForTerminal(text.c_str(), text.size());
+  std::printf("\n");
+}
+
+// A condition a row fails while another row of its table meets them all:
+// the row does not count, but it is not what keeps the badge out.
+void Aside(const std::string& text) {
+  std::printf("  diese Zeile zaehlt nicht: ");
+  PrintForTerminal(text.c_str(), text.size());
+  std::printf("\n");
+}
+
+// Which of the badge query's conditions keep the badge out. Returns false
+// when a query failed.
+bool ExplainExclusion(const TerminalRecord& terminal, const char* badge, bool bound) {
+  std::printf("Die Ausweisabfrage liefert Ausweis %s nicht.\n", badge);
+  // The badge rows, each with the date and status conditions evaluated by
+  // the database and, for a bound terminal, its matching client rows.
+  std::string dates = bound ? BoundDates : std::string("(") + AllDates + ")";
+  std::string query = "SELECT CONVERT(char(8),AswGvo,112), CONVERT(char(8),AswGbi,112), AswSta, AswLiz, AswMnd, "
+                      "convert(char(8), CURRENT_TIMESTAMP, 112), CASE WHEN " +
+                      dates + " THEN 1 ELSE 0 END, CASE WHEN " + BadgeStatus + " THEN 1 ELSE 0 END";
+  if (bound)
+    query += std::string(", (SELECT COUNT(*) FROM  Dravonix.Xel115Tfz WHERE TFZTRM = '%q'  AND ") + ClientMatch + ")";
+  query += " FROM  Dravonix.Xel301Asw WHERE AswNum = '%q' ORDER BY AswGvo";
+  if (bound)
+    FormatSqlText(query.c_str(), terminal.TrmNam, badge);
+  else
+    FormatSqlText(query.c_str(), badge);
+  std::vector<Row> badgeRows;
+  if (!QueryRows(bound ? 9 : 8, &badgeRows)) return false;
+  if (badgeRows.empty()) {
+    Reason(std::string("kein Ausweis mit der Nummer ") + badge + " (Xel301Asw)");
+    return true;
+  }
+
+  FormatSqlText(
+      (std::string("SELECT AwvSto, AwvCod, AwvSta, CASE WHEN ") + AssignmentCode + " THEN 1 ELSE 0 END, CASE WHEN " +
+       AssignmentStatus + " THEN 1 ELSE 0 END FROM  Dravonix.Xel113Awv WHERE AwvNum = '%q'")
+          .c_str(),
+      badge);
+  std::vector<Row> assignments;
+  if (!QueryRows(5, &assignments)) return false;
+
+  std::vector<Row> clients;
+  if (bound) {
+    FormatSqlText("SELECT TfzLiz, TfzMnd, TfzSta FROM  Dravonix.Xel115Tfz WHERE TFZTRM = '%q' ORDER BY TfzLiz, TfzMnd",
+                  terminal.TrmNam);
+    if (!QueryRows(3, &clients)) return false;
+  }
+
+  bool badgeRowPasses = false;
+  for (const Row& r : badgeRows)
+    badgeRowPasses = badgeRowPasses || (r[6] == "1" && r[7] == "1" && (!bound || r[8] != "0"));
+  void (*const badgeReason)(const std::string&) = badgeRowPasses ? Aside : Reason;
+  bool assignmentPasses = false;
+  for (const Row& a : assignments) assignmentPasses = assignmentPasses || (a[3] == "1" && a[4] == "1");
+  void (*const assignmentReason)(const std::string&) = assignmentPasses ? Aside : Reason;
+
+  for (size_t i = 0; i < badgeRows.size(); ++i) {
+    const Row& r = badgeRows[i];
+    const std::string& from = r[0];
+    const std::string& until = r[1];
+    const std::string& today = r[5];
+    std::printf("Ausweiszeile %zu: gueltig ab %s bis %s (heute %s), AswSta %s, Lizenz %s Mandant %s\n", i + 1,
+                Shown(from).c_str(), Shown(until).c_str(), today.c_str(), Shown(r[2]).c_str(), Shown(r[3]).c_str(),
+                Shown(r[4]).c_str());
+    if (r[6] != "1") {
+      if (from.empty() && until.empty())
+        badgeReason("ohne Gueltigkeitsdaten (AswGvo und AswGbi leer), heute " + today);
+      else if (from.empty() && !bound)
+        badgeReason("ohne Gueltig-ab-Datum (gueltig bis " + until + ", heute " + today +
+                    "): die Ausweisabfrage ohne Terminalbindung verlangt AswGvo");
+      else if (!from.empty() && today < from)
+        badgeReason("noch nicht gueltig: gueltig ab " + from + " bis " + Shown(until) + ", heute " + today);
+      else if (!until.empty() && today > until)
+        badgeReason("nicht mehr gueltig: gueltig ab " + Shown(from) + " bis " + until + ", heute " + today);
+      else
+        badgeReason("nicht heute gueltig: gueltig ab " + Shown(from) + " bis " + Shown(until) + ", heute " + today);
+    }
+    if (r[7] != "1") {
+      badgeReason("Ausweisstatus AswSta = " + r[2] + " (gesperrt oder geloescht)");
+    }
+    if (bound && r[8] == "0") {
+      std::string pairs;
+      for (const Row& c : clients)
+        pairs += (pairs.empty() ? "" : ", ") + Shown(c[0]) + "/" + Shown(c[1]) +
+                 (c[2].empty() ? "" : " (TfzSta " + c[2] + ")");
+      badgeReason("Lizenz/Mandant " + Shown(r[3]) + "/" + Shown(r[4]) + " nicht unter denen von Terminal " +
+                  terminal.TrmNam + " (Xel115Tfz: " + pairs + ")");
+    }
+  }
+
+  if (assignments.empty())
+    Reason("keine Zuordnung in Xel113Awv (die Ausweisabfrage verbindet ASWNUM = AWVNUM)");
+  for (size_t i = 0; i < assignments.size(); ++i) {
+    const Row& a = assignments[i];
+    std::printf("Zuordnung %zu (Xel113Awv): AwvSto %s, AwvCod %s, AwvSta %s\n", i + 1, Shown(a[0]).c_str(),
+                Shown(a[1]).c_str(), Shown(a[2]).c_str());
+    if (a[3] != "1") {
+      assignmentReason("Zuordnungscode AwvCod = " + a[1]);
+    }
+    if (a[4] != "1") {
+      assignmentReason("Zuordnungsstatus AwvSta = " + a[2] + " (gesperrt oder geloescht)");
+    }
+  }
+  if (badgeRowPasses && assignmentPasses)
+    std::printf("Alle Bedingungen der Ausweisabfrage sind erfuellt; die Nummer wird dort vielleicht anders "
+                "geschrieben (Leerzeichen, Gross-/Kleinschreibung).\n");
+  return true;
+}
+
+// The booking classes that give the badge time permission on the terminal:
+// the time permission query's conditions, listing the classes.
+bool ExplainTimeClasses(const TerminalRecord& terminal, const char* badge) {
+  FormatSqlText(
+      "SELECT M35Bkl FROM  Dravonix.MGSST35P WHERE M35Trm = '%q' AND   M35BCH = '1' AND   M35Bkl IN (SELECT AwbBkl "
+      "FROM  Dravonix.Xel301Awb WHERE AWBASW = '%q') ORDER BY M35Bkl",
+      terminal.TrmNam, badge);
+  std::vector<Row> rows;
+  if (!QueryRows(1, &rows)) return false;
+  std::string classes;
+  for (const Row& r : rows) classes += (classes.empty() ? "'" : ", '") + r[0] + "'";
+  std::printf("Zeitberechtigung gewaehrt durch Buchungsklasse(n): %s\n", classes.empty() ? "keine" : classes.c_str());
+  return true;
+}
+
+std::string PositionText(const FieldLayout& field) {
+  if (field.Width == 0) return "Feld " + std::to_string(field.Position);
+  if (field.Width == 1) return std::to_string(field.Position);
+  return std::to_string(field.Position) + "-" + std::to_string(field.Position + field.Width - 1);
+}
+
+// The bytes as the file holds them, then each record by field.
+void ShowRecords(const RecordLayout& layout, const std::string& bytes) {
+  const bool fixed = layout.Form == RecordForm::FixedWidth;
+  std::printf("Bytes wie in der Datei: %zu (%s)\n", bytes.size(),
+              fixed ? "je Satz eine Zeile" : "Zeilen mit CR LF");
+  if (fixed) {
+    for (size_t at = 0; at + layout.RecordLength <= bytes.size(); at += layout.RecordLength) {
+      std::fwrite(bytes.data() + at, 1, layout.RecordLength, stdout);
+      std::fputs("\n", stdout);
+    }
+  } else {
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  }
+  std::printf("Nach Feldern:\n");
+  const DownloadContent content = SplitDownload(bytes, layout);
+  for (size_t r = 0; r < content.Records.size(); ++r) {
+    std::printf("Satz %zu:\n", r + 1);
+    for (size_t f = 0; f < layout.FieldCount; ++f) {
+      const FieldLayout& field = layout.Fields[f];
+      if (field.Kind == FieldKind::Filler) continue;
+      std::printf("  %-12s %-7s '", field.Name, PositionText(field).c_str());
+      const std::string& value = content.Records[r].Values[f];
+      PrintForTerminal(value.data(), value.size());
+      std::printf("'  %s\n", field.Meaning);
+    }
+  }
+  if (!content.Whole) std::printf("Achtung: %s\n", content.Damage.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<const char*> positional;
+  bool sql = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("gentrmx-explain %s\n", GENTRMX_VERSION);
+      return 0;
+    } else if (std::strcmp(argv[i], "--sql") == 0) {
+      sql = true;
+    } else if (argv[i][0] == '-' && argv[i][1] == '-') {
+      std::fprintf(stderr, "Unbekannte Option %s\n%s", argv[i], Usage);
+      return 2;
+    } else {
+      positional.push_back(argv[i]);
+    }
+  }
+  if (positional.size() != 3) {
+    std::fprintf(stderr, "%s", Usage);
+    return 2;
+  }
+  char function[20];
+  if (std::strlen(positional[0]) >= sizeof function) {
+    std::fprintf(stderr, "Unbekannte Funktion %s\n", positional[0]);
+    return 1;
+  }
+  std::strcpy(function, positional[0]);
+  UpperCase(function);
+  const WriterEntry* writer = nullptr;
+  for (const WriterEntry& entry : Writers)
+    if (std::strcmp(function, entry.Name) == 0) writer = &entry;
+  const RecordLayout* layout = LayoutByFunction(function);
+  if (writer == nullptr || layout == nullptr) {
+    std::fprintf(stderr, "Unbekannte Funktion %s (bekannt: MGDNL17P, MGDNL18P, MGDNL31P, MGDNL60P, IDSTAMM)\n",
+                 positional[0]);
+    return 1;
+  }
+  static TerminalRecord terminal;
+  if (std::strlen(positional[1]) >= sizeof terminal.TrmNam) {
+    std::fprintf(stderr, "Terminalname zu lang: hoechstens %zu Zeichen\n%s", sizeof terminal.TrmNam - 1, Usage);
+    return 2;
+  }
+  const char* badge = positional[2];
+  if (badge[0] == '\0' || std::strlen(badge) >= sizeof BadgeRecord::AswNum) {
+    std::fprintf(stderr, "Ausweisnummer leer oder laenger als %zu Zeichen\n%s", sizeof BadgeRecord::AswNum - 1,
+                 Usage);
+    return 2;
+  }
+
+  LoginSettings settings;
+  ReadLoginSettings(&settings);
+  ExplainSql = sql;
+  if (ConnectDatabase(settings.Login, settings.Pass, settings.Database, settings.Schema) != 0) {
+    std::printf("Keine Verbindung zur Datenbank (Datenquelle %s, Benutzer %s)!\n", settings.Database, settings.Login);
+    PrintFailureRecord(settings.Pass);
+    std::memset(&settings, 0, sizeof settings);
+    return 1;
+  }
+  std::memset(settings.Pass, 0, sizeof settings.Pass);
+
+  std::printf("Ausweis %s auf Terminal %s, Funktion %s\n", badge, positional[1], function);
+  std::memset(&terminal, '0', sizeof terminal);
+  std::memcpy(terminal.TrmNam, positional[1], std::strlen(positional[1]) + 1);
+  if (LookUpTerminal(&terminal) == 0)
+    std::printf("Terminal: Modell %s, Saldensatz %s, Lizenz-/Mandantenzeilen (Xel115Tfz) %d\n",
+                TerminalText(terminal.TrmMod), TerminalText(terminal.TrmSal), static_cast<int>(terminal.TfzCount));
+  else
+    std::printf("Terminal nicht gefunden (oder Status 4/8): Modell und Saldensatz bleiben leer\n");
+  const bool bound = terminal.TfzCount > 0;
+  std::printf("Ausweisabfrage: %s\n", bound ? "nur Ausweise mit Lizenz/Mandant des Terminals (Xel115Tfz)"
+                                            : "alle gueltigen Ausweise (keine Terminalbindung)");
+
+  char* bytes = nullptr;
+  size_t size = 0;
+  if (!OpenDownloadMemory(&bytes, &size)) {
+    std::printf("Speicher fuer die Saetze nicht verfuegbar!\n");
+    return 1;
+  }
+  ExplainBadge = badge;
+  std::printf("Entscheidungen von %s:\n", function);
+  const int written = writer->Writer(&terminal);
+  ExplainBadge = nullptr;
+  CloseDownloadFile();
+  const std::string records(bytes != nullptr ? bytes : "", size);
+  std::free(bytes);
+  if (written == 0) {
+    std::printf("Datenbankfehler beim Lesen der Ausweise: die Erklaerung ist unvollstaendig.\n");
+    PrintFailureRecord(nullptr);
+    return 1;
+  }
+
+  if (records.empty())
+    std::printf("Ergebnis: Ausweis %s steht nicht in der Datei %s.\n", badge, function);
+  else
+    std::printf("Ergebnis: Ausweis %s steht in der Datei %s.\n", badge, function);
+  if (!records.empty()) ShowRecords(*layout, records);
+
+  // From here on queries of the explanation's own, not of the run.
+  std::printf("Nachgefragt (eigene Abfragen, nicht Teil des Laufs):\n");
+  bool ok = ExplainRowsDelivered == 0 ? ExplainExclusion(terminal, badge, bound)
+                                      : ExplainTimeClasses(terminal, badge);
+  std::fflush(stdout);
+  return ok ? 0 : 1;
+}
