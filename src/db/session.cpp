@@ -304,6 +304,20 @@ SQLRETURN Statement::Fetch(const ColumnBinding* columns, int count) noexcept {
   return rc;
 }
 
+// Whether a diagnostic record of the statement is more than a warning
+// (SQLSTATE class other than 01).
+bool Statement::DiagnosticsReportError() const noexcept {
+  for (SQLSMALLINT i = 1;; ++i) {
+    SQLCHAR state[6] = {0};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    SQLCHAR message[1];
+    const SQLRETURN rc = SQLGetDiagRec(SQL_HANDLE_STMT, Handle_, i, state, &native, message, sizeof message, &length);
+    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return false;
+    if (state[0] != '0' || state[1] != '1') return true;
+  }
+}
+
 // Gets the next block of rows: SQL_SUCCESS when there is at least one row
 // to hand out, else the code to return in place of a row. A failure that
 // came behind good rows is held until they are handed out: the driver
@@ -323,11 +337,16 @@ SQLRETURN Statement::FetchBlock() noexcept {
   const SQLRETURN rc = SQLFetch(Handle_);
   const int fetched = RowsFetched_ <= static_cast<SQLULEN>(BlockRows) ? static_cast<int>(RowsFetched_) : BlockRows;
   if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
-    // FreeTDS reports a failure inside the block with the good rows
-    // counted and the failure at the next fetch; and it marks every row of
-    // a block with a cut text as failed, so the statuses are not read here.
+    // FreeTDS reports a failure inside the block with SQL_SUCCESS_WITH_INFO,
+    // the good rows counted and the failure among the diagnostics; and it
+    // marks the rows of a block from a cut text on as failed, so the
+    // statuses are not read here.
     if (fetched == 0) return SQL_ERROR;
     BlockRowCount_ = fetched;
+    if (rc == SQL_SUCCESS_WITH_INFO && DiagnosticsReportError()) {
+      FailureHeld_ = true;
+      HeldCode_ = SQL_ERROR;
+    }
     return SQL_SUCCESS;
   }
   if (rc != SQL_ERROR) return rc;

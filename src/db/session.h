@@ -131,6 +131,7 @@ class Statement {
   bool BindBlock(const ColumnBinding* columns, int count) noexcept;
   void PointBlockAttributes() noexcept;
   SQLRETURN FetchBlock() noexcept;
+  bool DiagnosticsReportError() const noexcept;
   SQLRETURN HandOutRow(const ColumnBinding* columns, int count) noexcept;
   // The statement's results are read to their end or given up.
   void ResultsDone() noexcept;
