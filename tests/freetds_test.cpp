@@ -64,6 +64,24 @@ std::string ExpectSameThroughBothDrivers(ScratchInstallation& inst, const std::v
 TEST(FreeTds, SampleInstallationGivesTheSameRunsAsTheSqliteDriver) {
   ScratchInstallation inst = ScratchInstallation::Generated(120, 1, true);
   ExpectSameThroughBothDrivers(inst, {"TERM01", "TERM02", "TERM03", "TERM09", "NOSUCH"});
+
+  // The badge cursor fetches its rows in blocks: far fewer requests than
+  // badges. It is the first cursor opened; the cursors of each badge are
+  // opened and closed between two of its fetches.
+  inst.ClearRequestLog();
+  const Outcome run = RunTraced(inst, "IDSTAMM", "TERM02", "blocks.dnl");
+  const size_t at = run.Stdout.find("Ausweise gesamt: ");
+  ASSERT_NE(at, std::string::npos) << run.Stdout;
+  const long badges = std::stol(run.Stdout.substr(at + 17));
+  size_t fetches = 0;
+  int open = 0;
+  for (const std::string& request : inst.RequestLog()) {
+    if (request.rfind("RPC:sp_cursoropen", 0) == 0) ++open;
+    if (request.rfind("RPC:sp_cursorclose", 0) == 0) --open;
+    if (request.rfind("RPC:sp_cursorfetch", 0) == 0 && open == 1) ++fetches;
+  }
+  EXPECT_GT(badges, 64);
+  EXPECT_LE(static_cast<long>(fetches), badges / 8) << badges << " badges";
 }
 
 // Values at the edges of what crosses the wire: Windows-1252 bytes that

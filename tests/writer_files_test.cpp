@@ -47,23 +47,34 @@ TEST_P(WriterFiles, EmptyCursorWritesNothing) {
 INSTANTIATE_TEST_SUITE_P(Writers, WriterFiles, ::testing::ValuesIn(Writers),
                          [](const ::testing::TestParamInfo<WriterCase>& info) { return std::string(info.param.Name); });
 
-// The badge cursor fails: at the open when the driver reads whole results,
-// at the bad row with StepAPI, after the badges before it were written.
-class WriterCursor : public ::testing::TestWithParam<std::tuple<WriterCase, bool>> {};
+// The badge cursor fails at its 20th row (inside the second block of rows):
+// at the open when the driver reads whole results; at that row with StepAPI
+// and through FreeTDS, after the 19 badges before it were written.
+enum class Path { Sqlite, SqliteStepApi, FreeTds };
+
+class WriterCursor : public ::testing::TestWithParam<std::tuple<WriterCase, Path>> {};
 
 TEST_P(WriterCursor, FailingBadgeCursorEndsTheRunWithError) {
   const WriterCase& c = std::get<0>(GetParam());
-  const bool stepApi = std::get<1>(GetParam());
-  ScratchInstallation inst = ScratchInstallation::Empty(stepApi);
+  const Path path = std::get<1>(GetParam());
+  ScratchInstallation inst = ScratchInstallation::Empty(path == Path::SqliteStepApi);
+  std::string badges, permissions, classes;
+  for (int i = 1; i <= 20; ++i) {
+    const std::string number = (i < 10 ? "'0" : "'") + std::to_string(i) + "'";
+    const char* sep = i > 1 ? ", " : "";
+    badges += sep + ("(" + number + (i < 20 ? ", '20200101')" : ", '2020-13-01')"));
+    permissions += sep + ("(" + number + ")");
+    classes += sep + ("(" + number + ", '" + c.Class + "')");
+  }
   inst.Exec(std::string("INSERT INTO Xel1140Trm (TrmNam) VALUES ('T1');"
-                        "INSERT INTO Xel301Asw (AswNum, AswGvo) VALUES ('1', '20200101'), ('2', '2020-13-01');"
-                        "INSERT INTO Xel113Awv (AwvNum) VALUES ('1'), ('2');"
-                        "INSERT INTO MGSST35P (M35Trm, M35Bkl, M35Bch) VALUES ('T1', '") +
-            c.Class + "', '" + c.Kind + "');INSERT INTO Xel301Awb (AwbAsw, AwbBkl) VALUES ('1', '" + c.Class +
-            "'), ('2', '" + c.Class + "')");
+                        "INSERT INTO Xel301Asw (AswNum, AswGvo) VALUES ") +
+            badges + ";INSERT INTO Xel113Awv (AwvNum) VALUES " + permissions +
+            ";INSERT INTO MGSST35P (M35Trm, M35Bkl, M35Bch) VALUES ('T1', '" + c.Class + "', '" + c.Kind +
+            "');INSERT INTO Xel301Awb (AwbAsw, AwbBkl) VALUES " + classes);
+  if (path == Path::FreeTds) inst.ServeBy(ServedBy::FreeTds);
   RunResult r = inst.Run({c.Name, "T1", inst.Root + "/out.dnl", "1"});
   EXPECT_EQ(r.ExitCode, 255);
-  const int written = stepApi ? 1 : 0;
+  const int written = path == Path::Sqlite ? 0 : 19;
   EXPECT_NE(r.Stdout.find(SummaryLine(written, written) + (c.EndWorkLine ? c.EndWorkLine : "") +
                           "Programmabbruch: Fehler bei Erstellung der Datei " + c.Name + "!\n"),
             std::string::npos)
@@ -74,10 +85,13 @@ TEST_P(WriterCursor, FailingBadgeCursorEndsTheRunWithError) {
   EXPECT_EQ(inst.ReadFile("out.dnl").size(), written * c.RecordLength);
 }
 
-INSTANTIATE_TEST_SUITE_P(Writers, WriterCursor, ::testing::Combine(::testing::ValuesIn(Writers), ::testing::Bool()),
-                         [](const ::testing::TestParamInfo<std::tuple<WriterCase, bool>>& info) {
+INSTANTIATE_TEST_SUITE_P(Writers, WriterCursor,
+                         ::testing::Combine(::testing::ValuesIn(Writers),
+                                            ::testing::Values(Path::Sqlite, Path::SqliteStepApi, Path::FreeTds)),
+                         [](const ::testing::TestParamInfo<std::tuple<WriterCase, Path>>& info) {
+                           const Path path = std::get<1>(info.param);
                            return std::string(std::get<0>(info.param).Name) +
-                                  (std::get<1>(info.param) ? "_StepAPI1" : "_StepAPI0");
+                                  (path == Path::Sqlite ? "_StepAPI0" : path == Path::SqliteStepApi ? "_StepAPI1" : "_FreeTds");
                          });
 
 }  // namespace

@@ -117,6 +117,11 @@ void PrintFailureRecord(const char* secret) {
 // ---------------------------------------------------------------------------
 // Statement
 
+Statement::~Statement() noexcept {
+  Free();
+  std::free(Block_);
+}
+
 Statement::Statement(Statement&& other) noexcept { TakeFrom(other); }
 
 Statement& Statement::operator=(Statement&& other) noexcept {
@@ -133,6 +138,28 @@ void Statement::TakeFrom(Statement& other) noexcept {
   RowsPending_ = std::exchange(other.RowsPending_, false);
   const ColumnBinding* columns = std::exchange(other.Columns_, nullptr);
   const int count = std::exchange(other.ColumnCount_, 0);
+  // The block storage goes with the handle that is bound to it; this
+  // object's own goes to the other.
+  std::swap(Block_, other.Block_);
+  std::swap(BlockCapacity_, other.BlockCapacity_);
+  BlockFetch_ = std::exchange(other.BlockFetch_, false);
+  BlockBound_ = std::exchange(other.BlockBound_, false);
+  BoundCount_ = other.BoundCount_;
+  std::memcpy(BoundTypes_, other.BoundTypes_, sizeof BoundTypes_);
+  std::memcpy(BoundSizes_, other.BoundSizes_, sizeof BoundSizes_);
+  std::memcpy(ColumnOffsets_, other.ColumnOffsets_, sizeof ColumnOffsets_);
+  RowsFetched_ = other.RowsFetched_;
+  std::memcpy(RowStatus_, other.RowStatus_, sizeof RowStatus_);
+  BlockRowCount_ = std::exchange(other.BlockRowCount_, 0);
+  NextRow_ = std::exchange(other.NextRow_, 0);
+  FailureHeld_ = std::exchange(other.FailureHeld_, false);
+  HeldCode_ = other.HeldCode_;
+  if (BlockFetch_) {
+    // The driver writes the row count and statuses where the attributes
+    // said: pointed at this object's.
+    PointBlockAttributes();
+    return;
+  }
   // The driver writes the indicators where the binding said: bound anew
   // with this object's indicators.
   if (columns != nullptr) Bind(columns, count);
@@ -151,6 +178,22 @@ void Statement::UseServerCursor() noexcept {
                  SQL_IS_INTEGER);
   SQLSetStmtAttr(Handle_, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK), SQL_IS_INTEGER);
   ServerCursor_ = true;
+}
+
+void Statement::UseBlockFetch() noexcept {
+  if (SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0) !=
+          SQL_SUCCESS ||
+      SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(BlockRows), 0) != SQL_SUCCESS) {
+    SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+    return;
+  }
+  PointBlockAttributes();
+  BlockFetch_ = true;
+}
+
+void Statement::PointBlockAttributes() noexcept {
+  SQLSetStmtAttr(Handle_, SQL_ATTR_ROWS_FETCHED_PTR, &RowsFetched_, 0);
+  SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_STATUS_PTR, RowStatus_, 0);
 }
 
 SQLRETURN Statement::Execute() noexcept {
@@ -184,7 +227,62 @@ void Statement::Bind(const ColumnBinding* columns, int count) noexcept {
   ColumnCount_ = count;
 }
 
+bool Statement::BlockTakes(const ColumnBinding* columns, int count) const noexcept {
+  if (!BlockBound_ || count != BoundCount_) return false;
+  for (int i = 0; i < count; ++i) {
+    if (columns[i].CType != BoundTypes_[i] || columns[i].Size > BoundSizes_[i]) return false;
+  }
+  return true;
+}
+
+bool Statement::BindBlock(const ColumnBinding* columns, int count) noexcept {
+  BlockBound_ = false;
+  if (count < 0 || count > MaxColumns) return false;
+  // Column-wise: each column's indicators, then its values, each part
+  // aligned for the indicators that follow.
+  constexpr size_t Align = alignof(SQLLEN);
+  size_t needed = 0;
+  for (int i = 0; i < count; ++i) {
+    ColumnOffsets_[i] = needed;
+    const size_t values = static_cast<size_t>(columns[i].Size) * BlockRows;
+    needed += sizeof(SQLLEN) * BlockRows + (values + Align - 1) / Align * Align;
+  }
+  if (needed > BlockCapacity_) {
+    void* grown = std::realloc(Block_, needed);
+    if (grown == nullptr) return false;
+    Block_ = static_cast<char*>(grown);
+    BlockCapacity_ = needed;
+  }
+  for (int i = 0; i < count; ++i) {
+    const ColumnBinding& c = columns[i];
+    char* at = Block_ + ColumnOffsets_[i];
+    SQLBindCol(Handle_, static_cast<SQLUSMALLINT>(i + 1), c.CType, at + sizeof(SQLLEN) * BlockRows, c.Size,
+               reinterpret_cast<SQLLEN*>(at));
+    BoundTypes_[i] = c.CType;
+    BoundSizes_[i] = c.Size;
+  }
+  BoundCount_ = count;
+  BlockBound_ = true;
+  return true;
+}
+
 SQLRETURN Statement::Fetch(const ColumnBinding* columns, int count) noexcept {
+  if (BlockFetch_) {
+    if (!BlockTakes(columns, count)) {
+      // The rows of a block are laid out for the columns it was fetched
+      // into; columns that cannot take them are bound for the next block.
+      if (NextRow_ < BlockRowCount_ || FailureHeld_) return SQL_ERROR;
+      if (!BindBlock(columns, count)) return SQL_ERROR;
+    }
+    if (NextRow_ >= BlockRowCount_) {
+      const SQLRETURN rc = FetchBlock();
+      if (rc != SQL_SUCCESS) {
+        ResultsDone();
+        return rc;
+      }
+    }
+    return HandOutRow(columns, count);
+  }
   if (columns != Columns_ || count != ColumnCount_) {
     Bind(columns, count);
     if (Columns_ == nullptr) return SQL_ERROR;  // more columns than it has indicators for
@@ -209,6 +307,106 @@ SQLRETURN Statement::Fetch(const ColumnBinding* columns, int count) noexcept {
   return rc;
 }
 
+// Whether a diagnostic record of the statement is more than a warning
+// (SQLSTATE class other than 01).
+bool Statement::DiagnosticsReportError() const noexcept {
+  for (SQLSMALLINT i = 1;; ++i) {
+    SQLCHAR state[6] = {0};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    SQLCHAR message[1];
+    const SQLRETURN rc = SQLGetDiagRec(SQL_HANDLE_STMT, Handle_, i, state, &native, message, sizeof message, &length);
+    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return false;
+    if (state[0] != '0' || state[1] != '1') return true;
+  }
+}
+
+// Gets the next block of rows: SQL_SUCCESS when there is at least one row
+// to hand out, else the code to return in place of a row. A failure that
+// came behind good rows is held until they are handed out: the driver
+// keeps its diagnostics on the handle, untouched until the next call on it,
+// and a further fetch would not repeat the failure (the SQLite driver then
+// says SQL_NO_DATA). A short block does not end the cursor: a server cursor
+// may still see rows added meanwhile, so only SQL_NO_DATA ends it.
+SQLRETURN Statement::FetchBlock() noexcept {
+  BlockRowCount_ = 0;
+  NextRow_ = 0;
+  if (FailureHeld_) {
+    FailureHeld_ = false;
+    return HeldCode_;
+  }
+  RowsFetched_ = 0;
+  for (SQLUSMALLINT& status : RowStatus_) status = SQL_ROW_NOROW;
+  const SQLRETURN rc = SQLFetch(Handle_);
+  const int fetched = RowsFetched_ <= static_cast<SQLULEN>(BlockRows) ? static_cast<int>(RowsFetched_) : BlockRows;
+  if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
+    // FreeTDS reports a failure inside the block with SQL_SUCCESS_WITH_INFO,
+    // the good rows counted and the failure among the diagnostics; and it
+    // marks the rows of a block from a cut text on as failed, so the
+    // statuses are not read here.
+    if (fetched == 0) return SQL_ERROR;
+    BlockRowCount_ = fetched;
+    if (rc == SQL_SUCCESS_WITH_INFO && DiagnosticsReportError()) {
+      FailureHeld_ = true;
+      HeldCode_ = SQL_ERROR;
+    }
+    return SQL_SUCCESS;
+  }
+  if (rc != SQL_ERROR) return rc;
+  // The SQLite driver reports a failure inside the block with SQL_ERROR,
+  // the good rows counted and the failing row marked.
+  int good = 0;
+  while (good < fetched &&
+         (RowStatus_[good] == SQL_ROW_SUCCESS || RowStatus_[good] == SQL_ROW_SUCCESS_WITH_INFO))
+    ++good;
+  if (good == 0) return SQL_ERROR;
+  BlockRowCount_ = good;
+  FailureHeld_ = true;
+  HeldCode_ = SQL_ERROR;
+  return SQL_SUCCESS;
+}
+
+// Copies the next row of the block into the caller's buffers as a fetch of
+// that row alone would have written them: a value with its terminator, the
+// rest of the buffer untouched; a NULL text as an empty one, a NULL integer
+// not at all. Returns SQL_SUCCESS_WITH_INFO when a text did not fit (its
+// indicator says the whole length), else SQL_SUCCESS.
+SQLRETURN Statement::HandOutRow(const ColumnBinding* columns, int count) noexcept {
+  const int row = NextRow_++;
+  SQLRETURN rc = SQL_SUCCESS;
+  for (int i = 0; i < count; ++i) {
+    const ColumnBinding& c = columns[i];
+    const char* at = Block_ + ColumnOffsets_[i];
+    SQLLEN indicator;
+    std::memcpy(&indicator, at + sizeof(SQLLEN) * row, sizeof indicator);
+    char* out = static_cast<char*>(c.Buffer);
+    if (indicator == SQL_NULL_DATA) {
+      if (c.CType != SQL_C_LONG) out[0] = '\0';
+      continue;
+    }
+    const char* value = at + sizeof(SQLLEN) * BlockRows + static_cast<size_t>(BoundSizes_[i]) * row;
+    if (c.CType == SQL_C_LONG) {
+      std::memcpy(out, value, sizeof(int32_t));
+      continue;
+    }
+    if (c.Size <= 0) continue;
+    size_t length = static_cast<size_t>(c.Size - 1);
+    if (indicator >= 0 && indicator <= c.Size - 1)
+      length = static_cast<size_t>(indicator);
+    else
+      rc = SQL_SUCCESS_WITH_INFO;  // cut (or of no known length)
+    // Never more than the block holds (cut at its own size, or of no known
+    // length).
+    const size_t bound = static_cast<size_t>(BoundSizes_[i] - 1);
+    const size_t held = indicator >= 0 && static_cast<size_t>(indicator) <= bound ? static_cast<size_t>(indicator)
+                                                                                  : strnlen(value, bound);
+    if (length > held) length = held;
+    std::memcpy(out, value, length);
+    out[length] = '\0';
+  }
+  return rc;
+}
+
 void Statement::EndResults() noexcept {
   // Reads the rest of the reply (unread rows, the final status) and
   // discards it; the bound buffers are not written. The result is not
@@ -225,6 +423,11 @@ void Statement::Free() noexcept {
   Columns_ = nullptr;
   ColumnCount_ = 0;
   ServerCursor_ = false;
+  BlockFetch_ = false;
+  BlockBound_ = false;
+  BlockRowCount_ = 0;
+  NextRow_ = 0;
+  FailureHeld_ = false;
 }
 
 void Statement::ResultsDone() noexcept {
@@ -240,6 +443,7 @@ void Statement::ResultsDone() noexcept {
 int OpenCursor(Statement& cursor) {
   if (!cursor.Allocate()) return -1;
   cursor.UseServerCursor();
+  cursor.UseBlockFetch();
   if (cursor.Execute() == SQL_ERROR) {
     CaptureDiagnostics(SQL_HANDLE_STMT, cursor.Handle());
     cursor.Free();

@@ -66,6 +66,9 @@ struct ColumnBinding {
 // The most columns one statement binds (the balance values lookup: 41).
 constexpr int MaxColumns = 48;
 
+// The rows a cursor asks the driver for at a time.
+constexpr int BlockRows = 16;
+
 // One ODBC statement handle, the columns its rows are fetched into, one
 // indicator per column and the integer presets of the NULL rule. Frees the
 // handle when it goes; move-only. An empty Statement (no handle) is a closed
@@ -79,11 +82,16 @@ constexpr int MaxColumns = 48;
 //
 // Rows reach the caller only through Fetch, one at a time, into the buffers
 // the caller names; how the statement gets them from the driver is its own
-// business.
+// business. A statement set to UseBlockFetch asks the driver for BlockRows
+// rows at a time (one request to SQL Server instead of one per row) into
+// block storage of its own and hands them out one by one, with the codes a
+// fetch of that one row would have given. The block storage grows to the
+// largest row it was bound for and is kept for the life of the object, so
+// that reopening a cursor allocates nothing.
 class Statement {
  public:
   Statement() noexcept = default;
-  ~Statement() noexcept { Free(); }
+  ~Statement() noexcept;
   Statement(Statement&& other) noexcept;
   Statement& operator=(Statement&& other) noexcept;
   Statement(const Statement&) = delete;
@@ -98,6 +106,9 @@ class Statement {
   // Not scrollable, lock concurrency: a server cursor on SQL Server, which
   // does not keep the connection busy. Results not looked at.
   void UseServerCursor() noexcept;
+  // Rows are fetched BlockRows at a time (before Execute). A driver that
+  // refuses the row array keeps fetching one row at a time.
+  void UseBlockFetch() noexcept;
   // Executes SqlText; SQL_ERROR also when SqlText is empty (a query that
   // did not fit), without calling the driver.
   SQLRETURN Execute() noexcept;
@@ -109,12 +120,19 @@ class Statement {
   // Reads the rest of the reply and discards it (SQLMoreResults), without
   // writing into the bound buffers.
   void EndResults() noexcept;
-  // Releases the handle, if any; the Statement is then empty.
+  // Releases the handle, if any; the Statement is then empty (its block
+  // storage stays for the next handle).
   void Free() noexcept;
 
  private:
   void TakeFrom(Statement& other) noexcept;
   void Bind(const ColumnBinding* columns, int count) noexcept;
+  bool BlockTakes(const ColumnBinding* columns, int count) const noexcept;
+  bool BindBlock(const ColumnBinding* columns, int count) noexcept;
+  void PointBlockAttributes() noexcept;
+  SQLRETURN FetchBlock() noexcept;
+  bool DiagnosticsReportError() const noexcept;
+  SQLRETURN HandOutRow(const ColumnBinding* columns, int count) noexcept;
   // The statement's results are read to their end or given up.
   void ResultsDone() noexcept;
 
@@ -126,12 +144,33 @@ class Statement {
   bool RowsPending_ = false;
   SQLLEN Indicators_[MaxColumns];
   int32_t Presets_[MaxColumns];
+
+  // Block fetch. Per bound column, at ColumnOffsets_[i] in Block_: its
+  // BlockRows indicators, then its BlockRows values of BoundSizes_[i] bytes
+  // each. The caller's buffers are not bound: any buffers of the bound
+  // types and of no larger sizes take the rows.
+  bool BlockFetch_ = false;
+  bool BlockBound_ = false;
+  int BoundCount_ = 0;
+  SQLSMALLINT BoundTypes_[MaxColumns];
+  SQLLEN BoundSizes_[MaxColumns];
+  char* Block_ = nullptr;
+  size_t BlockCapacity_ = 0;
+  size_t ColumnOffsets_[MaxColumns];
+  SQLULEN RowsFetched_ = 0;
+  SQLUSMALLINT RowStatus_[BlockRows];
+  int BlockRowCount_ = 0;  // rows of the current block that are delivered
+  int NextRow_ = 0;        // the next of them to hand out
+  // A failure the driver reported with the block, behind its good rows:
+  // handed out after them instead of fetching again.
+  bool FailureHeld_ = false;
+  SQLRETURN HeldCode_ = SQL_SUCCESS;
 };
 
 // Multi-row cursor convention. `cursor` is the cursor's process-wide
 // Statement.
 //  OpenCursor: frees what the cursor held; allocates; not scrollable, lock
-//    concurrency; executes SqlText (formatted by the caller). Returns 0, -1
+//    concurrency, block fetch; executes SqlText (formatted by the caller). Returns 0, -1
 //    when no handle could be allocated or the query did not fit, else the
 //    native error of the failed execution (LastFailure holds the records;
 //    the cursor is empty).

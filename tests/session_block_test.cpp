@@ -1,0 +1,167 @@
+// Cursors fetch their rows in blocks and hand them out one at a time: every
+// row must reach the caller's buffers, with the code, exactly as a fetch of
+// that row alone would have written it. Through the three ways the tool
+// meets a data source: the SQLite driver reading whole results, the SQLite
+// driver stepping through them (StepAPI=1), and FreeTDS with server cursors.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "db/session.h"
+#include "installation.h"
+
+namespace {
+
+enum class Path { Sqlite, SqliteStepApi, FreeTds };
+
+std::string PathName(Path path) {
+  switch (path) {
+    case Path::Sqlite: return "Sqlite";
+    case Path::SqliteStepApi: return "SqliteStepApi";
+    case Path::FreeTds: return "FreeTds";
+  }
+  return "";
+}
+
+// 40 rows: k 1..40, txt 'r<k>' and num k * 10, except a NULL text at 5, a
+// NULL text and number at 18, a NULL number at 30, a text longer than the
+// 8-byte buffer at 21 and a short one at 22 (both in the second block).
+const char* const TableRows =
+    "CREATE TABLE Blk (k INTEGER, txt TEXT, num INTEGER);"
+    "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 40) "
+    "INSERT INTO Blk SELECT x, 'r' || x, x * 10 FROM c;"
+    "UPDATE Blk SET txt = NULL WHERE k IN (5, 18);"
+    "UPDATE Blk SET num = NULL WHERE k IN (18, 30);"
+    "UPDATE Blk SET txt = 'ABCDEFGHIJKLMNOP' WHERE k = 21;"
+    "UPDATE Blk SET txt = 'ab' WHERE k = 22;";
+
+// One installation for the program, its database served by the SQLite
+// driver with and without StepAPI (a second data source of the same file)
+// and by FreeTDS; each test connects through its path.
+class BlockFetch : public ::testing::TestWithParam<Path> {
+ protected:
+  static void SetUpTestSuite() {
+    Inst = std::make_unique<ScratchInstallation>(ScratchInstallation::Empty(true));
+    Inst->Exec(TableRows);
+    Inst->ServeBy(ServedBy::FreeTds);
+    // The same data source without StepAPI, under a name of its own.
+    std::ifstream in(Inst->Root + "/odbc.ini");
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string all = text.str();
+    const size_t start = all.find("[" + Inst->Dsn + "]");
+    ASSERT_NE(start, std::string::npos) << all;
+    std::string section = all.substr(start, all.find("\n[", start) - start);
+    section.replace(0, Inst->Dsn.size() + 2, "[" + WholeResultsDsn() + "]");
+    const size_t step = section.find("StepAPI=1");
+    ASSERT_NE(step, std::string::npos) << section;
+    section.replace(step, 9, "StepAPI=0");
+    std::ofstream(Inst->Root + "/odbc.ini", std::ios::app) << "\n" << section << "\n";
+    Inst->UseInThisProcess();
+  }
+  static void TearDownTestSuite() { Inst.reset(); }
+  static std::string WholeResultsDsn() { return Inst->Dsn + "_W"; }
+
+  void SetUp() override {
+    const std::string dsn =
+        GetParam() == Path::FreeTds ? Inst->TdsDsn : GetParam() == Path::Sqlite ? WholeResultsDsn() : Inst->Dsn;
+    ASSERT_EQ(ConnectDatabase("gentrmx", "geheim", dsn.c_str(), ""), 0) << dsn;
+    Inst->ClearRequestLog();
+  }
+  void TearDown() override {
+    SQLDisconnect(DbSession.Connection);
+    SQLFreeHandle(SQL_HANDLE_DBC, DbSession.Connection);
+    SQLFreeHandle(SQL_HANDLE_ENV, DbSession.Environment);
+  }
+
+  static size_t CursorFetchRequests() {
+    size_t n = 0;
+    for (const std::string& request : Inst->RequestLog()) n += request.rfind("RPC:sp_cursorfetch", 0) == 0;
+    return n;
+  }
+
+  static std::unique_ptr<ScratchInstallation> Inst;
+};
+std::unique_ptr<ScratchInstallation> BlockFetch::Inst;
+
+// Each row into buffers preset before its fetch: a value ends at its
+// terminator and the rest of the text buffer stays; a NULL text reads as
+// empty with the rest staying; a NULL number keeps its preset; a cut text
+// gives code 1 at its own row only. Only an explicit end ends the cursor:
+// after the short third block comes one more fetch, which finds no row.
+TEST_P(BlockFetch, RowsReachTheCallersBuffersAsFetchedOneByOne) {
+  ASSERT_EQ(FormatSqlText("SELECT k, txt, num FROM Blk ORDER BY k"), 0);
+  Statement cursor;
+  ASSERT_EQ(OpenCursor(cursor), 0);
+  int32_t k = 0, num = 0;
+  char txt[8];
+  const ColumnBinding columns[] = {
+      {SQL_C_LONG, &k, sizeof k}, {SQL_C_CHAR, txt, sizeof txt}, {SQL_C_LONG, &num, sizeof num}};
+  for (int row = 1; row <= 40; ++row) {
+    SCOPED_TRACE("row " + std::to_string(row));
+    num = -7;
+    std::memcpy(txt, "XXXXXXX", sizeof txt);
+    const int rc = FetchCursor(cursor, columns, 3);
+    ASSERT_EQ(rc, row == 21 ? 1 : 0);
+    EXPECT_EQ(SqlCode, rc);
+    EXPECT_EQ(k, row);
+    EXPECT_EQ(num, row == 18 || row == 30 ? -7 : row * 10);
+    std::string value = "r" + std::to_string(row);
+    if (row == 5 || row == 18) value = "";
+    if (row == 21) value = "ABCDEFG";
+    if (row == 22) value = "ab";
+    std::string expected("XXXXXXX", sizeof txt);
+    expected.replace(0, value.size() + 1, value + '\0');
+    EXPECT_EQ(std::string(txt, sizeof txt), expected);
+  }
+  EXPECT_EQ(FetchCursor(cursor, columns, 3), SQL_NO_DATA);
+  EXPECT_EQ(SqlCode, SQL_NO_DATA);
+  EXPECT_EQ(CloseCursor(cursor), 0);
+  if (GetParam() == Path::FreeTds) {
+    EXPECT_EQ(CursorFetchRequests(), 4u) << "16 + 16 + 8 rows, then the end";
+  }
+}
+
+// abs() of the smallest integer fails at row 20 (no ORDER BY: SQLite would
+// compute every row before sorting). Reading whole results, the open fails;
+// otherwise the 19 rows before it come first, across the first block, and
+// the failure comes at its row, with the driver's diagnostics then on the
+// statement (the SQLite driver reports it with the block as SQL_ERROR,
+// FreeTDS as SQL_SUCCESS_WITH_INFO).
+TEST_P(BlockFetch, FailureInsideABlockComesAtItsRow) {
+  ASSERT_EQ(FormatSqlText("SELECT k, CASE WHEN k = 20 THEN abs(-9223372036854775808) ELSE num END FROM Blk"), 0);
+  Statement cursor;
+  if (GetParam() == Path::Sqlite) {
+    EXPECT_EQ(OpenCursor(cursor), 1);
+    EXPECT_NE(std::strstr(LastFailure.Records[0].Message, "integer overflow"), nullptr);
+    return;
+  }
+  ASSERT_EQ(OpenCursor(cursor), 0);
+  int32_t k = 0, num = 0;
+  const ColumnBinding columns[] = {{SQL_C_LONG, &k, sizeof k}, {SQL_C_LONG, &num, sizeof num}};
+  for (int row = 1; row < 20; ++row) {
+    ASSERT_EQ(FetchCursor(cursor, columns, 2), 0) << row;
+    EXPECT_EQ(k, row);
+  }
+  k = -1;
+  EXPECT_EQ(FetchCursor(cursor, columns, 2), SQL_ERROR);
+  EXPECT_EQ(SqlCode, SQL_ERROR);
+  EXPECT_EQ(k, -1) << "no row delivered with the failure";
+  CaptureDiagnostics(SQL_HANDLE_STMT, cursor.Handle());
+  ASSERT_GT(LastFailure.Count, 0);
+  EXPECT_NE(std::strstr(LastFailure.Records[0].Message, "integer overflow"), nullptr)
+      << LastFailure.Records[0].Message;
+  if (GetParam() == Path::SqliteStepApi) {
+    EXPECT_EQ(FetchCursor(cursor, columns, 2), SQL_NO_DATA) << "as after a failing fetch of one row";
+  }
+  EXPECT_EQ(CloseCursor(cursor), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, BlockFetch, ::testing::Values(Path::Sqlite, Path::SqliteStepApi, Path::FreeTds),
+                         [](const ::testing::TestParamInfo<Path>& info) { return PathName(info.param); });
+
+}  // namespace
