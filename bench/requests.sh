@@ -66,7 +66,7 @@ kinds=(SQLBATCH RPC:sp_cursoropen RPC:sp_cursoroption RPC:sp_cursorfetch RPC:sp_
 printf '%-9s %-7s %7s %9s %8s | %s\n' function terminal badges requests 'per badge' \
   'per badge by kind: batch, open, option, fetch, close, attention'
 all=0
-attentions=0
+declare -A by_kind
 for f in "${functions[@]}"; do
   for t in "${terminals[@]}"; do
     configure GENTRMX_REQ_SQLITE
@@ -85,10 +85,12 @@ for f in "${functions[@]}"; do
     for k in "${kinds[@]}"; do
       c=$(cut -f1 "$server_log" | grep -cxF "$k" || true)
       line+=$(printf ' %6.2f' "$(awk -v a="$c" -v b="$n" 'BEGIN { print b ? a / b : 0 }')")
-      [ "$k" = ATTENTION ] && attentions=$((attentions + c))
+      by_kind[$k]=$(( ${by_kind[$k]:-0} + c ))
     done
     echo "$line"
     all=$((all + total))
   done
 done
-echo "all runs: $all requests, $attentions of them ATTENTION"
+echo "all runs: $all requests: ${by_kind[SQLBATCH]} batches, ${by_kind[RPC:sp_cursoropen]} cursor opens," \
+  "${by_kind[RPC:sp_cursoroption]} options, ${by_kind[RPC:sp_cursorfetch]} fetches," \
+  "${by_kind[RPC:sp_cursorclose]} closes, ${by_kind[ATTENTION]} ATTENTION"
