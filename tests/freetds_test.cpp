@@ -118,6 +118,38 @@ TEST(FreeTds, EdgeValuesGiveTheSameRunsAsTheSqliteDriver) {
     EXPECT_NE(everything.find(part), std::string::npos) << part;
 }
 
+// The operator's explanation of a badge in the file and of one left out
+// (its why-not queries included) reads the same through both drivers.
+TEST(FreeTds, ExplainGivesTheSameAnswersAsWithTheSqliteDriver) {
+  ScratchInstallation inst = ScratchInstallation::Generated(30, 2, true);
+  for (const char* number : {"EXPL-IN", "EXPL-OUT"})
+    inst.Exec(std::string("INSERT INTO Xel301Asw (AswNum, AswLiz, AswMnd, AswGvo, AswPnr, AswBkl, AswAan, AswSal, "
+                          "AswSpr, AswSta) SELECT '") + number + "', AswLiz, AswMnd, '20200101', AswPnr, AswBkl, AswAan, "
+              "AswSal, AswSpr, NULL FROM Xel301Asw WHERE AswNum = (SELECT MIN(AwbAsw) FROM Xel301Awb);"
+              "INSERT INTO Xel113Awv (AwvNum, AwvSto) SELECT '" + number + "', MIN(StoNum) FROM Xel113Sto;"
+              "INSERT INTO Xel301Awb (AwbAsw, AwbBkl) SELECT '" + number + "', AwbBkl FROM Xel301Awb "
+              "WHERE AwbAsw = (SELECT MIN(AwbAsw) FROM Xel301Awb);");
+  inst.Exec("UPDATE Xel301Asw SET AswSta = 4 WHERE AswNum = 'EXPL-OUT'");
+  for (const char* function : Functions) {
+    for (const char* badge : {"EXPL-IN", "EXPL-OUT"}) {
+      SCOPED_TRACE(std::string(function) + " " + badge);
+      inst.ServeBy(ServedBy::SqliteDriver);
+      const RunResult sqlite = inst.RunTool(GENTRMX_EXPLAIN_EXE, {function, "TERM02", badge, "--sql"});
+      inst.ServeBy(ServedBy::FreeTds);
+      const RunResult tds = inst.RunTool(GENTRMX_EXPLAIN_EXE, {function, "TERM02", badge, "--sql"});
+      EXPECT_EQ(sqlite.ExitCode, 0) << sqlite.Stdout << sqlite.Stderr;
+      EXPECT_EQ(tds.ExitCode, sqlite.ExitCode);
+      EXPECT_EQ(tds.Stdout, sqlite.Stdout);
+      EXPECT_NE(sqlite.Stdout.find(std::string(badge) == "EXPL-IN" ? "Bytes wie in der Datei: " : "Grund:"),
+                std::string::npos)
+          << sqlite.Stdout;
+    }
+  }
+  // The installer's check of the terminal holds through FreeTDS too.
+  const RunResult check = inst.RunTool(GENTRMX_CONFIG_EXE, {"check", "--terminal", "TERM02"});
+  EXPECT_EQ(check.ExitCode, 0) << check.Stdout;
+}
+
 // ---------------------------------------------------------------------------
 // Connect failures come from the network and the login
 
