@@ -80,6 +80,35 @@ for terminal in TERM01 TERM02 TERM03; do
   done
 done
 
+# The production path: the same download through FreeTDS and SQL Server's
+# wire protocol, served by the project's TDS test server from the same
+# database file (the FreeTDS data source recipe of the README).
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
+coproc TDS { exec "$python" "$root/tests/tds/tds_server.py" --db "$demo/dravonix.db" --ext "$bin/gentrmx_sqlext.so" \
+  --user gentrmx --password demo-secret 2>"$demo/tds-server.err"; }
+tds_pid=$TDS_PID
+read -r -t 20 word port <&"${TDS[0]}" || true
+if [ "${word:-}" = PORT ]; then
+  "$bin/gentrmx-odbc-setup" freetds "$demo" GENTRMX_DEMO_TDS 127.0.0.1 "$port"
+  "$bin/gentrmx-config" set "$cfg" DATABASE GENTRMX_DEMO_TDS >/dev/null 2>&1
+  tds_file=$demo/out/MGDNL17P-TERM01.tds.dat
+  echo
+  echo "== gentrmx MGDNL17P TERM01 $tds_file 1, through FreeTDS (127.0.0.1:$port) =="
+  (cd "$demo/work/dir" && "$bin/gentrmx" MGDNL17P TERM01 "$tds_file" 1) | sed 's/^/   > /'
+  if cmp -s "$tds_file" "$demo/out/MGDNL17P-TERM01.dat"; then
+    echo "   the same bytes as through the SQLite ODBC driver"
+  else
+    echo "demo: the file through FreeTDS differs from the SQLite driver's" >&2
+    exit 1
+  fi
+  "$bin/gentrmx-config" set "$cfg" DATABASE GENTRMX_DEMO >/dev/null 2>&1
+else
+  echo "demo: the TDS test server did not start:" >&2
+  cat "$demo/tds-server.err" >&2
+fi
+kill "$tds_pid" 2>/dev/null || true
+
 # The operator tools on the access class file of TERM01: the file, what
 # changes after two changes to the database, and why a badge is left out.
 file=$demo/out/MGDNL31P-TERM01.dat
