@@ -76,13 +76,13 @@ const std::string QuoteMessage =
 TEST(IdStamm, WritesOneLinePerAccessClassOrOneForTimeOnly) {
   ScratchInstallation inst = MakeInstallation();
   const std::string path = inst.Root + "/IDSTAMM.T1";
-  RunResult run = inst.Run({"idstamm", "T1", path, "1"});
+  RunResult run = inst.RunBothWays({"idstamm", "T1", path, "1"});
   EXPECT_EQ(run.ExitCode, 0) << run.Stderr;
   EXPECT_EQ(inst.ReadFile(path), T1Lines);
   EXPECT_EQ(run.Stdout, Connected + QuoteMessage + "Ausweise gesamt: 6 davon in Datei gestellt: 4\n");
 
   // With /d the badge without permission is named as well.
-  run = inst.Run({"IDSTAMM", "T1", path, "1", "/d"});
+  run = inst.RunBothWays({"IDSTAMM", "T1", path, "1", "/d"});
   EXPECT_EQ(run.ExitCode, 0);
   EXPECT_EQ(inst.ReadFile(path), T1Lines);
   EXPECT_NE(run.Stdout.find("Aws: 1004 Zeitberechtigung: 0\n"
@@ -96,7 +96,7 @@ TEST(IdStamm, WritesOneLinePerAccessClassOrOneForTimeOnly) {
 TEST(IdStamm, BalanceSetFallsBackToTheTerminalsAndEmptyClassIsThreeBlanks) {
   ScratchInstallation inst = MakeInstallation();
   const std::string path = inst.Root + "/IDSTAMM.T2";
-  RunResult run = inst.Run({"IDSTAMM", "T2", path, "1"});
+  RunResult run = inst.RunBothWays({"IDSTAMM", "T2", path, "1"});
   EXPECT_EQ(run.ExitCode, 0);
   EXPECT_EQ(inst.ReadFile(path), TimeOnlyLines);
   EXPECT_EQ(run.Stdout, Connected + "Ausweise gesamt: 6 davon in Datei gestellt: 3\n");
@@ -106,11 +106,11 @@ TEST(IdStamm, AppendModeKeepsWhatTheFileHeld) {
   ScratchInstallation inst = MakeInstallation();
   const std::string path = inst.Root + "/IDSTAMM.T1";
   std::ofstream(path, std::ios::binary) << "OLD\r\n";
-  EXPECT_EQ(inst.Run({"IDSTAMM", "T1", path, "0"}).ExitCode, 0);
+  EXPECT_EQ(inst.RunBothWays({"IDSTAMM", "T1", path, "0"}).ExitCode, 0);
   EXPECT_EQ(inst.ReadFile(path), "OLD\r\n" + T1Lines);
-  EXPECT_EQ(inst.Run({"IDSTAMM", "T1", path, "0"}).ExitCode, 0);
+  EXPECT_EQ(inst.RunBothWays({"IDSTAMM", "T1", path, "0"}).ExitCode, 0);
   EXPECT_EQ(inst.ReadFile(path), "OLD\r\n" + T1Lines + T1Lines);
-  EXPECT_EQ(inst.Run({"IDSTAMM", "T1", path, "1"}).ExitCode, 0);
+  EXPECT_EQ(inst.RunBothWays({"IDSTAMM", "T1", path, "1"}).ExitCode, 0);
   EXPECT_EQ(inst.ReadFile(path), T1Lines);
 }
 
@@ -121,7 +121,7 @@ TEST(IdStamm, UnknownTerminalTakesTheTerminalBoundQuery) {
   ScratchInstallation inst = MakeInstallation();
   const std::string path = inst.Root + "/IDSTAMM.X";
   std::ofstream(path, std::ios::binary) << "stale";
-  RunResult run = inst.Run({"IDSTAMM", "T-UNKNOWN", path, "1"}, true);
+  RunResult run = inst.RunBothWays({"IDSTAMM", "T-UNKNOWN", path, "1"}, true);
   EXPECT_EQ(run.ExitCode, 0);
   EXPECT_EQ(inst.ReadFile(path), "");
   EXPECT_EQ(run.Stdout, Connected + "Ausweise gesamt: 0 davon in Datei gestellt: 0\n");
@@ -133,7 +133,7 @@ TEST(IdStamm, UnknownTerminalTakesTheTerminalBoundQuery) {
   // from the terminal.
   inst.Exec("INSERT INTO Xel115Tfz (TfzTrm, TfzLiz, TfzMnd) VALUES ('T-GHOST', 1, 1)");
   AddTerminalClass(inst, "T-GHOST", "100", "1");
-  run = inst.Run({"IDSTAMM", "T-GHOST", path, "1"});
+  run = inst.RunBothWays({"IDSTAMM", "T-GHOST", path, "1"});
   EXPECT_EQ(run.ExitCode, 0);
   EXPECT_EQ(inst.ReadFile(path), TimeOnlyLines);
 }
@@ -144,7 +144,7 @@ TEST(IdStamm, FailingBadgeCursorEndsWithTheAbortMessageAndMinusOne) {
     ScratchInstallation inst = MakeInstallation();
     inst.Exec("DROP TABLE Xel113Awv");
     const std::string path = inst.Root + "/IDSTAMM.T1";
-    RunResult run = inst.Run({"IDSTAMM", "T1", path, "1"});
+    RunResult run = inst.RunBothWays({"IDSTAMM", "T1", path, "1"});
     EXPECT_EQ(run.ExitCode, 255);
     EXPECT_EQ(inst.ReadFile(path), "");
     EXPECT_EQ(run.Stdout, Connected + "Ausweise gesamt: 0 davon in Datei gestellt: 0\n" + Abort);
@@ -156,7 +156,7 @@ TEST(IdStamm, FailingBadgeCursorEndsWithTheAbortMessageAndMinusOne) {
     ScratchInstallation inst = MakeInstallation(true);
     inst.Exec("UPDATE Xel301Asw SET AswGvo = '2020-13-01' WHERE AswNum = '1002'");
     const std::string path = inst.Root + "/IDSTAMM.T1";
-    RunResult run = inst.Run({"IDSTAMM", "T1", path, "1"});
+    RunResult run = inst.RunBothWays({"IDSTAMM", "T1", path, "1"});
     EXPECT_EQ(run.ExitCode, 255);
     EXPECT_EQ(inst.ReadFile(path), T1Lines.substr(0, T1Lines.find("\r\n") + 2));
     EXPECT_EQ(run.Stdout, Connected + "Ausweise gesamt: 1 davon in Datei gestellt: 1\n" + Abort);
@@ -172,7 +172,7 @@ TEST(IdStamm, SampleInstallationRunsThroughWithWellFormedLines) {
   for (const char* terminal : {"TERM01", "TERM02", "TERM03"}) {
     SCOPED_TRACE(terminal);
     const std::string path = inst.Root + "/" + terminal;
-    RunResult run = inst.Run({"IDSTAMM", terminal, path, "1"});
+    RunResult run = inst.RunBothWays({"IDSTAMM", terminal, path, "1"});
     ASSERT_EQ(run.ExitCode, 0) << run.Stdout << run.Stderr;
     EXPECT_NE(run.Stdout.find("Ausweise gesamt: "), std::string::npos);
     const std::string file = inst.ReadFile(path);

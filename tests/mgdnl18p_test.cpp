@@ -87,7 +87,7 @@ class MgDnl18P : public testing::Test {
   RunResult Run(const char* terminal, bool trace = false, bool withSqlLog = false) {
     std::vector<std::string> args = {"MGDNL18P", terminal, Output, "1"};
     if (trace) args.push_back("/d");
-    return Installation->Run(args, withSqlLog);
+    return Installation->RunBothWays(args, withSqlLog);
   }
 
   std::string File() const { return Installation->ReadFile(Output); }

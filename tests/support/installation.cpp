@@ -1,6 +1,8 @@
 // Scratch installations for tests: see installation.h.
 #include "installation.h"
 
+#include <gtest/gtest.h>
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <ftw.h>
@@ -233,10 +235,40 @@ void ScratchInstallation::ServeBy(ServedBy servedBy, int dropAfter) {
     options.ExtraEnv = {"GENTRMX_SQL_LOG=" + Root + "/sql-tds.log"};
     Server = std::make_unique<TdsTestServer>(options);
     SetUpTdsDataSource(Server->Port());
+    Serving = servedBy;
+    SetConfig("DATABASE", TdsDsn);
+    CheckDataSource();
+    return;
   }
+  if (servedBy == Serving) return;
   Serving = servedBy;
   SetConfig("DATABASE", servedBy == ServedBy::FreeTds ? TdsDsn : Dsn);
-  if (servedBy == ServedBy::FreeTds) CheckDataSource();
+}
+
+RunResult ScratchInstallation::RunBothWays(const std::vector<std::string>& args, bool withSqlLog) {
+  // A run that appends compares only where the files started alike.
+  const bool startsNew = args.size() >= 4 && args[3] == "1";
+  const std::string path = args.size() >= 3 ? args[2] : "";
+  RunResult tds{};
+  std::string tdsFile;
+  std::vector<std::string> tdsStatements;
+  if (startsNew) {
+    ServeBy(ServedBy::FreeTds);
+    tds = Run(args, true);
+    tdsFile = FileExists(path) ? ReadFile(path) : "(no file)";
+    tdsStatements = StatementLog();
+    ServeBy(ServedBy::SqliteDriver);
+  }
+  RunResult sqlite = Run(args, withSqlLog || startsNew);
+  // Runs that fail, or that print a driver's own error number (which the
+  // two drivers number differently), are compared by the tests themselves.
+  if (startsNew && sqlite.ExitCode == 0 && sqlite.Stdout.find("SQLCode") == std::string::npos) {
+    EXPECT_EQ(tds.ExitCode, sqlite.ExitCode) << "through FreeTDS";
+    EXPECT_EQ(tds.Stdout, sqlite.Stdout) << "through FreeTDS";
+    EXPECT_EQ(tdsFile, FileExists(path) ? ReadFile(path) : "(no file)") << "through FreeTDS";
+    EXPECT_EQ(tdsStatements, StatementLog()) << "through FreeTDS";
+  }
+  return sqlite;
 }
 
 std::vector<std::string> ScratchInstallation::RequestLog() const {

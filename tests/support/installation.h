@@ -86,6 +86,14 @@ class ScratchInstallation {
   // configuration, as Run does for gentrmx.
   RunResult RunTool(const std::string& program, const std::vector<std::string>& args) const;
 
+  // Run through both drivers: first through FreeTDS and the TDS test server,
+  // then through the SQLite driver, whose result it returns. When the run
+  // starts a new file (fourth argument "1") and ends well through the SQLite
+  // driver without a driver's error number in its messages, the FreeTDS run
+  // must have given the same exit status, messages, file and statement texts
+  // (a test failure says "through FreeTDS" otherwise).
+  RunResult RunBothWays(const std::vector<std::string>& args, bool withSqlLog = false);
+
   // Whole file as bytes; a relative path is taken from Root. Throws when the
   // file cannot be read.
   std::string ReadFile(const std::string& path) const;

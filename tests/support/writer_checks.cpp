@@ -112,7 +112,7 @@ void WriterFileTest::AddOverlongBadges(const std::string& cls, const char* kind,
 RunResult WriterFileTest::Run(bool debug, bool sqlLog) {
   std::vector<std::string> args = {Writer, "T1", Inst.Root + "/out.dnl", "1"};
   if (debug) args.push_back("/d");
-  return Inst.Run(args, sqlLog);
+  return Inst.RunBothWays(args, sqlLog);
 }
 
 void WriterFileTest::RunOverBadgeDeliveredTwice(std::string* record) {
