@@ -157,4 +157,21 @@ TEST_F(BadgeFetch, QueryFailingAtExecutionLeavesNoCursor) {
   EXPECT_EQ(CloseBadgeCursor(), 0);
 }
 
+// The conditions an explanation asks of a badge the query did not deliver
+// stand in the query texts the cursor sends (those the statement-log tests
+// prove), word for word.
+TEST(BadgeQueryConditions, StandInTheBadgeQueriesAsSent) {
+  const std::string bound = TerminalBoundBadgeQuery("T1");
+  const std::string all = AllBadgesQueryText;
+  const BadgeQueryConditions& c = BadgeConditions;
+  EXPECT_NE(bound.find(c.BoundDates), std::string::npos);
+  EXPECT_NE(all.find(c.AllDates), std::string::npos);
+  EXPECT_NE(bound.find(c.ClientMatch), std::string::npos);
+  for (const char* both : {c.BadgeStatus, c.AssignmentCode, c.AssignmentStatus}) {
+    EXPECT_NE(bound.find(both), std::string::npos) << both;
+    EXPECT_NE(all.find(both), std::string::npos) << both;
+  }
+}
+
 }  // namespace
+

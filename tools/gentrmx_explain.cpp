@@ -24,6 +24,7 @@
 #include "common/text.h"
 #include "common/trace.h"
 #include "config/settings.h"
+#include "db/badges.h"
 #include "db/records.h"
 #include "db/session.h"
 #include "db/sql_text.h"
@@ -46,17 +47,7 @@ const WriterEntry Writers[] = {
 };
 
 // The badge query's conditions, as the badge cursor sends them.
-const char BoundDates[] =
-    "((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), "
-    "CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo "
-    "      AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))";
-const char AllDates[] =
-    "AswGvo <= convert(char(8), CURRENT_TIMESTAMP, 112)  AND  (AswGbi IS NULL OR AswGbi >= convert(char(8), "
-    "CURRENT_TIMESTAMP, 112))";
-const char BadgeStatus[] = "((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)";
-const char AssignmentCode[] = "(AWVCOD <> 8 OR AWVCOD IS NULL)";
-const char AssignmentStatus[] = "((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)";
-const char ClientMatch[] = "ASWLIZ = TFZLIZ  AND ASWMND = TFZMND";
+const BadgeQueryConditions& Conditions = BadgeConditions;
 
 // A query's rows as texts; a NULL column reads as empty.
 constexpr int MaxQueryColumns = 10;
@@ -106,12 +97,12 @@ bool ExplainExclusion(const TerminalRecord& terminal, const char* badge, bool bo
   std::printf("Die Ausweisabfrage liefert Ausweis %s nicht.\n", badge);
   // The badge rows, each with the date and status conditions evaluated by
   // the database and, for a bound terminal, its matching client rows.
-  std::string dates = bound ? BoundDates : std::string("(") + AllDates + ")";
+  std::string dates = bound ? Conditions.BoundDates : std::string("(") + Conditions.AllDates + ")";
   std::string query = "SELECT CONVERT(char(8),AswGvo,112), CONVERT(char(8),AswGbi,112), AswSta, AswLiz, AswMnd, "
                       "convert(char(8), CURRENT_TIMESTAMP, 112), CASE WHEN " +
-                      dates + " THEN 1 ELSE 0 END, CASE WHEN " + BadgeStatus + " THEN 1 ELSE 0 END";
+                      dates + " THEN 1 ELSE 0 END, CASE WHEN " + Conditions.BadgeStatus + " THEN 1 ELSE 0 END";
   if (bound)
-    query += std::string(", (SELECT COUNT(*) FROM  Dravonix.Xel115Tfz WHERE TFZTRM = '%q'  AND ") + ClientMatch + ")";
+    query += std::string(", (SELECT COUNT(*) FROM  Dravonix.Xel115Tfz WHERE TFZTRM = '%q'  AND ") + Conditions.ClientMatch + ")";
   query += " FROM  Dravonix.Xel301Asw WHERE AswNum = '%q' ORDER BY AswGvo";
   if (bound)
     FormatSqlText(query.c_str(), terminal.TrmNam, badge);
@@ -125,8 +116,8 @@ bool ExplainExclusion(const TerminalRecord& terminal, const char* badge, bool bo
   }
 
   FormatSqlText(
-      (std::string("SELECT AwvSto, AwvCod, AwvSta, CASE WHEN ") + AssignmentCode + " THEN 1 ELSE 0 END, CASE WHEN " +
-       AssignmentStatus + " THEN 1 ELSE 0 END FROM  Dravonix.Xel113Awv WHERE AwvNum = '%q'")
+      (std::string("SELECT AwvSto, AwvCod, AwvSta, CASE WHEN ") + Conditions.AssignmentCode + " THEN 1 ELSE 0 END, CASE WHEN " +
+       Conditions.AssignmentStatus + " THEN 1 ELSE 0 END FROM  Dravonix.Xel113Awv WHERE AwvNum = '%q'")
           .c_str(),
       badge);
   std::vector<Row> assignments;

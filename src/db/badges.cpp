@@ -76,6 +76,18 @@ void FormatDecimal(char (&field)[FieldSize], int32_t value) {
 
 }  // namespace
 
+const BadgeQueryConditions BadgeConditions = {
+    "((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), "
+    "CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo "
+    "      AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))",
+    "AswGvo <= convert(char(8), CURRENT_TIMESTAMP, 112)  AND  (AswGbi IS NULL OR AswGbi >= convert(char(8), "
+    "CURRENT_TIMESTAMP, 112))",
+    "((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)",
+    "(AWVCOD <> 8 OR AWVCOD IS NULL)",
+    "((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)",
+    "ASWLIZ = TFZLIZ  AND ASWMND = TFZMND",
+};
+
 int OpenBadgeCursor(const TerminalRecord* terminal) {
   if (terminal->TfzCount > 0) TerminalBinding = true;
   if (TerminalBinding) {

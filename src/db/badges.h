@@ -10,3 +10,16 @@ int OpenBadgeCursor(const TerminalRecord* terminal);
 // open or fetch error.
 int FetchBadge(BadgeRecord* record);
 int CloseBadgeCursor();
+
+// The conditions of the two badge queries, each exactly as the query texts
+// above hold it (a test checks that it stands there), so that an explanation
+// of a badge the query does not deliver asks the very same conditions.
+struct BadgeQueryConditions {
+  const char* BoundDates;        // valid today, query of a terminal with client rows
+  const char* AllDates;          // valid today, query of all badges
+  const char* BadgeStatus;       // AswSta not 4 or 8
+  const char* AssignmentCode;    // AwvCod not 8
+  const char* AssignmentStatus;  // AwvSta not 4 or 8
+  const char* ClientMatch;       // licence and client among the terminal's
+};
+extern const BadgeQueryConditions BadgeConditions;
