@@ -17,6 +17,7 @@
 
 #include "config/config_writer.h"
 #include "config/settings.h"
+#include "config_folder.h"
 #include "installation.h"
 
 namespace {
@@ -203,24 +204,13 @@ TEST(ConfigCheck, WrongCommandLineEndsWithTwo) {
   }
 }
 
-class ConfigSetGuards : public ::testing::Test {
+class ConfigSetGuards : public ConfigFolderTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/gentrmx_guard_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    path_ = folder_ + "/quillnest.ini";
-  }
-  void TearDown() override {
-    std::remove(path_.c_str());
-    rmdir(folder_.c_str());
-  }
   RunResult Tool(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {GENTRMX_CONFIG_EXE};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProgram(argv, folder_);
   }
-  std::string folder_, path_;
 };
 
 TEST_F(ConfigSetGuards, RefusesWhatGentrmxCannotReadAndLeavesTheFile) {

@@ -19,6 +19,7 @@
 #include "config/blowfish.h"
 #include "config/config_file.h"
 #include "config/config_writer.h"
+#include "config_folder.h"
 #include "installation.h"
 
 namespace {
@@ -71,19 +72,8 @@ std::string Record(int id, const std::string& key, const std::string& plain) {
          Encrypt(plain) + "\n";
 }
 
-class ConfigFileTest : public ::testing::Test {
+class ConfigFileTest : public ConfigFolderTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/gentrmx_config_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    path_ = folder_ + "/quillnest.ini";
-  }
-  void TearDown() override {
-    std::remove(path_.c_str());
-    rmdir(folder_.c_str());
-  }
-
   void WriteFile(const std::string& content) {
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
     out << content;
@@ -112,8 +102,6 @@ class ConfigFileTest : public ::testing::Test {
     return text;
   }
 
-  std::string folder_;
-  std::string path_;
   int listed_ = 0;
 };
 
