@@ -37,15 +37,6 @@ namespace {
 
 const char Usage[] = "Aufruf: gentrmx-explain FUNKTION TERMINAL AUSWEIS [--sql]\n";
 
-struct WriterEntry {
-  const char* Name;
-  int (*Writer)(TerminalRecord* terminal);
-};
-const WriterEntry Writers[] = {
-    {"MGDNL17P", WorkMgDnl17P}, {"MGDNL18P", WorkMgDnl18P}, {"MGDNL31P", WorkMgDnl31P},
-    {"MGDNL60P", WorkMgDnl60P}, {"IDSTAMM", WorkIdStamm},
-};
-
 // The badge query's conditions, as the badge cursor sends them.
 const BadgeQueryConditions& Conditions = BadgeConditions;
 
@@ -206,12 +197,6 @@ bool ExplainTimeClasses(const TerminalRecord& terminal, const char* badge) {
   return true;
 }
 
-std::string PositionText(const FieldLayout& field) {
-  if (field.Width == 0) return "Feld " + std::to_string(field.Position);
-  if (field.Width == 1) return std::to_string(field.Position);
-  return std::to_string(field.Position) + "-" + std::to_string(field.Position + field.Width - 1);
-}
-
 // The bytes as the file holds them, then each record by field.
 void ShowRecords(const RecordLayout& layout, const std::string& bytes) {
   const bool fixed = layout.Form == RecordForm::FixedWidth;
@@ -232,7 +217,7 @@ void ShowRecords(const RecordLayout& layout, const std::string& bytes) {
     for (size_t f = 0; f < layout.FieldCount; ++f) {
       const FieldLayout& field = layout.Fields[f];
       if (field.Kind == FieldKind::Filler) continue;
-      std::printf("  %-12s %-7s '", field.Name, PositionText(field).c_str());
+      std::printf("  %-12s %-7s '", field.Name, FieldPositionText(field).c_str());
       const std::string& value = content.Records[r].Values[f];
       PrintForTerminal(value.data(), value.size());
       std::printf("'  %s\n", field.Meaning);
@@ -263,22 +248,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s", Usage);
     return 2;
   }
-  char function[20];
-  if (std::strlen(positional[0]) >= sizeof function) {
-    std::fprintf(stderr, "Unbekannte Funktion %s\n", positional[0]);
-    return 1;
-  }
-  std::strcpy(function, positional[0]);
-  UpperCase(function);
-  const WriterEntry* writer = nullptr;
-  for (const WriterEntry& entry : Writers)
-    if (std::strcmp(function, entry.Name) == 0) writer = &entry;
-  const RecordLayout* layout = LayoutByFunction(function);
-  if (writer == nullptr || layout == nullptr) {
-    std::fprintf(stderr, "Unbekannte Funktion %s (bekannt: MGDNL17P, MGDNL18P, MGDNL31P, MGDNL60P, IDSTAMM)\n",
-                 positional[0]);
-    return 1;
-  }
+  // The function name as gentrmx takes it, in any case.
+  const RecordLayout* layout = LayoutOfOption(positional[0]);
+  if (layout == nullptr) return 1;
+  const WriterEntry* writer = WriterByFunction(layout->Function);
+  if (writer == nullptr) return 1;  // every layout has its writer
+  const char* function = writer->Name;
   static TerminalRecord terminal;
   if (std::strlen(positional[1]) >= sizeof terminal.TrmNam) {
     std::fprintf(stderr, "Terminalname zu lang: hoechstens %zu Zeichen\n%s", sizeof terminal.TrmNam - 1, Usage);

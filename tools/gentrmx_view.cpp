@@ -49,12 +49,6 @@ std::string Padded(const std::string& text, size_t width) {
   return text.size() < width ? text + std::string(width - text.size(), ' ') : text;
 }
 
-std::string PositionText(const FieldLayout& field) {
-  if (field.Width == 0) return "Feld " + std::to_string(field.Position);
-  if (field.Width == 1) return std::to_string(field.Position);
-  return std::to_string(field.Position) + "-" + std::to_string(field.Position + field.Width - 1);
-}
-
 // Columns as wide as their widest entry; widths count Latin-1 characters,
 // so they are taken before the conversion to UTF-8.
 void PrintTable(const DownloadContent& content, const std::string& path) {
@@ -70,7 +64,7 @@ void PrintTable(const DownloadContent& content, const std::string& path) {
   size_t numberWidth = std::max(numberHeader.size(), std::to_string(content.Records.size()).size());
   std::vector<size_t> widths(layout.FieldCount);
   for (size_t f = 0; f < layout.FieldCount; ++f) {
-    widths[f] = std::max(std::strlen(layout.Fields[f].Name), PositionText(layout.Fields[f]).size());
+    widths[f] = std::max(std::strlen(layout.Fields[f].Name), FieldPositionText(layout.Fields[f]).size());
     for (const DownloadRecord& record : content.Records) widths[f] = std::max(widths[f], record.Values[f].size());
   }
   auto printRow = [&](const std::string& first, auto valueOf) {
@@ -79,7 +73,7 @@ void PrintTable(const DownloadContent& content, const std::string& path) {
     std::printf("%s\n", WithoutTrailingBlanks(line).c_str());
   };
   printRow(numberHeader, [&](size_t f) { return std::string(layout.Fields[f].Name); });
-  printRow("", [&](size_t f) { return PositionText(layout.Fields[f]); });
+  printRow("", [&](size_t f) { return FieldPositionText(layout.Fields[f]); });
   for (size_t r = 0; r < content.Records.size(); ++r)
     printRow(std::to_string(r + 1), [&](size_t f) { return content.Records[r].Values[f]; });
 }

@@ -20,21 +20,6 @@ namespace {
 constexpr size_t FunctionNameSize = 20;
 constexpr size_t PathSize = 200;
 
-struct WriterEntry {
-  const char* Name;
-  int (*Writer)(TerminalRecord* terminal);
-  const char* AbortMessage;
-};
-
-// Tested in this order; at most one name matches.
-const WriterEntry WriterTable[] = {
-    {"MGDNL17P", WorkMgDnl17P, "Programmabbruch: Fehler bei Erstellung der Datei MGDNL17P!\n"},
-    {"MGDNL18P", WorkMgDnl18P, "Programmabbruch: Fehler bei Erstellung der Datei MGDNL18P!\n"},
-    {"MGDNL31P", WorkMgDnl31P, "Programmabbruch: Fehler bei Erstellung der Datei MGDNL31P!\n"},
-    {"MGDNL60P", WorkMgDnl60P, "Programmabbruch: Fehler bei Erstellung der Datei MGDNL60P!\n"},
-    {"IDSTAMM", WorkIdStamm, "Programmabbruch: Fehler bei Erstellung der Datei IDSTAMM!\n"},
-};
-
 void PrintUsage(int given) {
   std::printf("Anzahl Parameter(mind. 4) unterschritten! AnzParam: %d", given);
   std::printf("Aufruf: GENTRMX [Param1] [Param2] [Param3] [Param4] /d \n");
@@ -100,12 +85,11 @@ int RunGentrmx(int argc, char** argv) {
   LookUpTerminal(&terminal);
 
   int result = 0;
-  for (const WriterEntry& entry : WriterTable) {
-    if (std::strcmp(functionName, entry.Name) != 0) continue;
-    if (entry.Writer(&terminal) == 0) {
-      std::printf("%s", entry.AbortMessage);
-      result = -1;
-    }
+  // A name that names no download function writes nothing.
+  const WriterEntry* writer = WriterByFunction(functionName);
+  if (writer != nullptr && writer->Writer(&terminal) == 0) {
+    std::printf("Programmabbruch: Fehler bei Erstellung der Datei %s!\n", writer->Name);
+    result = -1;
   }
 
   if (!CloseDownloadFile()) {

@@ -17,6 +17,7 @@
 //
 // or, for the reader groups, Mgdnl17pFields[Mgdnl17p::ReaderField(k)].
 #pragma once
+#include <string>
 #include <cstddef>
 #include <cstdint>
 
@@ -318,7 +319,8 @@ extern const size_t LayoutCount;
 
 // By function name, case-insensitive; nullptr when there is none.
 const RecordLayout* LayoutByFunction(const char* name);
-// The fixed-width layout of that record length; nullptr when none.
-const RecordLayout* LayoutByRecordLength(size_t length);
+// "p" or "p-q" (1-based, inclusive) of a fixed-width field, "Feld n" of a
+// field of a quoted line.
+std::string FieldPositionText(const FieldLayout& field);
 // Index of the field with that name (case-insensitive) in layout, or -1.
 int FieldIndexByName(const RecordLayout& layout, const char* name);

@@ -2,6 +2,8 @@
 // badge cursor, writes its records to the DownloadFile, prints its summary
 // line and returns 1 (badges read to the end) or 0 (a database error).
 #pragma once
+#include <cstring>
+
 #include "db/records.h"
 
 int WorkMgDnl17P(TerminalRecord* terminal);
@@ -9,3 +11,21 @@ int WorkMgDnl18P(TerminalRecord* terminal);
 int WorkMgDnl31P(TerminalRecord* terminal);
 int WorkMgDnl60P(TerminalRecord* terminal);
 int WorkIdStamm(TerminalRecord* terminal);
+
+// The download functions by name (upper case) with their writers.
+struct WriterEntry {
+  const char* Name;
+  int (*Writer)(TerminalRecord* terminal);
+};
+inline constexpr WriterEntry WriterTable[] = {
+    {"MGDNL17P", WorkMgDnl17P}, {"MGDNL18P", WorkMgDnl18P}, {"MGDNL31P", WorkMgDnl31P},
+    {"MGDNL60P", WorkMgDnl60P}, {"IDSTAMM", WorkIdStamm},
+};
+
+// The writer of the function of that name, compared as it stands; nullptr
+// when there is none.
+inline const WriterEntry* WriterByFunction(const char* name) {
+  for (const WriterEntry& entry : WriterTable)
+    if (std::strcmp(name, entry.Name) == 0) return &entry;
+  return nullptr;
+}
