@@ -20,6 +20,7 @@
 #include <string>
 
 #include "common/text.h"
+#include "config/config_writer.h"
 #include "config/settings.h"
 #include "db/badges.h"
 #include "db/records.h"
@@ -63,20 +64,6 @@ void Warn(const char* format, ...) {
 }
 
 // A value as it can be shown on one line: control characters as \xNN.
-std::string Visible(const char* text) {
-  std::string shown;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != '\0'; ++p) {
-    if (*p < 0x20 || *p == 0x7F) {
-      char code[5];
-      std::snprintf(code, sizeof code, "\\x%02X", *p);
-      shown += code;
-    } else {
-      shown += static_cast<char>(*p);
-    }
-  }
-  return shown;
-}
-
 const char* EnvironmentText(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "(nicht gesetzt)";
@@ -87,12 +74,12 @@ const char* EnvironmentText(const char* name) {
 void ShowSettings(const char* path, const LoginSettings& settings) {
   std::printf("Konfigurationsdatei: %s\n", path);
   std::printf("Einstellungen, wie gentrmx sie liest:\n");
-  std::printf("  LOGIN     = %s\n", Visible(settings.Login).c_str());
+  std::printf("  LOGIN     = %s\n", VisibleText(settings.Login).c_str());
   std::printf("  PASS      = %s\n", settings.Pass[0] != '\0' ? "***" : "");
-  std::printf("  DATABASE  = %s\n", Visible(settings.Database).c_str());
-  std::printf("  DB_SYSTEM = %s\n", Visible(settings.DbSystem).c_str());
+  std::printf("  DATABASE  = %s\n", VisibleText(settings.Database).c_str());
+  std::printf("  DB_SYSTEM = %s\n", VisibleText(settings.DbSystem).c_str());
   std::printf("  SCHEMA    = %s   (gespeicherter Wert ohne sein letztes Zeichen, in Grossbuchstaben)\n",
-              Visible(settings.Schema).c_str());
+              VisibleText(settings.Schema).c_str());
   std::printf("\n");
 }
 
@@ -125,7 +112,7 @@ void CheckKeys(const LoginSettings& settings, const SettingSource* sources) {
     if (std::strcmp(source.Key, key) != 0) {
       // Taken for its group or its id 0: it answers every lookup.
       Fail("Schluessel %s fehlt; gelesen wird statt dessen der Eintrag \"%s\" mit Id %d", key,
-           Visible(source.Key).c_str(), static_cast<int>(source.Id));
+           VisibleText(source.Key).c_str(), static_cast<int>(source.Id));
       continue;
     }
     Ok("Schluessel %s vorhanden", key);
@@ -136,7 +123,7 @@ void CheckKeys(const LoginSettings& settings, const SettingSource* sources) {
   }
   if (sources[4].Taken && std::strcmp(settings.Schema, "DRAVONIX") != 0)
     Warn("SCHEMA ergibt \"%s\"; die Abfragen lesen immer das Schema Dravonix (SCHEMA erscheint nur in Meldungen)",
-         Visible(settings.Schema).c_str());
+         VisibleText(settings.Schema).c_str());
 }
 
 // ---------------------------------------------------------------- data source
@@ -190,7 +177,7 @@ bool CheckDataSource(const char* dsn) {
   std::string known;
   if (!DataSourceKnown(dsn, &known)) {
     Fail("Datenquelle %s ist dem Treiber-Manager nicht bekannt (ODBCINI=%s, ODBCSYSINI=%s; bekannt: %s)",
-         Visible(dsn).c_str(), EnvironmentText("ODBCINI"), EnvironmentText("ODBCSYSINI"),
+         VisibleText(dsn).c_str(), EnvironmentText("ODBCINI"), EnvironmentText("ODBCSYSINI"),
          known.empty() ? "keine" : known.c_str());
     return false;
   }
@@ -233,12 +220,12 @@ bool CheckDataSource(const char* dsn) {
 
 bool CheckConnect(const LoginSettings& settings) {
   if (ConnectDatabase(settings.Login, settings.Pass, settings.Database, settings.Schema) != 0) {
-    Fail("Verbindung zur Datenquelle %s als Benutzer %s fehlgeschlagen", Visible(settings.Database).c_str(),
-         Visible(settings.Login).c_str());
+    Fail("Verbindung zur Datenquelle %s als Benutzer %s fehlgeschlagen", VisibleText(settings.Database).c_str(),
+         VisibleText(settings.Login).c_str());
     PrintFailureRecord(settings.Pass);
     return false;
   }
-  Ok("Verbindung zur Datenquelle %s als Benutzer %s hergestellt", settings.Database, Visible(settings.Login).c_str());
+  Ok("Verbindung zur Datenquelle %s als Benutzer %s hergestellt", settings.Database, VisibleText(settings.Login).c_str());
   return true;
 }
 
@@ -302,27 +289,27 @@ void CheckTerminal(const char* name) {
   std::memcpy(terminal.TrmNam, name, std::strlen(name) + 1);
   const int found = LookUpTerminal(&terminal);
   if (found == SQL_NO_DATA) {
-    Fail("Terminal %s nicht gefunden (keine Zeile in Xel1140Trm ausser mit Status 4 oder 8)", Visible(name).c_str());
+    Fail("Terminal %s nicht gefunden (keine Zeile in Xel1140Trm ausser mit Status 4 oder 8)", VisibleText(name).c_str());
     return;
   }
   if (found != 0) {
-    Fail("Terminal %s: Abfrage fehlgeschlagen (Ergebnis %d)", Visible(name).c_str(), found);
+    Fail("Terminal %s: Abfrage fehlgeschlagen (Ergebnis %d)", VisibleText(name).c_str(), found);
     PrintFailureRecord(Secret);
     return;
   }
-  Ok("Terminal %s gefunden: Modell %s, Saldensatz %s", Visible(name).c_str(),
-     Visible(TerminalText(terminal.TrmMod)).c_str(), Visible(TerminalText(terminal.TrmSal)).c_str());
+  Ok("Terminal %s gefunden: Modell %s, Saldensatz %s", VisibleText(name).c_str(),
+     VisibleText(TerminalText(terminal.TrmMod)).c_str(), VisibleText(TerminalText(terminal.TrmSal)).c_str());
   if (terminal.TfzCount > 0) {
     Ok("Terminal %s ist an Mandanten gebunden (%d Zeilen in Xel115Tfz): es gelten die Ausweise dieser Mandanten",
-       Visible(name).c_str(), static_cast<int>(terminal.TfzCount));
+       VisibleText(name).c_str(), static_cast<int>(terminal.TfzCount));
   } else {
     Ok("Terminal %s ist an keine Mandanten gebunden (keine Zeile in Xel115Tfz): es gelten alle gueltigen Ausweise",
-       Visible(name).c_str());
+       VisibleText(name).c_str());
   }
 
   const int opened = OpenBadgeCursor(&terminal);
   if (opened != 0) {
-    Fail("Ausweisabfrage fuer Terminal %s fehlgeschlagen", Visible(name).c_str());
+    Fail("Ausweisabfrage fuer Terminal %s fehlgeschlagen", VisibleText(name).c_str());
     PrintFailureRecord(Secret);
     return;
   }
@@ -337,12 +324,12 @@ void CheckTerminal(const char* name) {
   }
   CloseBadgeCursor();
   if (rc != SQL_NO_DATA) {
-    Fail("Ausweisabfrage fuer Terminal %s nach %d Zeilen abgebrochen", Visible(name).c_str(), rows);
+    Fail("Ausweisabfrage fuer Terminal %s nach %d Zeilen abgebrochen", VisibleText(name).c_str(), rows);
   } else if (rows == 0) {
     Warn("Ausweisabfrage fuer Terminal %s liefert keine Zeile: die Download-Dateien bleiben leer",
-         Visible(name).c_str());
+         VisibleText(name).c_str());
   } else {
-    Ok("Ausweisabfrage fuer Terminal %s liefert %d Zeilen", Visible(name).c_str(), rows);
+    Ok("Ausweisabfrage fuer Terminal %s liefert %d Zeilen", VisibleText(name).c_str(), rows);
   }
 }
 

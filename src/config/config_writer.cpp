@@ -116,15 +116,7 @@ int ReplaceFile(const char* target, const std::string& content, bool existed, mo
   return 0;
 }
 
-void PrintVisible(const char* text, FILE* out) {
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != '\0'; ++p) {
-    if (*p < 0x20 || *p == 0x7F) {
-      std::fprintf(out, "\\x%02X", *p);
-    } else {
-      std::fputc(*p, out);
-    }
-  }
-}
+void PrintVisible(const char* text, FILE* out) { std::fputs(VisibleText(text).c_str(), out); }
 
 }  // namespace
 
@@ -263,4 +255,18 @@ int ListConfigValues(const char* path, FILE* out) {
     return -1;
   }
   return records;
+}
+
+std::string VisibleText(const char* text) {
+  std::string shown;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != '\0'; ++p) {
+    if (*p < 0x20 || *p == 0x7F) {
+      char code[5];
+      std::snprintf(code, sizeof code, "\\x%02X", *p);
+      shown += code;
+    } else {
+      shown += static_cast<char>(*p);
+    }
+  }
+  return shown;
 }

@@ -2,6 +2,7 @@
 // download tool itself never writes it).
 #pragma once
 #include <cstdio>
+#include <string>
 
 // Longest plain value: its encrypted text must fit into the 200 characters
 // that the reader keeps of a value (12 blocks of 8 bytes).
@@ -27,3 +28,7 @@ int SetConfigValue(const char* path, const char* key, const char* plainValue);
 // are shown as \xNN. Returns the number of records, or -1 when the file
 // cannot be read.
 int ListConfigValues(const char* path, FILE* out);
+
+// text with every control character (below 0x20, and 0x7F) shown as \xNN,
+// as the listing shows keys and values.
+std::string VisibleText(const char* text);
