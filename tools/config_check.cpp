@@ -285,8 +285,7 @@ void CheckTables() {
 
 void CheckTerminal(const char* name) {
   static TerminalRecord terminal;
-  std::memset(&terminal, '0', sizeof terminal);
-  std::memcpy(terminal.TrmNam, name, std::strlen(name) + 1);
+  StartTerminalRecord(&terminal, name);
   const int found = LookUpTerminal(&terminal);
   if (found == SQL_NO_DATA) {
     Fail("Terminal %s nicht gefunden (keine Zeile in Xel1140Trm ausser mit Status 4 oder 8)", VisibleText(name).c_str());

@@ -278,8 +278,7 @@ int main(int argc, char** argv) {
   std::memset(settings.Pass, 0, sizeof settings.Pass);
 
   std::printf("Ausweis %s auf Terminal %s, Funktion %s\n", badge, positional[1], function);
-  std::memset(&terminal, '0', sizeof terminal);
-  std::memcpy(terminal.TrmNam, positional[1], std::strlen(positional[1]) + 1);
+  StartTerminalRecord(&terminal, positional[1]);
   if (LookUpTerminal(&terminal) == 0)
     std::printf("Terminal: Modell %s, Saldensatz %s, Lizenz-/Mandantenzeilen (Xel115Tfz) %d\n",
                 TerminalText(terminal.TrmMod), TerminalText(terminal.TrmSal), static_cast<int>(terminal.TfzCount));

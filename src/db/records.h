@@ -58,3 +58,10 @@ struct BadgeRecord {
 inline const char* TerminalText(const char (&field)[11]) {
   return std::memchr(field, '\0', sizeof field) != nullptr ? field : "";
 }
+
+// A TerminalRecord before the terminal lookup: every byte the character
+// "0", then the terminal's name (shorter than TrmNam) with its terminator.
+inline void StartTerminalRecord(TerminalRecord* terminal, const char* name) {
+  std::memset(terminal, '0', sizeof *terminal);
+  std::memcpy(terminal->TrmNam, name, std::strlen(name) + 1);
+}

@@ -48,8 +48,7 @@ int RunGentrmx(int argc, char** argv) {
     return -1;
 
   static TerminalRecord terminal;
-  std::memset(&terminal, '0', sizeof terminal);
-  std::memcpy(terminal.TrmNam, argv[2], std::strlen(argv[2]) + 1);
+  StartTerminalRecord(&terminal, argv[2]);
   char functionName[FunctionNameSize];
   std::memcpy(functionName, argv[1], std::strlen(argv[1]) + 1);
   char path[PathSize];
