@@ -24,6 +24,7 @@
 #include "common/text.h"
 #include "common/trace.h"
 #include "config/settings.h"
+#include "db/access_rights.h"
 #include "db/badges.h"
 #include "db/records.h"
 #include "db/session.h"
@@ -186,8 +187,7 @@ bool ExplainExclusion(const TerminalRecord& terminal, const char* badge, bool bo
 // the time permission query's conditions, listing the classes.
 bool ExplainTimeClasses(const TerminalRecord& terminal, const char* badge) {
   FormatSqlText(
-      "SELECT M35Bkl FROM  Dravonix.MGSST35P WHERE M35Trm = '%q' AND   M35BCH = '1' AND   M35Bkl IN (SELECT AwbBkl "
-      "FROM  Dravonix.Xel301Awb WHERE AWBASW = '%q') ORDER BY M35Bkl",
+      "SELECT M35Bkl " GENTRMX_TIME_PERMISSION_FROM " ORDER BY M35Bkl",
       terminal.TrmNam, badge);
   std::vector<Row> rows;
   if (!QueryRows(1, &rows)) return false;

@@ -52,7 +52,7 @@ int HasTimePermission(const BadgeRecord* badge, const TerminalRecord* terminal) 
 
 int CountTimePermissions(const char* badgeNumber, const char* terminalName, int32_t* count) {
   FormatSqlText(
-      "SELECT COUNT(*) FROM  Dravonix.MGSST35P WHERE M35Trm = '%q' AND   M35BCH = '1' AND   M35Bkl IN (SELECT AwbBkl FROM  Dravonix.Xel301Awb WHERE AWBASW = '%q')",
+      "SELECT COUNT(*) " GENTRMX_TIME_PERMISSION_FROM,
       terminalName, badgeNumber);
   TimePermissionBuffer = 0;
   const ColumnBinding columns[] = {{SQL_C_LONG, &TimePermissionBuffer, sizeof TimePermissionBuffer}};

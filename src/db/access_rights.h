@@ -15,6 +15,12 @@ extern ZoneListArray ZoneList;
 
 int HasTimePermission(const BadgeRecord* badge, const TerminalRecord* terminal);
 int CountTimePermissions(const char* badgeNumber, const char* terminalName, int32_t* count);
+// The time-permission query after its select list (terminal name, then
+// badge number, as %q): the terminal's time booking classes among the
+// badge's. An explanation of a badge lists the classes with it.
+#define GENTRMX_TIME_PERMISSION_FROM                                                          \
+  "FROM  Dravonix.MGSST35P WHERE M35Trm = '%q' AND   M35BCH = '1' AND   M35Bkl IN (SELECT " \
+  "AwbBkl FROM  Dravonix.Xel301Awb WHERE AWBASW = '%q')"
 int BuildZoneList(BadgeRecord* badge, const TerminalRecord* terminal, int32_t limit, int fillSlots);
 char (*AppendZoneEntry(const char* entry))[ZoneEntrySize];
 
