@@ -17,6 +17,13 @@
 
 namespace {
 
+// A statement result as one comparable text: "Row 0", "NoRow 100",
+// "Done 0", "Failed -1".
+std::string ResultText(StatementResult r) {
+  const char* names[] = {"Done", "Row", "NoRow", "Failed"};
+  return std::string(names[static_cast<int>(r.Is)]) + " " + std::to_string(r.Code);
+}
+
 // ---------------------------------------------------------------------------
 // Fetches in this process, on one installation (the driver manager keeps
 // the data source set-up of the first connection). No terminal here has
@@ -32,21 +39,23 @@ class BadgeFetch : public ConnectedInstallationTest {
   }
 
   // Opens, fetches to the end and closes; the badges whose number starts
-  // with prefix, and the last fetch result in `last`.
-  static std::vector<BadgeRecord> FetchAll(const std::string& prefix, int* last = nullptr) {
+  // with prefix, and the last fetch result (as ResultText) in `last`.
+  static std::vector<BadgeRecord> FetchAll(const std::string& prefix, std::string* last = nullptr) {
     const TerminalRecord t = UnboundTerminal();
-    EXPECT_EQ(OpenBadgeCursor(&t), 0);
+    EXPECT_EQ(ResultText(OpenBadgeCursor(&t)), "Done 0");
     std::vector<BadgeRecord> records;
     BadgeRecord record;
-    int rc;
     for (;;) {
       std::memset(&record, 0, sizeof record);
-      rc = FetchBadge(&record);
-      if (rc != 0) break;
+      const StatementResult fetched = FetchBadge(&record);
+      if (!fetched.IsRow()) {
+        if (last != nullptr) *last = ResultText(fetched);
+        break;
+      }
+      EXPECT_EQ(fetched.Code, 0);
       if (std::strncmp(record.AswNum, prefix.c_str(), prefix.size()) == 0) records.push_back(record);
     }
-    EXPECT_EQ(CloseBadgeCursor(), 0);
-    if (last != nullptr) *last = rc;
+    CloseBadgeCursor();
     return records;
   }
 };
@@ -93,7 +102,7 @@ TEST_F(BadgeFetch, NullColumnsGiveTheirDefaultsAlsoAfterASetValue) {
            "AswAtp = 9, AswSal = 'SAL', AswSpr = 3, AswPin = '11'",
            "'5'");
   AddBadge(*Inst, "S2");
-  int last = 0;
+  std::string last;
   std::vector<BadgeRecord> got = FetchAll("S", &last);
   ASSERT_EQ(got.size(), 2u);
   EXPECT_STREQ(got[0].AswPnr, "P1");
@@ -113,7 +122,7 @@ TEST_F(BadgeFetch, NullColumnsGiveTheirDefaultsAlsoAfterASetValue) {
   EXPECT_STREQ(b.AswPin, "");
   EXPECT_STREQ(b.AwvSto, "00000000");
   EXPECT_STREQ(b.StoKtx, "");  // not this query's field
-  EXPECT_EQ(last, 100);
+  EXPECT_EQ(last, "NoRow 100");
   EXPECT_EQ(SqlCode, 100);
 }
 
@@ -122,20 +131,21 @@ TEST_F(BadgeFetch, DeliversInBadgeNumberOrderOncePerLocationRow) {
   AddBadge(*Inst, "O1", "", "'1'");
   AddBadge(*Inst, "O2");
   Inst->Exec("INSERT INTO Xel113Awv (AwvNum, AwvSto) VALUES ('O1', '2')");
-  int last = 0;
+  std::string last;
   std::vector<BadgeRecord> got = FetchAll("O", &last);
   ASSERT_EQ(got.size(), 4u);
   EXPECT_STREQ(got[0].AswNum, "O1");
   EXPECT_STREQ(got[1].AswNum, "O1");
   EXPECT_STREQ(got[2].AswNum, "O2");
   EXPECT_STREQ(got[3].AswNum, "O3");
-  EXPECT_EQ(last, 100);
+  EXPECT_EQ(last, "NoRow 100");
 
   // A closed cursor delivers nothing.
   BadgeRecord record;
   std::memset(&record, 0, sizeof record);
-  EXPECT_EQ(FetchBadge(&record), -1);
+  EXPECT_EQ(ResultText(FetchBadge(&record)), "Failed -1");
   EXPECT_EQ(SqlCode, -1);
+  EXPECT_STREQ(LastFailure.Query, "Ausweisabfrage");
 }
 
 // An impossible date makes the query fail; this driver mode reads whole
@@ -143,18 +153,20 @@ TEST_F(BadgeFetch, DeliversInBadgeNumberOrderOncePerLocationRow) {
 TEST_F(BadgeFetch, QueryFailingAtExecutionLeavesNoCursor) {
   AddBadge(*Inst, "F1", "AswGvo = '2020-13-01'");
   const TerminalRecord t = UnboundTerminal();
-  const int opened = OpenBadgeCursor(&t);
+  const StatementResult opened = OpenBadgeCursor(&t);
   Inst->Exec("DELETE FROM Xel301Asw WHERE AswNum = 'F1'");
-  EXPECT_NE(opened, 0);
-  EXPECT_EQ(opened, LastFailure.Records[0].NativeError);
+  EXPECT_TRUE(opened.Failed()) << ResultText(opened);
+  EXPECT_NE(opened.Code, 0);
+  EXPECT_EQ(opened.Code, LastFailure.Records[0].NativeError);
+  EXPECT_STREQ(LastFailure.Query, "Ausweisabfrage");
   EXPECT_NE(std::string(LastFailure.Records[0].Message).find("Conversion failed"), std::string::npos)
       << LastFailure.Records[0].Message;
   BadgeRecord record;
   std::memset(&record, 0, sizeof record);
-  EXPECT_EQ(FetchBadge(&record), -1);
+  EXPECT_EQ(ResultText(FetchBadge(&record)), "Failed -1");
   EXPECT_EQ(SqlCode, -1);
   EXPECT_STREQ(record.AswNum, "");
-  EXPECT_EQ(CloseBadgeCursor(), 0);
+  CloseBadgeCursor();
 }
 
 // The conditions an explanation asks of a badge the query did not deliver

@@ -18,6 +18,13 @@ namespace {
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
+// A statement result as one comparable text: "Row 0", "NoRow 100",
+// "Done 0", "Failed -1".
+std::string ResultText(StatementResult r) {
+  const char* names[] = {"Done", "Row", "NoRow", "Failed"};
+  return std::string(names[static_cast<int>(r.Is)]) + " " + std::to_string(r.Code);
+}
+
 const std::string ValidToday =
     "((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), "
     "CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= "
@@ -158,19 +165,22 @@ TEST_F(BalanceDisplay, TerminalLevelReadsEveryDefinitionOfTheTerminalsSet) {
 
   SqlCode = 4711;
   CaptureStdout();
-  ASSERT_EQ(OpenTerminalDisplayCursor("T1"), 0);
+  ASSERT_EQ(ResultText(OpenTerminalDisplayCursor("T1")), "Done 0");
   std::vector<BalanceDisplaySlot> slots;
-  int rc;
+  std::string last;
   for (;;) {
     BalanceDisplaySlot slot{};
-    rc = FetchTerminalDisplay(&slot);
-    if (rc != 0) break;
+    const StatementResult fetched = FetchTerminalDisplay(&slot);
+    if (!fetched.IsRow()) {
+      last = ResultText(fetched);
+      break;
+    }
     slots.push_back(slot);
   }
-  EXPECT_EQ(CloseTerminalDisplayCursor(), 0);
+  CloseTerminalDisplayCursor();
   const std::string out = GetCapturedStdout();
 
-  EXPECT_EQ(rc, 100);
+  EXPECT_EQ(last, "NoRow 100");
   EXPECT_EQ(SqlCode, 4711) << "the terminal-level fetch leaves SqlCode alone";
   ASSERT_EQ(slots.size(), expected.size());
   for (size_t i = 0; i < slots.size(); ++i) ExpectSlot(slots[i], expected[i]);
@@ -189,9 +199,9 @@ TEST_F(BalanceDisplay, TerminalNameWithQuoteStaysOneValue) {
   Inst->ClearStatementLog();
 
   CaptureStdout();
-  ASSERT_EQ(OpenTerminalDisplayCursor("O'Brien"), 0);
+  ASSERT_EQ(ResultText(OpenTerminalDisplayCursor("O'Brien")), "Done 0");
   BalanceDisplaySlot slot{};
-  EXPECT_EQ(FetchTerminalDisplay(&slot), 0);
+  EXPECT_EQ(ResultText(FetchTerminalDisplay(&slot)), "Row 0");
   CloseTerminalDisplayCursor();
   GetCapturedStdout();
 
@@ -209,19 +219,19 @@ TEST_F(BalanceDisplay, DefinitionWithoutValueCodeEndsTheReading) {
   Inst->ClearStatementLog();
 
   CaptureStdout();
-  ASSERT_EQ(OpenTerminalDisplayCursor("T2"), 0);
+  ASSERT_EQ(ResultText(OpenTerminalDisplayCursor("T2")), "Done 0");
   BalanceDisplaySlot slot{};
-  EXPECT_EQ(FetchTerminalDisplay(&slot), 0);
-  EXPECT_EQ(FetchTerminalDisplay(&slot), 100);
+  EXPECT_EQ(ResultText(FetchTerminalDisplay(&slot)), "Row 0");
+  EXPECT_EQ(ResultText(FetchTerminalDisplay(&slot)), "NoRow 100");
   CloseTerminalDisplayCursor();
   EXPECT_EQ(GetCapturedStdout(), DefinitionTrace0 + ValueTrace0 + DefinitionTrace0 + ValueTrace100);
 }
 
 TEST_F(BalanceDisplay, TerminalWithoutDefinitionsPrintsOneTraceLine) {
   CaptureStdout();
-  ASSERT_EQ(OpenTerminalDisplayCursor("T3"), 0);
+  ASSERT_EQ(ResultText(OpenTerminalDisplayCursor("T3")), "Done 0");
   BalanceDisplaySlot slot{};
-  EXPECT_EQ(FetchTerminalDisplay(&slot), 100);
+  EXPECT_EQ(ResultText(FetchTerminalDisplay(&slot)), "NoRow 100");
   CloseTerminalDisplayCursor();
   EXPECT_EQ(GetCapturedStdout(), DefinitionTrace100);
 }
@@ -239,17 +249,17 @@ TEST_F(BalanceDisplay, BadgeLevelReadsTheBadgesOwnSet) {
   Inst->ClearStatementLog();
 
   CaptureStdout();
-  ASSERT_EQ(OpenBadgeDisplayCursor("B'1"), 0);
+  ASSERT_EQ(ResultText(OpenBadgeDisplayCursor("B'1")), "Done 0");
   BalanceDisplaySlot first{}, second{}, after{};
-  EXPECT_EQ(FetchBadgeDisplay(&first), 0);
+  EXPECT_EQ(ResultText(FetchBadgeDisplay(&first)), "Row 0");
   EXPECT_EQ(SqlCode, 0);
-  EXPECT_EQ(FetchBadgeDisplay(&second), 0);
-  EXPECT_EQ(FetchBadgeDisplay(&after), -1);
+  EXPECT_EQ(ResultText(FetchBadgeDisplay(&second)), "Row 0");
+  EXPECT_EQ(ResultText(FetchBadgeDisplay(&after)), "NoRow -1");
   EXPECT_EQ(SqlCode, 100);
   CloseBadgeDisplayCursor();
 
-  ASSERT_EQ(OpenBadgeDisplayCursor("B2"), 0);
-  EXPECT_EQ(FetchBadgeDisplay(&after), -1);
+  ASSERT_EQ(ResultText(OpenBadgeDisplayCursor("B2")), "Done 0");
+  EXPECT_EQ(ResultText(FetchBadgeDisplay(&after)), "NoRow -1");
   EXPECT_EQ(SqlCode, 100);
   CloseBadgeDisplayCursor();
   EXPECT_EQ(GetCapturedStdout(), "");
@@ -266,9 +276,9 @@ TEST_F(BalanceDisplay, BadgeLevelDefinitionWithoutValueCodeGives100) {
   Add({"S4", 1, "1", nullptr, "Ohne Code", nullptr});
   Inst->ClearStatementLog();
 
-  ASSERT_EQ(OpenBadgeDisplayCursor("B3"), 0);
+  ASSERT_EQ(ResultText(OpenBadgeDisplayCursor("B3")), "Done 0");
   BalanceDisplaySlot slot{};
-  EXPECT_EQ(FetchBadgeDisplay(&slot), 100);
+  EXPECT_EQ(ResultText(FetchBadgeDisplay(&slot)), "NoRow 100");
   EXPECT_EQ(SqlCode, 100);
   CloseBadgeDisplayCursor();
 }
@@ -276,57 +286,74 @@ TEST_F(BalanceDisplay, BadgeLevelDefinitionWithoutValueCodeGives100) {
 TEST_F(BalanceDisplay, ClosedCursorsFetchNothing) {
   BalanceDisplaySlot slot{};
   CaptureStdout();
-  EXPECT_EQ(FetchTerminalDisplay(&slot), -1);
+  EXPECT_EQ(ResultText(FetchTerminalDisplay(&slot)), "Failed -1");
   SqlCode = 0;
-  EXPECT_EQ(FetchBadgeDisplay(&slot), -1);
+  EXPECT_EQ(ResultText(FetchBadgeDisplay(&slot)), "Failed -1");
   EXPECT_EQ(SqlCode, -1);
+  EXPECT_STREQ(LastFailure.Query, "Abfrage der Saldenanzeige");
   EXPECT_EQ(GetCapturedStdout(), "");
-  EXPECT_EQ(CloseTerminalDisplayCursor(), 0);
-  EXPECT_EQ(CloseBadgeDisplayCursor(), 0);
+  CloseTerminalDisplayCursor();
+  CloseBadgeDisplayCursor();
+  EXPECT_EQ(ResultText(FetchTerminalDisplay(&slot)), "Failed -1") << "closing a closed cursor opens nothing";
 }
 
-// Failed executions return the data source's native error (SQLite: 1), for
-// the open and for the value-code query, not -1.
-TEST_F(BalanceDisplay, FailedValueCodeQueryReturnsTheNativeError) {
+// A value-code query that fails is a failure, never the end of the
+// definitions: its records (SQLite's native error 1) stay in LastFailure,
+// which names the value-code query.
+TEST_F(BalanceDisplay, FailedValueCodeQueryFailsWithItsRecords) {
   AddBadge("B4", "S7", 1, TodayYmd(-1), nullptr);
   Add({"S7", 1, "1", nullptr, "Eins", "#W2"});
   Inst->Exec("ALTER TABLE Xel119Msd RENAME COLUMN MsdWrt TO MsdWrtAlt");
 
   CaptureStdout();
-  ASSERT_EQ(OpenTerminalDisplayCursor("T4"), 0);
+  ASSERT_EQ(ResultText(OpenTerminalDisplayCursor("T4")), "Done 0");
   BalanceDisplaySlot slot{};
-  const int terminalCode = FetchTerminalDisplay(&slot);
+  const StatementResult terminalFetch = FetchTerminalDisplay(&slot);
+  const FailureRecord terminalFailure = LastFailure;
   CloseTerminalDisplayCursor();
   const std::string out = GetCapturedStdout();
 
-  int badgeOpen = OpenBadgeDisplayCursor("B4");
-  const int badgeCode = FetchBadgeDisplay(&slot);
+  const StatementResult badgeOpen = OpenBadgeDisplayCursor("B4");
+  SqlCode = 4711;
+  const StatementResult badgeFetch = FetchBadgeDisplay(&slot);
   const int badgeSqlCode = SqlCode;
+  const FailureRecord badgeFailure = LastFailure;
   CloseBadgeDisplayCursor();
   Inst->Exec("ALTER TABLE Xel119Msd RENAME COLUMN MsdWrtAlt TO MsdWrt");
 
-  EXPECT_EQ(terminalCode, 1);
+  EXPECT_EQ(ResultText(terminalFetch), "Failed -1");  // SQL_ERROR
+  EXPECT_STREQ(terminalFailure.Query, "Wertcodeabfrage der Saldenanzeige");
+  ASSERT_GT(terminalFailure.Count, 0);
+  EXPECT_EQ(terminalFailure.Records[0].NativeError, 1);
+  EXPECT_NE(std::strstr(terminalFailure.Records[0].Message, "MSDWRT"), nullptr) << terminalFailure.Records[0].Message;
   EXPECT_EQ(out, DefinitionTrace0) << "no value-code trace line when the query did not run";
-  EXPECT_EQ(badgeOpen, 0);
-  EXPECT_EQ(badgeCode, 1);
-  EXPECT_EQ(badgeSqlCode, 1);
+  EXPECT_EQ(ResultText(badgeOpen), "Done 0");
+  EXPECT_EQ(ResultText(badgeFetch), "Failed -1");
+  EXPECT_EQ(badgeSqlCode, -1) << "SqlCode follows the value-code query";
+  EXPECT_STREQ(badgeFailure.Query, "Wertcodeabfrage der Saldenanzeige");
+  ASSERT_GT(badgeFailure.Count, 0);
+  EXPECT_EQ(badgeFailure.Records[0].NativeError, 1);
 }
 
 TEST_F(BalanceDisplay, FailedOpenReturnsTheNativeErrorAndLeavesTheCursorClosed) {
   Inst->Exec("ALTER TABLE Xel102Whl RENAME TO Xel102WhlAlt");
   CaptureStdout();
-  const int terminalOpen = OpenTerminalDisplayCursor("T1");
+  const StatementResult terminalOpen = OpenTerminalDisplayCursor("T1");
+  const char* const terminalQuery = LastFailure.Query;
   BalanceDisplaySlot slot{};
-  const int terminalFetch = FetchTerminalDisplay(&slot);
-  const int badgeOpen = OpenBadgeDisplayCursor("B4");
-  const int badgeFetch = FetchBadgeDisplay(&slot);
+  const StatementResult terminalFetch = FetchTerminalDisplay(&slot);
+  const StatementResult badgeOpen = OpenBadgeDisplayCursor("B4");
+  const char* const badgeQuery = LastFailure.Query;
+  const StatementResult badgeFetch = FetchBadgeDisplay(&slot);
   const std::string out = GetCapturedStdout();
   Inst->Exec("ALTER TABLE Xel102WhlAlt RENAME TO Xel102Whl");
 
-  EXPECT_EQ(terminalOpen, 1);
-  EXPECT_EQ(terminalFetch, -1);
-  EXPECT_EQ(badgeOpen, 1);
-  EXPECT_EQ(badgeFetch, -1);
+  EXPECT_EQ(ResultText(terminalOpen), "Failed 1");
+  EXPECT_STREQ(terminalQuery, "Abfrage der Saldenanzeige");
+  EXPECT_EQ(ResultText(terminalFetch), "Failed -1");
+  EXPECT_EQ(ResultText(badgeOpen), "Failed 1");
+  EXPECT_STREQ(badgeQuery, "Abfrage der Saldenanzeige");
+  EXPECT_EQ(ResultText(badgeFetch), "Failed -1");
   EXPECT_EQ(out, "");
 }
 

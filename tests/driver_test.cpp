@@ -12,11 +12,16 @@
 #include <vector>
 
 #include "config/config_writer.h"
+#include "fault_checks.h"
 #include "installation.h"
 
 namespace {
 
 const std::string Connected = "Mit Datenbank verbunden! Schema: DRAVONIX\n";
+// A run of IDSTAMM on an installation without badges.
+const std::string NoBadges = "Ausweise gesamt: 0 davon in Datei gestellt: 0\n";
+const std::string UnknownFunction =
+    "! Gueltig sind: MGDNL17P MGDNL18P MGDNL31P MGDNL60P IDSTAMM\n";
 
 std::string Usage(int given) {
   return "Anzahl Parameter(mind. 4) unterschritten! AnzParam: " + std::to_string(given) +
@@ -201,19 +206,19 @@ TEST(DriverConnect, MissingConfigurationFileLeavesEverySettingEmpty) {
 TEST(DriverConnect, SchemaDropsTheLastCharacterAndIsUpperCased) {
   ScratchInstallation inst = ScratchInstallation::Empty();
   const std::string path = inst.Root + "/out.dat";
-  RunResult r = inst.Run({"NONE", "T1", path, "1"});
+  RunResult r = inst.Run({"IDSTAMM", "T1", path, "1"});
   EXPECT_EQ(r.ExitCode, 0);
-  EXPECT_EQ(r.Stdout, "Mit Datenbank verbunden! Schema: DRAVONIX\n");  // stored "Dravonix."
+  EXPECT_EQ(r.Stdout, "Mit Datenbank verbunden! Schema: DRAVONIX\n" + NoBadges);  // stored "Dravonix."
   EXPECT_EQ(r.Stderr, "");
 
   inst.SetConfig("SCHEMA", "x");
-  r = inst.Run({"NONE", "T1", path, "1"});
+  r = inst.Run({"IDSTAMM", "T1", path, "1"});
   EXPECT_EQ(r.ExitCode, 0);
-  EXPECT_EQ(r.Stdout, "Mit Datenbank verbunden! Schema: \n");
+  EXPECT_EQ(r.Stdout, "Mit Datenbank verbunden! Schema: \n" + NoBadges);
 
   inst.SetConfig("SCHEMA", "\xE4mter-1a2");  // only a to z change
-  r = inst.Run({"NONE", "T1", path, "1"});
-  EXPECT_EQ(r.Stdout, "Mit Datenbank verbunden! Schema: \xE4MTER-1A\n");
+  r = inst.Run({"IDSTAMM", "T1", path, "1"});
+  EXPECT_EQ(r.Stdout, "Mit Datenbank verbunden! Schema: \xE4MTER-1A\n" + NoBadges);
 }
 
 // The connect fields hold the settings whole. unixODBC's own trace shows
@@ -232,7 +237,7 @@ TEST(DriverConnect, FiftyCharacterSettingsReachTheConnectWhole) {
       << ConfigWriterError;
 
   // unixODBC refuses data source names longer than 32 characters.
-  RunResult r = inst.Run({"NONE", "T1", inst.Root + "/out.dat", "1"});
+  RunResult r = inst.Run({"IDSTAMM", "T1", inst.Root + "/out.dat", "1"});
   EXPECT_EQ(r.ExitCode, 255);
   EXPECT_EQ(r.Stdout, "DB-Connect-Error: -1!Name:" + login + " Pwd:*** Net:" + source + " Schema:DRAVONIX\n");
   const std::string log = inst.ReadFile(trace);
@@ -249,9 +254,9 @@ TEST(DriverConnect, ThirtyTwoCharacterDataSourceNameConnects) {
   ASSERT_EQ(source.size(), 32u);
   AddDataSource(inst, source);
   inst.SetConfig("DATABASE", source);
-  RunResult r = inst.Run({"NONE", "T1", inst.Root + "/out.dat", "1"});
+  RunResult r = inst.Run({"IDSTAMM", "T1", inst.Root + "/out.dat", "1"});
   EXPECT_EQ(r.ExitCode, 0) << r.Stdout;
-  EXPECT_EQ(r.Stdout, Connected);
+  EXPECT_EQ(r.Stdout, Connected + NoBadges);
 }
 
 // ---------------------------------------------------------------------------
@@ -290,10 +295,14 @@ TEST(DriverArguments, ArgumentsThatJustFitAreTaken) {
   ScratchInstallation inst = ScratchInstallation::Empty();
   const std::string prefix = inst.Root + "/";
   const std::string path = prefix + std::string(199 - prefix.size(), 'p');
-  RunResult r = inst.Run({std::string(19, 'F'), std::string(255, 'T'), path, "1"});
+  RunResult r = inst.Run({"IDSTAMM", std::string(255, 'T'), path, "1"});
   EXPECT_EQ(r.ExitCode, 0);
-  EXPECT_EQ(r.Stdout, Connected);
+  EXPECT_EQ(r.Stdout, Connected + NoBadges);
   EXPECT_EQ(inst.ReadFile(path), "");
+  // Nineteen characters fit the function's field but name no function.
+  r = inst.Run({std::string(19, 'F'), "T1", inst.Root + "/f.dat", "1"});
+  EXPECT_EQ(r.ExitCode, 255);
+  EXPECT_EQ(r.Stdout, "Unbekannte DNL-Funktion " + std::string(19, 'F') + UnknownFunction);
 }
 
 // ---------------------------------------------------------------------------
@@ -350,32 +359,29 @@ TEST(DriverDownloadFile, UnwritableFileFailsAtTheEnd) {
     EXPECT_EQ(r.ExitCode, 255);
     EXPECT_EQ(r.Stdout, Connected + IdStammSummary + "Downloadfile /dev/full konnte nicht geschrieben werden!\n");
   }
-  // Nothing written, nothing to fail.
-  RunResult r = inst.Run({"NONE", "T1", "/dev/full", "1"});
-  EXPECT_EQ(r.ExitCode, 0);
-  EXPECT_EQ(r.Stdout, Connected);
 }
 
 // ---------------------------------------------------------------------------
 // Writer selection
 
-TEST(DriverWriterSelection, NameThatMatchesNoWriterStillOpensTheFile) {
+// A mistyped function (MGDNL13P for MGDNL31P) is refused before the file is
+// touched or the database asked.
+TEST(DriverWriterSelection, NameThatMatchesNoWriterLeavesTheFileAlone) {
   ScratchInstallation inst = ScratchInstallation::Empty();
   AddTerminalWithTwoBadges(inst);
   const std::string path = inst.Root + "/out.dat";
-  for (const char* name : {"MGDNL17", "MGDNL17PX", "IDSTAM", "XIDSTAMM", ""}) {
+  for (const char* name : {"MGDNL13P", "MGDNL17", "MGDNL17PX", "IDSTAM", "XIDSTAMM", ""}) {
     SCOPED_TRACE(name);
     WriteFile(path, "ALT");
     RunResult r = inst.Run({name, "T1", path, "1"}, true);
-    EXPECT_EQ(r.ExitCode, 0);
-    EXPECT_EQ(r.Stdout, Connected);
-    EXPECT_EQ(inst.ReadFile(path), "");
-    // The terminal is looked up all the same; no badge is read.
-    EXPECT_EQ(inst.StatementLog(), TerminalLookup("T1"));
+    EXPECT_EQ(r.ExitCode, 255);
+    EXPECT_EQ(r.Stdout, "Unbekannte DNL-Funktion " + std::string(name) + UnknownFunction);
+    EXPECT_EQ(inst.ReadFile(path), "ALT");
+    EXPECT_TRUE(inst.StatementLog().empty());
   }
   RunResult r = inst.Run({"MGDNL17", "T1", inst.Root + "/new.dat", "0"});
-  EXPECT_EQ(r.ExitCode, 0);
-  EXPECT_EQ(inst.ReadFile("new.dat"), "");
+  EXPECT_EQ(r.ExitCode, 255);
+  EXPECT_FALSE(inst.FileExists("new.dat"));
 }
 
 TEST(DriverWriterSelection, FunctionNameIsUpperCasedBeforeTheComparison) {
@@ -401,32 +407,41 @@ TEST(DriverWriterSelection, FailingWriterGivesItsAbortMessage) {
   inst.Exec("DROP TABLE Xel113Awv;");  // the badge cursor cannot open
   for (const char* name : {"MGDNL17P", "MGDNL18P", "MGDNL31P", "MGDNL60P", "IDSTAMM"}) {
     SCOPED_TRACE(name);
+    WriteFile(inst.Root + "/out.dat", "ALT");
     RunResult r = inst.Run({name, "T1", inst.Root + "/out.dat", "1"});
     EXPECT_EQ(r.ExitCode, 255);
     const std::string tail = std::string("Programmabbruch: Fehler bei Erstellung der Datei ") + name + "!\n";
     ASSERT_GE(r.Stdout.size(), tail.size()) << r.Stdout;
     EXPECT_EQ(r.Stdout.substr(r.Stdout.size() - tail.size()), tail) << r.Stdout;
     EXPECT_EQ(r.Stdout.compare(0, Connected.size(), Connected), 0) << r.Stdout;
+    EXPECT_NE(r.Stdout.find("Datenbankfehler bei Ausweisabfrage fuer Terminal T1: SQLSTATE "), std::string::npos)
+        << r.Stdout;
     EXPECT_NE(r.Stdout.find("Ausweise gesamt: 0 davon in Datei gestellt: 0\n"), std::string::npos) << r.Stdout;
-    EXPECT_EQ(inst.ReadFile("out.dat"), "");
+    EXPECT_EQ(inst.ReadFile("out.dat"), "ALT");
   }
 }
 
 // With rows streamed, a badge whose from-date cannot be converted fails the
-// fetch of its row: what was written before it stays in the closed file.
-TEST(DriverWriterSelection, FailingWriterLeavesItsPartialOutput) {
+// fetch of its row: what was written before it is given up, the old file
+// stays in either mode.
+TEST(DriverWriterSelection, FailingWriterLeavesTheOldFile) {
   ScratchInstallation inst = ScratchInstallation::Empty(/*stepApi=*/true);
   AddTerminalWithTwoBadges(inst, "2000-13-01");
   // Without these the badge query sorts, and a sort reads every row (and
   // meets the bad date) before the first one is delivered.
   inst.Exec("DROP INDEX Xel115Tfz_Trm; DROP INDEX Xel301Asw_Client;");
-  RunResult r = inst.Run({"IDSTAMM", "T1", inst.Root + "/out.dat", "1"});
-  ASSERT_EQ(r.ExitCode, 255) << r.Stdout;
-  EXPECT_EQ(r.Stdout, Connected + "Ausweise gesamt: 1 davon in Datei gestellt: 1\n" +
-                             "Programmabbruch: Fehler bei Erstellung der Datei IDSTAMM!\n");
-  const std::string partial = inst.ReadFile("out.dat");
-  EXPECT_EQ(partial.compare(0, 7, "\"B0001\""), 0) << partial;
-  EXPECT_EQ(partial.find("B0002"), std::string::npos) << partial;
+  for (const char* mode : {"1", "0"}) {
+    SCOPED_TRACE(mode);
+    WriteFile(inst.Root + "/out.dat", "ALT\r\n");
+    RunResult r = inst.Run({"IDSTAMM", "T1", inst.Root + "/out.dat", mode});
+    ASSERT_EQ(r.ExitCode, 255) << r.Stdout;
+    const std::string failure = "Datenbankfehler bei Ausweisabfrage fuer Terminal T1 nach Ausweis B0001: SQLSTATE ";
+    EXPECT_EQ(r.Stdout.compare(0, Connected.size() + failure.size(), Connected + failure), 0) << r.Stdout;
+    EXPECT_TRUE(EndsWith(r.Stdout, "\nAusweise gesamt: 1 davon in Datei gestellt: 1\n"
+                                   "Programmabbruch: Fehler bei Erstellung der Datei IDSTAMM!\n"))
+        << r.Stdout;
+    EXPECT_EQ(inst.ReadFile("out.dat"), "ALT\r\n");
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 // network and the login.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -201,7 +202,7 @@ TEST(FreeTds, ConnectFailuresEndTheRunAndTellTheCauseWithTrace) {
 
 // The server drops the connection part-way through a run: the next request
 // fails, the run ends with -1 and its abort message, nothing hangs, and the
-// records written before stay in the file.
+// file is as before: none, or the old one in either mode.
 TEST(FreeTds, ServerThatDropsTheConnectionEndsTheRunWithError) {
   ScratchInstallation inst = ScratchInstallation::Generated(60, 1, true);
   inst.ServeBy(ServedBy::SqliteDriver);
@@ -214,10 +215,19 @@ TEST(FreeTds, ServerThatDropsTheConnectionEndsTheRunWithError) {
   EXPECT_EQ(r.ExitCode, 255) << r.Stdout;
   EXPECT_NE(r.Stdout.find("Programmabbruch: Fehler bei Erstellung der Datei MGDNL31P!\n"), std::string::npos)
       << r.Stdout;
-  const std::string part = dropping.ReadFile("out.dnl");
-  const std::string all = inst.ReadFile("whole.dnl");
-  EXPECT_LT(part.size(), all.size());
-  EXPECT_EQ(all.compare(0, part.size(), part), 0) << "what was written is the start of the whole file";
+  EXPECT_NE(r.Stdout.find("Datenbankfehler bei "), std::string::npos) << r.Stdout;
+  EXPECT_FALSE(dropping.FileExists("out.dnl"));
+  const std::string old = inst.ReadFile("whole.dnl").substr(0, 480);
+  for (const char* mode : {"1", "0"}) {
+    SCOPED_TRACE(mode);
+    std::FILE* f = std::fopen((dropping.Root + "/out.dnl").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(old.data(), 1, old.size(), f);
+    std::fclose(f);
+    r = dropping.Run({"MGDNL31P", "TERM02", dropping.Root + "/out.dnl", mode});
+    EXPECT_EQ(r.ExitCode, 255) << r.Stdout;
+    EXPECT_EQ(dropping.ReadFile("out.dnl"), old);
+  }
 }
 
 }  // namespace

@@ -372,9 +372,10 @@ TEST(MgDnl18PFailure, FailingBadgeFetchEndsTheRun) {
       "INSERT INTO Xel113Awv (AwvNum) VALUES ('A'); INSERT INTO Xel113Awv (AwvNum) VALUES ('B');"
       "INSERT INTO Xel301Awb VALUES ('A', '100'); INSERT INTO Xel301Awb VALUES ('B', '100');");
 
-  RunResult run = installation.Run({"MGDNL18P", "T18", "out.dat", "1"});
+  RunResult run = installation.Run({"MGDNL18P", "T18", "out.dat", "0"});
   EXPECT_EQ(run.ExitCode, 255) << run.Stdout << run.Stderr;
-  EXPECT_EQ(installation.ReadFile("work/dir/out.dat"), Record("A").Text);
+  // Appended to no file: none is left behind.
+  EXPECT_FALSE(installation.FileExists("work/dir/out.dat"));
   EXPECT_TRUE(Contains(run.Stdout, SummaryLine(1, 1) + "Programmabbruch: Fehler bei Erstellung der Datei MGDNL18P!\n"))
       << run.Stdout;
 }

@@ -3,6 +3,8 @@
 // read to the end or its handle is freed.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "db/session.h"
 #include "installation.h"
 
@@ -16,16 +18,21 @@ const char* const TwoRows = "SELECT 1 UNION ALL SELECT 2";
 Statement ExecuteTwoRows(bool serverCursor) {
   Statement stmt;
   EXPECT_TRUE(stmt.Allocate());
-  if (serverCursor) stmt.UseServerCursor();
-  FormatSqlText("%s", TwoRows);
-  EXPECT_NE(stmt.Execute(), SQL_ERROR);
+  if (serverCursor) {
+    EXPECT_TRUE(stmt.UseServerCursor());
+  }
+  EXPECT_EQ(FormatSqlText("%s", TwoRows), 0);
+  EXPECT_TRUE(stmt.Execute().Is == Outcome::Done);
   return stmt;
 }
 
-// Reads one row; the fetch result.
+// Reads one row; what the fetch gave: "Row", "NoRow" or "Failed".
 int32_t Value = 0;
 const ColumnBinding ValueColumn = {SQL_C_LONG, &Value, sizeof Value};
-SQLRETURN FetchOne(Statement& stmt) { return stmt.Fetch(&ValueColumn, 1); }
+std::string FetchOne(Statement& stmt) {
+  const StatementResult fetched = stmt.Fetch(&ValueColumn, 1);
+  return fetched.IsRow() ? "Row" : fetched.IsNoRow() ? "NoRow" : "Failed";
+}
 
 class BusyCheck : public ::testing::Test {
  protected:
@@ -57,19 +64,19 @@ TEST_F(BusyCheck, ServerCursorsAndResultsReadToTheEndOrFreedDoNotBlock) {
   ASSERT_EQ(ConnectDatabase("u", "p", Inst->Dsn.c_str(), ""), 0);
   // A server cursor with unread rows.
   Statement cursor = ExecuteTwoRows(true);
-  EXPECT_EQ(FetchOne(cursor), SQL_SUCCESS);
+  EXPECT_EQ(FetchOne(cursor), "Row");
   // A default result set read to its end.
   Statement read = ExecuteTwoRows(false);
-  EXPECT_EQ(FetchOne(read), SQL_SUCCESS);
-  EXPECT_EQ(FetchOne(read), SQL_SUCCESS);
-  EXPECT_EQ(FetchOne(read), SQL_NO_DATA);
+  EXPECT_EQ(FetchOne(read), "Row");
+  EXPECT_EQ(FetchOne(read), "Row");
+  EXPECT_EQ(FetchOne(read), "NoRow");
   // A default result set freed with rows unread.
   Statement freed = ExecuteTwoRows(false);
   freed.Free();
   Statement last = ExecuteTwoRows(false);
   last.Free();
   read.Free();
-  EXPECT_EQ(FetchOne(cursor), SQL_SUCCESS);  // the server cursor still reads on
+  EXPECT_EQ(FetchOne(cursor), "Row");  // the server cursor still reads on
   cursor.Free();
 }
 
@@ -78,11 +85,11 @@ TEST_F(BusyCheck, ServerCursorsAndResultsReadToTheEndOrFreedDoNotBlock) {
 TEST_F(BusyCheck, AResultEndedWithItsRestReadDoesNotBlock) {
   ASSERT_EQ(ConnectDatabase("u", "p", Inst->Dsn.c_str(), ""), 0);
   Statement lookup = ExecuteTwoRows(false);
-  EXPECT_EQ(FetchOne(lookup), SQL_SUCCESS);
-  lookup.EndResults();
+  EXPECT_EQ(FetchOne(lookup), "Row");
+  EXPECT_TRUE(lookup.EndResults());
   EXPECT_EQ(Value, 1) << "the rest of the reply must not reach the bound buffer";
   Statement next = ExecuteTwoRows(false);
-  EXPECT_EQ(FetchOne(next), SQL_SUCCESS);
+  EXPECT_EQ(FetchOne(next), "Row");
   next.Free();
   lookup.Free();
 }

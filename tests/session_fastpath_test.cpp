@@ -23,6 +23,13 @@ std::string Printf(const char* format, Args... args) {
   return text;
 }
 
+// A statement result as one comparable text: "Row 0", "NoRow 100",
+// "Done 0", "Failed -1".
+std::string ResultText(StatementResult r) {
+  const char* names[] = {"Done", "Row", "NoRow", "Failed"};
+  return std::string(names[static_cast<int>(r.Is)]) + " " + std::to_string(r.Code);
+}
+
 }  // namespace
 
 TEST(QueryFormatter, GivesWhatPrintfGivesForTheConversionsOfTheQueries) {
@@ -99,7 +106,7 @@ class KeptBindings : public ::testing::Test {
   static Statement Open(const char* query) {
     Statement cursor;
     EXPECT_EQ(FormatSqlText("%s", query), 0);
-    EXPECT_EQ(OpenCursor(cursor), 0);
+    EXPECT_EQ(ResultText(OpenCursor(cursor)), "Done 0");
     return cursor;
   }
 
@@ -118,11 +125,11 @@ TEST_F(KeptBindings, EveryFetchStillFillsTheBuffersAndKeepsTheNullRule) {
   for (int row = 1; row <= 4; ++row) {
     k = -1;  // the preset a NULL would keep
     std::strcpy(txt, "vorher");
-    ASSERT_EQ(FetchCursor(cursor, columns, 2), 0) << row;
+    ASSERT_EQ(ResultText(FetchCursor(cursor, columns, 2)), "Row 0") << row;
     EXPECT_EQ(k, row);
     EXPECT_STREQ(txt, expected[row - 1]);
   }
-  EXPECT_EQ(FetchCursor(cursor, columns, 2), SQL_NO_DATA);
+  EXPECT_EQ(ResultText(FetchCursor(cursor, columns, 2)), "NoRow 100");
   CloseCursor(cursor);
 }
 
@@ -132,16 +139,16 @@ TEST_F(KeptBindings, OtherBuffersOnTheSameCursorAreBoundAnew) {
   char t1[8] = "", t2[8] = "";
   const ColumnBinding first[] = {{SQL_C_LONG, &k1, sizeof k1}, {SQL_C_CHAR, t1, sizeof t1}};
   const ColumnBinding second[] = {{SQL_C_LONG, &k2, sizeof k2}, {SQL_C_CHAR, t2, sizeof t2}};
-  ASSERT_EQ(FetchCursor(cursor, first, 2), 0);
-  ASSERT_EQ(FetchCursor(cursor, second, 2), 0);
+  ASSERT_EQ(ResultText(FetchCursor(cursor, first, 2)), "Row 0");
+  ASSERT_EQ(ResultText(FetchCursor(cursor, second, 2)), "Row 0");
   EXPECT_EQ(k1, 1);
   EXPECT_STREQ(t1, "eins");
   EXPECT_EQ(k2, 2);
   EXPECT_STREQ(t2, "zwei");
   // A narrower buffer at the same place is a different binding too.
   const ColumnBinding narrow[] = {{SQL_C_LONG, &k2, sizeof k2}, {SQL_C_CHAR, t2, 3}};
-  ASSERT_EQ(FetchCursor(cursor, narrow, 2), 0);  // row 3: NULL text
-  ASSERT_EQ(FetchCursor(cursor, narrow, 2), SQL_SUCCESS_WITH_INFO);
+  ASSERT_EQ(ResultText(FetchCursor(cursor, narrow, 2)), "Row 0");  // row 3: NULL text
+  ASSERT_EQ(ResultText(FetchCursor(cursor, narrow, 2)), "Row 1");   // SQL_SUCCESS_WITH_INFO
   EXPECT_EQ(k2, 4);
   EXPECT_STREQ(t2, "vi");
   CloseCursor(cursor);
@@ -162,10 +169,10 @@ TEST_F(KeptBindings, ACursorReopenedIntoTheSameBuffersIsBoundAgain) {
     Statement cursor = Open(query);
     k = 0;
     std::strcpy(txt, "vorher");
-    ASSERT_EQ(FetchCursor(cursor, columns, 2), 0) << key;
+    ASSERT_EQ(ResultText(FetchCursor(cursor, columns, 2)), "Row 0") << key;
     EXPECT_EQ(k, key);
     EXPECT_STREQ(txt, expected[key - 1]);
-    EXPECT_EQ(FetchCursor(cursor, columns, 2), SQL_NO_DATA);
+    EXPECT_EQ(ResultText(FetchCursor(cursor, columns, 2)), "NoRow 100");
     CloseCursor(cursor);
   }
 }
@@ -176,10 +183,10 @@ TEST_F(KeptBindings, ALookupAfterACursorGetsItsOwnBindings) {
   int32_t k = 0;
   char txt[8] = "";
   const ColumnBinding columns[] = {{SQL_C_LONG, &k, sizeof k}, {SQL_C_CHAR, txt, sizeof txt}};
-  ASSERT_EQ(FetchCursor(cursor, columns, 2), 0);
+  ASSERT_EQ(ResultText(FetchCursor(cursor, columns, 2)), "Row 0");
   CloseCursor(cursor);
   ASSERT_EQ(FormatSqlText("SELECT k, txt FROM Rows WHERE k = 4"), 0);
-  ASSERT_EQ(LookupSingleRow(columns, 2), 0);
+  ASSERT_EQ(ResultText(LookupSingleRow(columns, 2)), "Row 0");
   EXPECT_EQ(k, 4);
   EXPECT_STREQ(txt, "vier");
 }
@@ -189,7 +196,7 @@ TEST_F(KeptBindings, InterleavedCursorsKeepTheirOwnBindings) {
   int32_t k = 0;
   const ColumnBinding outerColumns[] = {{SQL_C_LONG, &k, sizeof k}};
   int rows = 0;
-  while (FetchCursor(outer, outerColumns, 1) == 0) {
+  while (FetchCursor(outer, outerColumns, 1).IsRow()) {
     ++rows;
     ASSERT_EQ(k, rows);
     char query[64];
@@ -197,11 +204,12 @@ TEST_F(KeptBindings, InterleavedCursorsKeepTheirOwnBindings) {
     Statement inner = Open(query);
     char txt[8] = "";
     const ColumnBinding innerColumns[] = {{SQL_C_CHAR, txt, sizeof txt}};
-    ASSERT_EQ(FetchCursor(inner, innerColumns, 1), 0);
-    EXPECT_EQ(FetchCursor(inner, innerColumns, 1), SQL_NO_DATA);
+    ASSERT_EQ(ResultText(FetchCursor(inner, innerColumns, 1)), "Row 0");
+    EXPECT_EQ(ResultText(FetchCursor(inner, innerColumns, 1)), "NoRow 100");
     CloseCursor(inner);
     EXPECT_EQ(k, rows) << "the inner cursor's fetch must not reach the outer cursor's buffer";
   }
   EXPECT_EQ(rows, 4);
+  EXPECT_EQ(SqlCode, 100) << "the outer cursor ends at its end, not at a failure";
   CloseCursor(outer);
 }

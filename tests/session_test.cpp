@@ -75,6 +75,13 @@ TEST(SessionText, FormatSqlTextRefusesAQueryThatDoesNotFit) {
 // ---------------------------------------------------------------------------
 // Statements on a real connection
 
+// A statement result as one comparable text: "Row 0", "NoRow 100",
+// "Done 0", "Failed -1".
+std::string ResultText(StatementResult r) {
+  const char* names[] = {"Done", "Row", "NoRow", "Failed"};
+  return std::string(names[static_cast<int>(r.Is)]) + " " + std::to_string(r.Code);
+}
+
 // One scratch installation and one connection for all statement tests.
 class SessionDb : public ::testing::Test {
  protected:
@@ -106,10 +113,10 @@ TEST_F(SessionDb, CursorOpenThatFailsReturnsTheNativeErrorAndLeavesNoHandle) {
   // A cursor that holds a statement: the failed open leaves it empty.
   Statement cursor;
   ASSERT_EQ(FormatSqlText("SELECT 1"), 0);
-  ASSERT_EQ(OpenCursor(cursor), 0);
+  ASSERT_EQ(ResultText(OpenCursor(cursor)), "Done 0");
   ASSERT_NE(cursor.Handle(), nullptr);
   ASSERT_EQ(FormatSqlText("SELECT txt FROM NoSuchTable WHERE k = '%s'", "a"), 0);
-  EXPECT_EQ(OpenCursor(cursor), 1);  // SQLite's SQLITE_ERROR
+  EXPECT_EQ(ResultText(OpenCursor(cursor)), "Failed 1");  // SQLite's SQLITE_ERROR
   EXPECT_EQ(cursor.Handle(), nullptr);
   EXPECT_EQ(LastFailure.Records[0].NativeError, 1);
   EXPECT_STREQ(LastFailure.Records[0].State, "HY000");
@@ -118,17 +125,17 @@ TEST_F(SessionDb, CursorOpenThatFailsReturnsTheNativeErrorAndLeavesNoHandle) {
   char text[11] = "vorher";
   const ColumnBinding columns[] = {{SQL_C_CHAR, text, sizeof text}};
   SqlCode = 100;
-  EXPECT_EQ(FetchCursor(cursor, columns, 1), -1);
+  EXPECT_EQ(ResultText(FetchCursor(cursor, columns, 1)), "Failed -1");
   EXPECT_EQ(SqlCode, -1);
   EXPECT_STREQ(text, "vorher");
-  EXPECT_EQ(CloseCursor(cursor), 0);
+  CloseCursor(cursor);
   EXPECT_EQ(cursor.Handle(), nullptr);
 }
 
 TEST_F(SessionDb, CursorDeliversRowsThenNoMoreRows) {
   ASSERT_EQ(FormatSqlText("SELECT txt, num  FROM Probe  WHERE k IN ('a', 'b')  ORDER BY k "), 0);
   Statement cursor;
-  ASSERT_EQ(OpenCursor(cursor), 0);
+  ASSERT_EQ(ResultText(OpenCursor(cursor)), "Done 0");
   ASSERT_NE(cursor.Handle(), nullptr);
   EXPECT_EQ(Inst->StatementLog(),
             std::vector<std::string>{"SELECT txt, num  FROM Probe  WHERE k IN ('a', 'b')  ORDER BY k "});
@@ -138,29 +145,31 @@ TEST_F(SessionDb, CursorDeliversRowsThenNoMoreRows) {
   int32_t num = 7;
   const ColumnBinding columns[] = {{SQL_C_CHAR, text, sizeof text}, {SQL_C_LONG, &num, sizeof num}};
   std::memset(text, 0, sizeof text);
-  EXPECT_EQ(FetchCursor(cursor, columns, 2), SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(ResultText(FetchCursor(cursor, columns, 2)), "Row 1");  // SQL_SUCCESS_WITH_INFO
   EXPECT_EQ(SqlCode, SQL_SUCCESS_WITH_INFO);
   EXPECT_STREQ(text, "ABCDEFGHIJ");
   EXPECT_EQ(num, 5);
 
   // NULLs: the integer keeps what it held before the fetch, the text is empty.
   std::strcpy(text, "vorher");
-  EXPECT_EQ(FetchCursor(cursor, columns, 2), 0);
+  EXPECT_EQ(ResultText(FetchCursor(cursor, columns, 2)), "Row 0");
   EXPECT_STREQ(text, "");
   EXPECT_EQ(num, 5);
 
-  EXPECT_EQ(FetchCursor(cursor, columns, 2), SQL_NO_DATA);
+  EXPECT_EQ(ResultText(FetchCursor(cursor, columns, 2)), "NoRow 100");  // SQL_NO_DATA
   EXPECT_EQ(SqlCode, 100);
-  EXPECT_EQ(CloseCursor(cursor), 0);
+  CloseCursor(cursor);
   EXPECT_EQ(cursor.Handle(), nullptr);
-  EXPECT_EQ(CloseCursor(cursor), 0);  // closing twice is harmless
+  CloseCursor(cursor);  // closing twice is harmless
+  EXPECT_EQ(cursor.Handle(), nullptr);
 }
 
 TEST_F(SessionDb, SingleRowLookupCountsACutTextAsARow) {
   ASSERT_EQ(FormatSqlText("SELECT txt FROM Probe WHERE k = 'a'"), 0);
   char text[11] = "";
   const ColumnBinding columns[] = {{SQL_C_CHAR, text, sizeof text}};
-  EXPECT_EQ(LookupSingleRow(columns, 1), 0);
+  SqlCode = 4711;
+  EXPECT_EQ(ResultText(LookupSingleRow(columns, 1)), "Row 1");  // the fetch code of the cut text
   EXPECT_EQ(SqlCode, 0);
   EXPECT_STREQ(text, "ABCDEFGHIJ");
 }
@@ -171,13 +180,13 @@ TEST_F(SessionDb, SingleRowLookupNullRule) {
   const ColumnBinding columns[] = {{SQL_C_LONG, &num, sizeof num}, {SQL_C_CHAR, text, sizeof text}};
 
   ASSERT_EQ(FormatSqlText("SELECT num, txt FROM Probe WHERE k = 'b'"), 0);
-  EXPECT_EQ(LookupSingleRow(columns, 2), 0);
+  EXPECT_EQ(ResultText(LookupSingleRow(columns, 2)), "Row 0");
   EXPECT_EQ(num, 7);  // the driver writes 0 for a NULL; the preset must stay
   EXPECT_STREQ(text, "");
 
   // A value of 0 is a value, not a NULL.
   ASSERT_EQ(FormatSqlText("SELECT num, txt FROM Probe WHERE k = 'c'"), 0);
-  EXPECT_EQ(LookupSingleRow(columns, 2), 0);
+  EXPECT_EQ(ResultText(LookupSingleRow(columns, 2)), "Row 0");
   EXPECT_EQ(num, 0);
   EXPECT_STREQ(text, "zero");
 
@@ -185,7 +194,7 @@ TEST_F(SessionDb, SingleRowLookupNullRule) {
   ASSERT_EQ(FormatSqlText("SELECT NULL, COUNT(*) FROM Probe"), 0);
   int32_t count = -1;
   const ColumnBinding mixed[] = {{SQL_C_LONG, &num, sizeof num}, {SQL_C_LONG, &count, sizeof count}};
-  EXPECT_EQ(LookupSingleRow(mixed, 2), 0);
+  EXPECT_EQ(ResultText(LookupSingleRow(mixed, 2)), "Row 0");
   EXPECT_EQ(num, -3);
   EXPECT_EQ(count, 4);
 }
@@ -194,12 +203,17 @@ TEST_F(SessionDb, SingleRowLookupWithoutRowOrWithFailingQuery) {
   int32_t num = 7;
   const ColumnBinding columns[] = {{SQL_C_LONG, &num, sizeof num}};
   ASSERT_EQ(FormatSqlText("SELECT num FROM Probe WHERE k = 'none'"), 0);
-  EXPECT_EQ(LookupSingleRow(columns, 1), 100);
+  EXPECT_EQ(ResultText(LookupSingleRow(columns, 1)), "NoRow 100");
   EXPECT_EQ(SqlCode, 100);
   EXPECT_EQ(num, 7);
 
   ASSERT_EQ(FormatSqlText("SELECT num FROM NoSuchTable"), 0);
-  EXPECT_EQ(LookupSingleRow(columns, 1), -1);
+  SqlCode = 4711;
+  const StatementResult failed = LookupSingleRow(columns, 1);
+  EXPECT_TRUE(failed.Failed()) << ResultText(failed);
+  EXPECT_EQ(SqlCode, 4711) << "a failed lookup leaves SqlCode alone";
+  EXPECT_EQ(LastFailure.Records[0].NativeError, 1);
+  EXPECT_NE(std::strstr(LastFailure.Records[0].Message, "NoSuchTable"), nullptr) << LastFailure.Records[0].Message;
   EXPECT_EQ(num, 7);
 }
 
@@ -211,7 +225,7 @@ TEST_F(SessionDb, QueryTextIsSentAsFormatted) {
             0);
   char text[11] = "";
   const ColumnBinding columns[] = {{SQL_C_CHAR, text, sizeof text}};
-  EXPECT_EQ(LookupSingleRow(columns, 1), 0);
+  EXPECT_EQ(ResultText(LookupSingleRow(columns, 1)), "Row 0");
   EXPECT_STREQ(text, "quote");
   EXPECT_EQ(Inst->StatementLog(), std::vector<std::string>{"SELECT txt  FROM Probe  WHERE k = 'O''Brien' "});
 }
@@ -224,7 +238,7 @@ TEST_F(SessionDb, QueryThatDoesNotFitNeverReachesTheDataSource) {
   ASSERT_EQ(FormatSqlText("SELECT 'x' -- %s", longest.c_str()), 0);
   char value[4] = "";
   const ColumnBinding columns[] = {{SQL_C_CHAR, value, sizeof value}};
-  EXPECT_EQ(LookupSingleRow(columns, 1), 0);
+  EXPECT_EQ(ResultText(LookupSingleRow(columns, 1)), "Row 0");
   EXPECT_STREQ(value, "x");
   EXPECT_EQ(Inst->StatementLog(), std::vector<std::string>{"SELECT 'x' -- " + longest});
 
@@ -232,13 +246,14 @@ TEST_F(SessionDb, QueryThatDoesNotFitNeverReachesTheDataSource) {
   const std::string tooLong = longest + "q";
   std::strcpy(value, "");
   EXPECT_EQ(FormatSqlText("SELECT 'x' -- %s", tooLong.c_str()), -1);
-  EXPECT_EQ(LookupSingleRow(columns, 1), -1);
+  EXPECT_EQ(ResultText(LookupSingleRow(columns, 1)), "Failed -1");
 
   EXPECT_EQ(FormatSqlText("SELECT 'x' -- %s", tooLong.c_str()), -1);
   Statement cursor;
-  OpenCursor(cursor);
+  EXPECT_EQ(ResultText(OpenCursor(cursor)), "Failed -1");
+  EXPECT_EQ(LastFailure.Records[0].NativeError, -1);
   EXPECT_EQ(cursor.Handle(), nullptr);
-  EXPECT_EQ(FetchCursor(cursor, columns, 1), -1);
+  EXPECT_EQ(ResultText(FetchCursor(cursor, columns, 1)), "Failed -1");
   EXPECT_STREQ(value, "");
   EXPECT_EQ(Inst->StatementLog(), std::vector<std::string>{});
 }
@@ -248,17 +263,17 @@ TEST_F(SessionDb, QueryThatDoesNotFitNeverReachesTheDataSource) {
 TEST_F(SessionDb, LookupsInterleaveWithAnOpenCursor) {
   ASSERT_EQ(FormatSqlText("SELECT k FROM Probe ORDER BY k"), 0);
   Statement cursor;
-  ASSERT_EQ(OpenCursor(cursor), 0);
+  ASSERT_EQ(ResultText(OpenCursor(cursor)), "Done 0");
   char key[16];
   const ColumnBinding keyColumn[] = {{SQL_C_CHAR, key, sizeof key}};
   std::vector<std::string> keys;
-  while (FetchCursor(cursor, keyColumn, 1) == 0) {
+  while (FetchCursor(cursor, keyColumn, 1).IsRow()) {
     keys.push_back(key);
     char quoted[32];
     ASSERT_EQ(FormatSqlText("SELECT COUNT(*) FROM Probe WHERE k = '%s'", QuoteSqlValue(key, quoted, sizeof quoted)), 0);
     int32_t count = 0;
     const ColumnBinding countColumn[] = {{SQL_C_LONG, &count, sizeof count}};
-    EXPECT_EQ(LookupSingleRow(countColumn, 1), 0);
+    EXPECT_EQ(ResultText(LookupSingleRow(countColumn, 1)), "Row 0");
     EXPECT_EQ(count, 1) << key;
   }
   EXPECT_EQ(SqlCode, 100);

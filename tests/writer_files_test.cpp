@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <cstdio>
 #include <string>
 #include <tuple>
 
@@ -72,8 +73,17 @@ TEST_P(WriterCursor, FailingBadgeCursorEndsTheRunWithError) {
             ";INSERT INTO MGSST35P (M35Trm, M35Bkl, M35Bch) VALUES ('T1', '" + c.Class + "', '" + c.Kind +
             "');INSERT INTO Xel301Awb (AwbAsw, AwbBkl) VALUES " + classes);
   if (path == Path::FreeTds) inst.ServeBy(ServedBy::FreeTds);
+  const std::string old = "alter Inhalt\r\n";
+  std::FILE* f = std::fopen((inst.Root + "/out.dnl").c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs(old.c_str(), f);
+  std::fclose(f);
   RunResult r = inst.Run({c.Name, "T1", inst.Root + "/out.dnl", "1"});
   EXPECT_EQ(r.ExitCode, 255);
+  const std::string failure = "Datenbankfehler bei Ausweisabfrage fuer Terminal T1";
+  EXPECT_NE(r.Stdout.find(failure + (path == Path::Sqlite ? ": SQLSTATE " : " nach Ausweis 19: SQLSTATE ")),
+            std::string::npos)
+      << r.Stdout;
   const int written = path == Path::Sqlite ? 0 : 19;
   EXPECT_NE(r.Stdout.find(SummaryLine(written, written) + (c.EndWorkLine ? c.EndWorkLine : "") +
                           "Programmabbruch: Fehler bei Erstellung der Datei " + c.Name + "!\n"),
@@ -82,7 +92,8 @@ TEST_P(WriterCursor, FailingBadgeCursorEndsTheRunWithError) {
   if (c.EndWorkLine == nullptr) {
     EXPECT_EQ(r.Stdout.find("FehlerCode"), std::string::npos) << r.Stdout;
   }
-  EXPECT_EQ(inst.ReadFile("out.dnl").size(), written * c.RecordLength);
+  // The 19 records written before stay nowhere: the old file stands.
+  EXPECT_EQ(inst.ReadFile("out.dnl"), old);
 }
 
 INSTANTIATE_TEST_SUITE_P(Writers, WriterCursor,

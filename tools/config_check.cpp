@@ -236,7 +236,7 @@ void CheckDate() {
   char today[16] = "";
   FormatSqlText("%s", "select convert(char(8), CURRENT_TIMESTAMP, 112)");
   const ColumnBinding column = {SQL_C_CHAR, today, sizeof today};
-  if (LookupSingleRow(&column, 1) != 0) {
+  if (!LookupSingleRow(&column, 1).IsRow()) {
     Fail("Datum der Datenbank nicht lesbar (convert(char(8), CURRENT_TIMESTAMP, 112))");
     PrintFailureRecord(Secret);
     return;
@@ -273,7 +273,7 @@ void CheckTables() {
       int32_t count = 0;
       FormatSqlText("select count(*) from %s where 1=0", spelling);
       const ColumnBinding column = {SQL_C_LONG, &count, sizeof count};
-      if (LookupSingleRow(&column, 1) != 0) {
+      if (!LookupSingleRow(&column, 1).IsRow()) {
         Fail("Tabelle %s nicht lesbar als %s", table.Table, spelling);
         PrintFailureRecord(Secret);
         readable = false;
@@ -286,13 +286,13 @@ void CheckTables() {
 void CheckTerminal(const char* name) {
   static TerminalRecord terminal;
   StartTerminalRecord(&terminal, name);
-  const int found = LookUpTerminal(&terminal);
-  if (found == SQL_NO_DATA) {
+  const StatementResult found = LookUpTerminal(&terminal);
+  if (found.IsNoRow()) {
     Fail("Terminal %s nicht gefunden (keine Zeile in Xel1140Trm ausser mit Status 4 oder 8)", VisibleText(name).c_str());
     return;
   }
-  if (found != 0) {
-    Fail("Terminal %s: Abfrage fehlgeschlagen (Ergebnis %d)", VisibleText(name).c_str(), found);
+  if (found.Failed()) {
+    Fail("Terminal %s: Abfrage fehlgeschlagen (Ergebnis %d)", VisibleText(name).c_str(), found.Code);
     PrintFailureRecord(Secret);
     return;
   }
@@ -306,24 +306,24 @@ void CheckTerminal(const char* name) {
        VisibleText(name).c_str());
   }
 
-  const int opened = OpenBadgeCursor(&terminal);
-  if (opened != 0) {
+  if (OpenBadgeCursor(&terminal).Failed()) {
     Fail("Ausweisabfrage fuer Terminal %s fehlgeschlagen", VisibleText(name).c_str());
     PrintFailureRecord(Secret);
     return;
   }
   int rows = 0;
-  int rc;
+  StatementResult fetched = Done();
   static BadgeRecord badge;
   for (;;) {
     std::memset(&badge, 0, sizeof badge);
-    rc = FetchBadge(&badge);
-    if (rc != 0) break;
+    fetched = FetchBadge(&badge);
+    if (!fetched.IsRow()) break;
     ++rows;
   }
   CloseBadgeCursor();
-  if (rc != SQL_NO_DATA) {
+  if (fetched.Failed()) {
     Fail("Ausweisabfrage fuer Terminal %s nach %d Zeilen abgebrochen", VisibleText(name).c_str(), rows);
+    PrintFailureRecord(Secret);
   } else if (rows == 0) {
     Warn("Ausweisabfrage fuer Terminal %s liefert keine Zeile: die Download-Dateien bleiben leer",
          VisibleText(name).c_str());

@@ -50,15 +50,21 @@ bool QueryRows(int columnCount, std::vector<Row>* rows) {
   ColumnBinding columns[MaxQueryColumns];
   for (int i = 0; i < columnCount; ++i) columns[i] = {SQL_C_CHAR, buffers[i], sizeof buffers[i]};
   Statement cursor;
-  if (OpenCursor(cursor) != 0) {
+  if (OpenCursor(cursor).Failed()) {
     std::printf("Abfrage fehlgeschlagen:\n");
     PrintFailureRecord(nullptr);
     return false;
   }
   for (;;) {
     for (int i = 0; i < columnCount; ++i) buffers[i][0] = '\0';
-    const int rc = FetchCursor(cursor, columns, columnCount);
-    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
+    const StatementResult fetched = FetchCursor(cursor, columns, columnCount);
+    if (fetched.Failed()) {
+      CloseCursor(cursor);
+      std::printf("Abfrage fehlgeschlagen:\n");
+      PrintFailureRecord(nullptr);
+      return false;
+    }
+    if (!fetched.IsRow()) break;
     Row row;
     for (int i = 0; i < columnCount; ++i) row.push_back(TrimRight(buffers[i]));
     rows->push_back(row);
@@ -279,7 +285,13 @@ int main(int argc, char** argv) {
 
   std::printf("Ausweis %s auf Terminal %s, Funktion %s\n", badge, positional[1], function);
   StartTerminalRecord(&terminal, positional[1]);
-  if (LookUpTerminal(&terminal) == 0)
+  const StatementResult found = LookUpTerminal(&terminal);
+  if (found.Failed()) {
+    std::printf("Datenbankfehler bei der Terminalabfrage: keine Erklaerung moeglich.\n");
+    PrintFailureRecord(nullptr);
+    return 1;
+  }
+  if (found.IsRow())
     std::printf("Terminal: Modell %s, Saldensatz %s, Lizenz-/Mandantenzeilen (Xel115Tfz) %d\n",
                 TerminalText(terminal.TrmMod), TerminalText(terminal.TrmSal), static_cast<int>(terminal.TfzCount));
   else
@@ -302,7 +314,7 @@ int main(int argc, char** argv) {
   const std::string records(bytes != nullptr ? bytes : "", size);
   std::free(bytes);
   if (written == 0) {
-    std::printf("Datenbankfehler beim Lesen der Ausweise: die Erklaerung ist unvollstaendig.\n");
+    std::printf("Datenbankfehler: die Erklaerung ist unvollstaendig.\n");
     PrintFailureRecord(nullptr);
     return 1;
   }

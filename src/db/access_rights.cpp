@@ -39,37 +39,41 @@ const ColumnBinding ZoneClassColumns[] = {
 
 }  // namespace
 
-int HasTimePermission(const BadgeRecord* badge, const TerminalRecord* terminal) {
+Permission HasTimePermission(const BadgeRecord* badge, const TerminalRecord* terminal) {
   int32_t count = 0;
-  // A lookup that fails leaves the count at 0: no permission.
-  CountTimePermissions(badge->AswNum, terminal->TrmNam, &count);
+  if (CountTimePermissions(badge->AswNum, terminal->TrmNam, &count).Failed()) {
+    ExplainNote("Zeitberechtigung auf Terminal %s: Abfrage fehlgeschlagen", terminal->TrmNam);
+    return Permission::Failed;
+  }
   int answer = count > 0 ? 1 : 0;
   ExplainNote("Zeitberechtigung auf Terminal %s: %d Buchungsklasse(n) mit M35Bch '1' -> %s", terminal->TrmNam,
               static_cast<int>(count), answer ? "ja" : "nein");
   if (DebugTrace) std::printf("Aws: %s Zeitberechtigung: %d\n", badge->AswNum, answer);
-  return answer;
+  return answer ? Permission::Granted : Permission::Denied;
 }
 
-int CountTimePermissions(const char* badgeNumber, const char* terminalName, int32_t* count) {
+StatementResult CountTimePermissions(const char* badgeNumber, const char* terminalName, int32_t* count) {
   FormatSqlText(
       "SELECT COUNT(*) " GENTRMX_TIME_PERMISSION_FROM,
       terminalName, badgeNumber);
   TimePermissionBuffer = 0;
   const ColumnBinding columns[] = {{SQL_C_LONG, &TimePermissionBuffer, sizeof TimePermissionBuffer}};
-  int rc = LookupSingleRow(columns, 1);
-  if (rc != 0) return rc;
+  const StatementResult counted = LookupSingleRow(columns, 1);
+  // A count always gives its row; none is as wrong as a failure.
+  if (counted.IsNoRow()) SetOwnFailure("Zaehlung ohne Ergebnis");
+  if (!counted.IsRow()) return NameFailedQuery("Zeitberechtigungsabfrage", Failure());
   *count = TimePermissionBuffer;
-  return 0;
+  return counted;
 }
 
-int BuildZoneList(BadgeRecord* badge, const TerminalRecord* terminal, int32_t limit, int fillSlots) {
+Permission BuildZoneList(BadgeRecord* badge, const TerminalRecord* terminal, int32_t limit, int fillSlots) {
   ZoneList.Count = 0;
 
   if (fillSlots != 0) {
-    OpenReaderCursor(terminal->TrmNam, limit);
+    StatementResult fetched = OpenReaderCursor(terminal->TrmNam, limit);
     int32_t number = 0;
     char zone[sizeof ZlsZkoBuffer];  // fetched, not used
-    while (FetchReader(&number, zone) == 0) {
+    while (!fetched.Failed() && (fetched = FetchReader(&number, zone)).IsRow()) {
       // There are slots for reader numbers 1 to 11 only.
       if (number < 1 || number > ZoneSlotCount) {
         ExplainNote("Leser %d (Zone '%s'): ohne Platz im Satz, uebergangen", static_cast<int>(number), zone);
@@ -83,21 +87,26 @@ int BuildZoneList(BadgeRecord* badge, const TerminalRecord* terminal, int32_t li
       slot[2] = '\0';
     }
     CloseReaderCursor();
+    if (fetched.Failed()) return Permission::Failed;
   }
 
-  if (OpenZoneClassCursor(badge->AswNum, terminal->TrmNam) == 0) {
-    char entry[ZoneEntrySize] = {};
-    while (FetchZoneClass(entry) == 0) {
-      // Without storage for the entry the list ends here.
-      if (AppendZoneEntry(entry) == nullptr) break;
-      ExplainNote("Zutrittsklasse '%s' (M35Bch '0')", entry);
+  StatementResult fetched = OpenZoneClassCursor(badge->AswNum, terminal->TrmNam);
+  char entry[ZoneEntrySize] = {};
+  while (!fetched.Failed() && (fetched = FetchZoneClass(entry)).IsRow()) {
+    // Without storage for the entry the list would be short: a wrong file.
+    if (AppendZoneEntry(entry) == nullptr) {
+      SetOwnFailure("kein Speicher fuer die Zutrittsklassen");
+      fetched = NameFailedQuery("Zutrittsklassenabfrage", Failure());
+      break;
     }
+    ExplainNote("Zutrittsklasse '%s' (M35Bch '0')", entry);
   }
   CloseZoneClassCursor();
+  if (fetched.Failed()) return Permission::Failed;
   ExplainNote("Zutrittsklassen auf Terminal %s: %d -> Zutrittsberechtigung %s", terminal->TrmNam,
               static_cast<int>(ZoneList.Count), ZoneList.Count > 0 ? "ja" : "nein");
 
-  return ZoneList.Count > 0 ? 1 : 0;
+  return ZoneList.Count > 0 ? Permission::Granted : Permission::Denied;
 }
 
 char (*AppendZoneEntry(const char* entry))[ZoneEntrySize] {
@@ -126,41 +135,41 @@ char (*AppendZoneEntry(const char* entry))[ZoneEntrySize] {
   return ZoneList.Entries;
 }
 
-int OpenReaderCursor(const char* terminalName, int32_t limit) {
+StatementResult OpenReaderCursor(const char* terminalName, int32_t limit) {
   FormatSqlText(
       "SELECT ZlsLes, ZlsZko  FROM  Dravonix.Xel401Zls  WHERE ZlsTrm = '%q'  AND ZlsLes <= %ld  AND ((ZlsSta <> 4 AND ZlsSta <> 8) OR ZlsSta IS NULL)  ORDER BY ZlsLes ",
       terminalName, static_cast<long>(limit));
-  return OpenCursor(ReaderCursor);
+  return NameFailedQuery("Leserabfrage", OpenCursor(ReaderCursor));
 }
 
-int FetchReader(int32_t* number, char* text) {
+StatementResult FetchReader(int32_t* number, char* text) {
   ZlsLesBuffer = 0;
   std::memset(ZlsZkoBuffer, 0, sizeof ZlsZkoBuffer);
-  int rc = FetchCursor(ReaderCursor, ReaderColumns, 2);
-  if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return rc;
+  const StatementResult fetched = FetchCursor(ReaderCursor, ReaderColumns, 2);
+  if (!fetched.IsRow()) return NameFailedQuery("Leserabfrage", fetched);
   SqlCode = 0;
   *number = ZlsLesBuffer;
   std::memcpy(text, TrimRight(ZlsZkoBuffer), sizeof ZlsZkoBuffer);
-  return 0;
+  return fetched;
 }
 
-int CloseReaderCursor() { return CloseCursor(ReaderCursor); }
+void CloseReaderCursor() { CloseCursor(ReaderCursor); }
 
-int OpenZoneClassCursor(const char* badgeNumber, const char* terminalName) {
+StatementResult OpenZoneClassCursor(const char* badgeNumber, const char* terminalName) {
   FormatSqlText(
       "SELECT DISTINCT M35BKL FROM   Dravonix.MGSST35P, Dravonix.Xel301Awb WHERE  M35TRM = '%q' AND    AWBASW = '%q' AND    M35Bch = '0' AND    M35Bkl = AWBBKL ORDER BY M35BKL",
       terminalName, badgeNumber);
-  return OpenCursor(ZoneClassCursor);
+  return NameFailedQuery("Zutrittsklassenabfrage", OpenCursor(ZoneClassCursor));
 }
 
-int FetchZoneClass(char* entry) {
+StatementResult FetchZoneClass(char* entry) {
   std::memset(M35BklBuffer, 0, sizeof M35BklBuffer);
-  int rc = FetchCursor(ZoneClassCursor, ZoneClassColumns, 1);
-  if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return rc;
+  const StatementResult fetched = FetchCursor(ZoneClassCursor, ZoneClassColumns, 1);
+  if (!fetched.IsRow()) return NameFailedQuery("Zutrittsklassenabfrage", fetched);
   SqlCode = 0;
   // The class arrives as stored: no trimming, only filled to three.
   FormatLeftAligned(entry, ZoneEntrySize, M35BklBuffer, 3);
-  return 0;
+  return fetched;
 }
 
-int CloseZoneClassCursor() { return CloseCursor(ZoneClassCursor); }
+void CloseZoneClassCursor() { CloseCursor(ZoneClassCursor); }

@@ -88,7 +88,7 @@ const BadgeQueryConditions BadgeConditions = {
     "ASWLIZ = TFZLIZ  AND ASWMND = TFZMND",
 };
 
-int OpenBadgeCursor(const TerminalRecord* terminal) {
+StatementResult OpenBadgeCursor(const TerminalRecord* terminal) {
   if (terminal->TfzCount > 0) TerminalBinding = true;
   if (TerminalBinding) {
     FormatSqlText(
@@ -98,10 +98,10 @@ int OpenBadgeCursor(const TerminalRecord* terminal) {
     FormatSqlText("%s",
         "SELECT  AswNum, CONVERT(char(8),AswGvo,112), CONVERT(char(8),AswGbi,112), AswPnr, AswBkl, AswGrp, AswAan, AswAtp, AwvSto, AswSal, AswBk2,  AswSpr, AswPin  FROM  Dravonix.Xel301Asw, Dravonix.Xel113Awv  WHERE ASWNUM = AWVNUM  AND   AswGvo <= convert(char(8), CURRENT_TIMESTAMP, 112)  AND  (AswGbi IS NULL OR AswGbi >= convert(char(8), CURRENT_TIMESTAMP, 112))  AND  (AWVCOD <> 8 OR AWVCOD IS NULL)  AND ((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)  AND ((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)  ORDER BY AswNum, AswGvo, AswBkl ");
   }
-  return OpenCursor(BadgeCursor);
+  return NameFailedQuery("Ausweisabfrage", OpenCursor(BadgeCursor));
 }
 
-int FetchBadge(BadgeRecord* record) {
+StatementResult FetchBadge(BadgeRecord* record) {
   std::memset(AswNumBuffer, 0, sizeof AswNumBuffer);
   std::memset(AswGvoBuffer, 0, sizeof AswGvoBuffer);
   std::memset(AswGbiBuffer, 0, sizeof AswGbiBuffer);
@@ -116,11 +116,11 @@ int FetchBadge(BadgeRecord* record) {
   AswSprBuffer = 1;
   std::memset(AswPinBuffer, 0, sizeof AswPinBuffer);
 
-  int rc = FetchCursor(BadgeCursor, BadgeColumns, BadgeColumnCount);
-  if (rc == SQL_NO_DATA) return SQL_NO_DATA;
-  if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
+  const StatementResult fetched = FetchCursor(BadgeCursor, BadgeColumns, BadgeColumnCount);
+  if (fetched.IsNoRow()) return NoRowFound(SQL_NO_DATA);
+  if (!fetched.IsRow()) {
     SqlCode = -1;
-    return -1;
+    return NameFailedQuery("Ausweisabfrage", Failure());
   }
   SqlCode = 0;
 
@@ -149,7 +149,7 @@ int FetchBadge(BadgeRecord* record) {
   FormatLeftAligned(record->AswBk2, sizeof record->AswBk2, AswBk2Buffer, 3);
   FormatDecimal(record->AswSpr, AswSprBuffer);
   CopyField(record->AswPin, AswPinBuffer);
-  return 0;
+  return RowFound();
 }
 
-int CloseBadgeCursor() { return CloseCursor(BadgeCursor); }
+void CloseBadgeCursor() { CloseCursor(BadgeCursor); }

@@ -2,14 +2,15 @@
 // order, one BadgeRecord at a time.
 #pragma once
 #include "db/records.h"
+#include "db/session.h"
 
-// 0 opened; -1 no statement handle; else the native error of the failed
-// execution. Switches the terminal binding on when TfzCount > 0.
-int OpenBadgeCursor(const TerminalRecord* terminal);
-// record must be all zero. 0 a badge; 100 no more badges; -1 cursor not
-// open or fetch error.
-int FetchBadge(BadgeRecord* record);
-int CloseBadgeCursor();
+// Done, or Failed (Code the native error of a failed execution, else -1).
+// Switches the terminal binding on when TfzCount > 0.
+StatementResult OpenBadgeCursor(const TerminalRecord* terminal);
+// record must be all zero. Row (Code 0) a badge; NoRow (Code 100) no more
+// badges; Failed (Code -1) cursor not open or fetch error. SqlCode follows.
+StatementResult FetchBadge(BadgeRecord* record);
+void CloseBadgeCursor();
 
 // The conditions of the two badge queries, each exactly as the query texts
 // above hold it (a test checks that it stands there), so that an explanation

@@ -34,8 +34,6 @@ const ColumnBinding ValueCodeColumns[] = {
 
 constexpr size_t DisplayTextWidth = 12;
 
-bool IsRow(int code) { return code == SQL_SUCCESS || code == SQL_SUCCESS_WITH_INFO; }
-
 // "%-12s " into the slot's 14-byte DisplayText: 12 characters of text,
 // blank-filled, then one blank; always exactly 13 characters.
 void SetDisplayText(BalanceDisplaySlot* slot, const char* text) {
@@ -60,29 +58,18 @@ void FillSlot(BalanceDisplaySlot* slot, bool fixListText) {
   std::memcpy(slot->ValueText, "       ", 8);
 }
 
-// The value-code query: a single-row lookup. Returns its outcome; on Row
-// the slot's ValueCode is set. Prints the fetch trace line when asked to
-// and the query ran.
-LookupOutcome QueryValueCode(BalanceDisplaySlot* slot, bool traceFetch, int* fetchCode) {
+// The value-code query: a single-row lookup. Row (Code 0, the slot's
+// ValueCode set), NoRow (Code the fetch code: the definition has no value
+// code) or Failed. Prints the fetch trace line when asked to and a fetch
+// answered.
+StatementResult QueryValueCode(BalanceDisplaySlot* slot, bool traceFetch) {
   ValueCodeText[0] = '\0';
-  const LookupOutcome outcome = RunLookup(ValueCodeColumns, 1, fetchCode);
-  if (traceFetch && (outcome == LookupOutcome::Row || outcome == LookupOutcome::NoRow))
-    std::printf("SQLFetch Saldenwerte! RC: %ld\n", static_cast<long>(*fetchCode));
-  if (outcome == LookupOutcome::Row) std::memcpy(slot->ValueCode, TrimRight(ValueCodeText), sizeof slot->ValueCode);
-  return outcome;
-}
-
-// The result a display fetch gives for the value-code query: 0 found; -1 no
-// statement; the native error of a failed execution (which may be any
-// number, 1 included); else the fetch code as it came.
-int ValueCodeResult(LookupOutcome outcome, int fetchCode) {
-  switch (outcome) {
-    case LookupOutcome::Row: return 0;
-    case LookupOutcome::NoStatement: return -1;
-    case LookupOutcome::NotExecuted: return FailureNativeError();
-    case LookupOutcome::NoRow: break;
-  }
-  return fetchCode;
+  const StatementResult found = RunLookup(ValueCodeColumns, 1);
+  if (traceFetch && !found.Failed()) std::printf("SQLFetch Saldenwerte! RC: %ld\n", static_cast<long>(found.Code));
+  if (found.Failed()) return NameFailedQuery("Wertcodeabfrage der Saldenanzeige", found);
+  if (!found.IsRow()) return found;
+  std::memcpy(slot->ValueCode, TrimRight(ValueCodeText), sizeof slot->ValueCode);
+  return RowFound();
 }
 
 // One variant of the definitions: its cursor, the key of its last open
@@ -110,69 +97,72 @@ DisplayVariant BadgeDisplay = {
     " SELECT FTXT10  FROM DRAVONIX.XEL301ASW, DRAVONIX.XEL119MSD, DRAVONIX.XEL102WHL  WHERE ASWNUM  = '%q'  AND  ASWSAL = MSDSAL  AND FTXNUMSPR = 220002  AND  FTXWHL = MSDWRT  AND FTXSPR  = ASWSPR  AND  MSDLFD = %ld  AND ((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo       AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))  AND ((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)  AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS NULL) ",
     false, false};
 
-int OpenDisplayCursor(DisplayVariant& variant, const char* key) {
+StatementResult OpenDisplayCursor(DisplayVariant& variant, const char* key) {
   const size_t n = strnlen(key, variant.KeyLength);
   std::memcpy(variant.Key, key, n);
   variant.Key[n] = '\0';
   FormatSqlText(variant.DefinitionQuery, variant.Key);
-  return OpenCursor(variant.Cursor);
+  return NameFailedQuery("Abfrage der Saldenanzeige", OpenCursor(variant.Cursor));
 }
 
 // Fetches the next definition of the variant into slot and formats its
-// value-code query. Returns the fetch code; SQL_ERROR when the cursor is
-// closed (then without the trace line).
-int FetchDefinition(DisplayVariant& variant, BalanceDisplaySlot* slot) {
+// value-code query. Row or NoRow with the fetch code, or Failed (also when
+// the cursor is closed, then without the trace line).
+StatementResult FetchDefinition(DisplayVariant& variant, BalanceDisplaySlot* slot) {
   ListText[0] = '\0';
   DefinitionText[0] = '\0';
-  if (!variant.Cursor.IsOpen()) return SQL_ERROR;
-  const int rc = variant.Cursor.Fetch(DefinitionColumns, 4);
-  if (variant.TraceFetches) std::printf("Fetch Sal_DspTxtVar_Read! RC:%ld!\n", static_cast<long>(rc));
-  if (!IsRow(rc)) return rc;
+  if (!variant.Cursor.IsOpen()) {
+    SetOwnFailure("Abfrage der Saldenanzeige nicht offen");
+    return NameFailedQuery("Abfrage der Saldenanzeige", Failure());
+  }
+  const StatementResult fetched = variant.Cursor.Fetch(DefinitionColumns, 4);
+  if (variant.TraceFetches) std::printf("Fetch Sal_DspTxtVar_Read! RC:%ld!\n", static_cast<long>(fetched.Code));
+  if (!fetched.IsRow()) return NameFailedQuery("Abfrage der Saldenanzeige", fetched);
   FillSlot(slot, variant.FixListText);
   FormatSqlText(variant.ValueCodeQuery, variant.Key, static_cast<long>(slot->MsdLfd));
-  return rc;
+  return fetched;
 }
 
 }  // namespace
 
-// Opens the definitions of the terminal's balance set. 0 open; -1 no
-// statement handle; else the native error of the failed execution.
-int OpenTerminalDisplayCursor(const char* terminalName) { return OpenDisplayCursor(TerminalDisplay, terminalName); }
-
-// Fetches the next terminal-level definition and its value code into slot.
-// 0 filled; 100 no more definitions; -1 fetch error or cursor not open; from
-// the value-code query -1 (no handle), the native error (not executed) or
-// its fetch code (100: the definition has no value code). Prints one trace
-// line per fetch, whatever the trace switch says. SqlCode is left alone.
-int FetchTerminalDisplay(BalanceDisplaySlot* slot) {
-  const int rc = FetchDefinition(TerminalDisplay, slot);
-  if (!IsRow(rc)) return rc == SQL_NO_DATA ? 100 : -1;
-  int fetchCode = 0;
-  const LookupOutcome outcome = QueryValueCode(slot, true, &fetchCode);
-  return ValueCodeResult(outcome, fetchCode);
+// Opens the definitions of the terminal's balance set: Done, or Failed
+// (Code the native error of a failed execution, else -1).
+StatementResult OpenTerminalDisplayCursor(const char* terminalName) {
+  return OpenDisplayCursor(TerminalDisplay, terminalName);
 }
 
-int CloseTerminalDisplayCursor() { return CloseCursor(TerminalDisplay.Cursor); }
+// Fetches the next terminal-level definition and its value code into slot.
+// Row (Code 0) filled; NoRow with Code 100 when there are no more
+// definitions, or with the value-code query's fetch code (100: the
+// definition has no value code); Failed when a fetch or the value-code
+// query failed. Prints one trace line per fetch, whatever the trace switch
+// says. SqlCode is left alone.
+StatementResult FetchTerminalDisplay(BalanceDisplaySlot* slot) {
+  const StatementResult fetched = FetchDefinition(TerminalDisplay, slot);
+  if (!fetched.IsRow()) return fetched;
+  return QueryValueCode(slot, true);
+}
+
+void CloseTerminalDisplayCursor() { CloseCursor(TerminalDisplay.Cursor); }
 
 // Opens the definitions of the badge's own balance set; results as
 // OpenTerminalDisplayCursor.
-int OpenBadgeDisplayCursor(const char* badgeNumber) { return OpenDisplayCursor(BadgeDisplay, badgeNumber); }
+StatementResult OpenBadgeDisplayCursor(const char* badgeNumber) { return OpenDisplayCursor(BadgeDisplay, badgeNumber); }
 
 // Fetches the next badge-level definition and its value code into slot.
-// 0 filled; -1 no more definitions, fetch error or cursor not open; from
-// the value-code query the codes of FetchTerminalDisplay. SqlCode follows
-// every step. Prints nothing. A NULL text reads as empty, as at terminal
-// level.
-int FetchBadgeDisplay(BalanceDisplaySlot* slot) {
-  SqlCode = FetchDefinition(BadgeDisplay, slot);
-  if (!IsRow(SqlCode)) return -1;
+// Row (Code 0) filled; NoRow with Code -1 when there are no more
+// definitions, or with the value-code query's fetch code; Failed as at
+// terminal level. SqlCode follows every step. Prints nothing. A NULL text
+// reads as empty, as at terminal level.
+StatementResult FetchBadgeDisplay(BalanceDisplaySlot* slot) {
+  const StatementResult fetched = FetchDefinition(BadgeDisplay, slot);
+  SqlCode = fetched.Code;
+  if (fetched.Failed()) return fetched;
+  if (!fetched.IsRow()) return NoRowFound(-1);
   SqlCode = 0;
-  int fetchCode = 0;
-  const LookupOutcome outcome = QueryValueCode(slot, false, &fetchCode);
-  const int result = ValueCodeResult(outcome, fetchCode);
-  // SqlCode follows the value-code query whenever a statement ran.
-  if (outcome != LookupOutcome::NoStatement) SqlCode = result;
-  return result;
+  const StatementResult found = QueryValueCode(slot, false);
+  SqlCode = found.Code;
+  return found;
 }
 
-int CloseBadgeDisplayCursor() { return CloseCursor(BadgeDisplay.Cursor); }
+void CloseBadgeDisplayCursor() { CloseCursor(BadgeDisplay.Cursor); }

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "db/session.h"
+
 struct BalanceDisplaySlot {
   int32_t MsdLfd;
   int32_t MsdSpl;
@@ -15,9 +17,9 @@ struct BalanceDisplayTable {
   BalanceDisplaySlot Slots[8];
 };
 
-int OpenTerminalDisplayCursor(const char* terminalName);
-int FetchTerminalDisplay(BalanceDisplaySlot* slot);
-int CloseTerminalDisplayCursor();
-int OpenBadgeDisplayCursor(const char* badgeNumber);
-int FetchBadgeDisplay(BalanceDisplaySlot* slot);
-int CloseBadgeDisplayCursor();
+StatementResult OpenTerminalDisplayCursor(const char* terminalName);
+StatementResult FetchTerminalDisplay(BalanceDisplaySlot* slot);
+void CloseTerminalDisplayCursor();
+StatementResult OpenBadgeDisplayCursor(const char* badgeNumber);
+StatementResult FetchBadgeDisplay(BalanceDisplaySlot* slot);
+void CloseBadgeDisplayCursor();

@@ -80,14 +80,15 @@ void ExplainBalances(const BadgeRecord& badge) {
 
 }  // namespace
 
-int LookupBalanceValues(BadgeRecord* badge) {
+StatementResult LookupBalanceValues(BadgeRecord* badge) {
   FormatSqlText(
       "SELECT       TswW01,       substring(TswW02, 1, 1), substring(TswW02, 2, 9),       substring(TswW03, 1, 1), substring(TswW03, 2, 9),       substring(TswW04, 1, 1), substring(TswW04, 2, 9),       substring(TswW05, 1, 1), substring(TswW05, 2, 9),       substring(TswW06, 1, 1), substring(TswW06, 2, 9),       substring(TswW07, 1, 1), substring(TswW07, 2, 9),       substring(TswW08, 1, 1), substring(TswW08, 2, 9),       substring(TswW09, 1, 1), substring(TswW09, 2, 9),       substring(TswW10, 1, 1), substring(TswW10, 2, 9),       substring(TswW11, 1, 1), substring(TswW11, 2, 9),       substring(TswW12, 1, 1), substring(TswW12, 2, 9),       substring(TswW13, 1, 1), substring(TswW13, 2, 9),       substring(TswW14, 1, 1), substring(TswW14, 2, 9),       substring(TswW15, 1, 1), substring(TswW15, 2, 9),       substring(TswW16, 1, 1), substring(TswW16, 2, 9),       TswF01, TswF02, TswF03, TswF04, TswF05,       TswF06, TswF07, TswF08, TswF09, TswF10  FROM  DRAVONIX.O2002TSW WHERE TSWIDN = '%q' ",
       badge->AswNum);
-  int rc = LookupSingleRow(Columns.Bindings, ColumnCount);
-  if (rc != 0) {
-    ExplainNote("Salden (O2002TSW): %s (Code %d)", rc == 100 ? "keine Zeile" : "Abfrage fehlgeschlagen", rc);
-    return rc;
+  const StatementResult found = LookupSingleRow(Columns.Bindings, ColumnCount);
+  if (!found.IsRow()) {
+    ExplainNote("Salden (O2002TSW): %s (Code %d)", found.IsNoRow() ? "keine Zeile" : "Abfrage fehlgeschlagen",
+                found.Code);
+    return NameFailedQuery("Saldenabfrage", found);
   }
 
   for (int i = 0; i < ValueColumnCount; ++i) {
@@ -99,5 +100,5 @@ int LookupBalanceValues(BadgeRecord* badge) {
   for (int i = 0; i < TextColumnCount; ++i)
     FormatLeftAligned(badge->TswF[i], sizeof badge->TswF[i], TextColumns[i], 20);
   if (ExplainBadge != nullptr) ExplainBalances(*badge);
-  return 0;
+  return RowFound();
 }

@@ -2,6 +2,7 @@
 #pragma once
 #include "db/records.h"
 
-// 0 found and the 25 balance fields written; 100 no row; -1 no handle or
-// execution failed; other fetch codes as they came.
-int LookupBalanceValues(BadgeRecord* badge);
+#include "db/session.h"
+
+// Row (the 25 balance fields written), NoRow (Code 100) or Failed.
+StatementResult LookupBalanceValues(BadgeRecord* badge);

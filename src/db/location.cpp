@@ -13,19 +13,20 @@ namespace {
 char StoKtxBuffer[11];
 }  // namespace
 
-int LookupLocationText(BadgeRecord* badge) {
+StatementResult LookupLocationText(BadgeRecord* badge) {
   FormatSqlText(
       " SELECT StoKtx  FROM  Dravonix.Xel113Sto, Dravonix.Xel113Awv  WHERE AwvNum = '%q'  AND   AwvSto = StoNum  AND ((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)  AND ((StoSta <> 4 AND StoSta <> 8) OR StoSta IS NULL) ",
       badge->AswNum);
   const ColumnBinding columns[] = {{SQL_C_CHAR, StoKtxBuffer, sizeof StoKtxBuffer}};
-  int rc = LookupSingleRow(columns, 1);
-  if (rc != 0) {
-    ExplainNote("Ortskurztext: %s (Code %d)", rc == 100 ? "kein Ort gefunden" : "Abfrage fehlgeschlagen", rc);
-    return rc;
+  const StatementResult found = LookupSingleRow(columns, 1);
+  if (!found.IsRow()) {
+    ExplainNote("Ortskurztext: %s (Code %d)", found.IsNoRow() ? "kein Ort gefunden" : "Abfrage fehlgeschlagen",
+                found.Code);
+    return NameFailedQuery("Ortsabfrage", found);
   }
   // Exactly three bytes: a longer text is cut, a shorter one zero-filled;
   // the fourth byte of the field stays the terminator.
   std::strncpy(badge->StoKtx, TrimRight(StoKtxBuffer), 3);
   ExplainNote("Ortskurztext: StoKtx '%s' -> '%s'", StoKtxBuffer, badge->StoKtx);
-  return 0;
+  return RowFound();
 }

@@ -2,6 +2,8 @@
 #pragma once
 #include "db/records.h"
 
-// 0 found (StoKtx set); 100 no row; -1 no handle or execution failed; other
-// fetch codes as they came. StoKtx changes only on 0.
-int LookupLocationText(BadgeRecord* badge);
+#include "db/session.h"
+
+// Row (StoKtx set), NoRow (Code 100) or Failed. StoKtx changes only with a
+// row.
+StatementResult LookupLocationText(BadgeRecord* badge);

@@ -10,6 +10,7 @@
 #include "common/trace.h"
 
 DbSessionHandles DbSession = {SQL_NULL_HENV, SQL_NULL_HDBC};
+SessionTimeouts Timeouts = {30, 120};
 int32_t SqlCode = 0;
 FailureRecord LastFailure;
 
@@ -64,6 +65,14 @@ int ConnectDatabase(const char* user, const char* password, const char* source, 
     CaptureDiagnostics(SQL_HANDLE_ENV, DbSession.Environment);
     return -1;
   }
+  // A server that accepts the connection and then says nothing must not
+  // hold the run forever.
+  if (!SQL_SUCCEEDED(SQLSetConnectAttr(DbSession.Connection, SQL_ATTR_LOGIN_TIMEOUT,
+                                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(Timeouts.Login)),
+                                       SQL_IS_UINTEGER))) {
+    CaptureDiagnostics(SQL_HANDLE_DBC, DbSession.Connection);
+    return -1;
+  }
   SQLRETURN rc = SQLConnect(DbSession.Connection, reinterpret_cast<SQLCHAR*>(sourceField), SQL_NTS,
                             reinterpret_cast<SQLCHAR*>(userField), SQL_NTS,
                             reinterpret_cast<SQLCHAR*>(passwordField), SQL_NTS);
@@ -93,6 +102,15 @@ void CaptureDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
 
 int32_t FailureNativeError() { return LastFailure.Count > 0 ? LastFailure.Records[0].NativeError : 0; }
 
+void SetOwnFailure(const char* message) {
+  std::memset(&LastFailure, 0, sizeof LastFailure);
+  DiagnosticRecord& record = LastFailure.Records[0];
+  std::memcpy(record.State, "HY000", 6);
+  record.NativeError = -1;
+  CopyBounded(record.Message, message, sizeof record.Message);
+  LastFailure.Count = 1;
+}
+
 void PrintFailureRecord(const char* secret) {
   const size_t secretLength = secret != nullptr ? std::strlen(secret) : 0;
   for (int i = 0; i < LastFailure.Count; ++i) {
@@ -112,6 +130,20 @@ void PrintFailureRecord(const char* secret) {
     }
     std::fputs("\n", stdout);
   }
+}
+
+StatementResult NameFailedQuery(const char* query, StatementResult result) noexcept {
+  if (result.Failed()) LastFailure.Query = query;
+  return result;
+}
+
+void PrintStatementFailure(const char* subject) {
+  const DiagnosticRecord& first = LastFailure.Records[0];
+  std::printf("Datenbankfehler bei %s fuer %s: SQLSTATE %s, Fehlernummer %ld, Meldung: %s\n",
+              LastFailure.Query != nullptr ? LastFailure.Query : "Abfrage", subject,
+              LastFailure.Count > 0 ? first.State : "-", static_cast<long>(first.NativeError),
+              LastFailure.Count > 0 ? first.Message : "keine Angabe des Treibers");
+  if (DebugTrace && LastFailure.Count > 1) PrintFailureRecord(nullptr);
 }
 
 // ---------------------------------------------------------------------------
@@ -168,16 +200,33 @@ void Statement::TakeFrom(Statement& other) noexcept {
 bool Statement::Allocate() noexcept {
   Free();
   SQLHSTMT stmt = SQL_NULL_HSTMT;
-  if (SQLAllocHandle(SQL_HANDLE_STMT, DbSession.Connection, &stmt) == SQL_ERROR) return false;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, DbSession.Connection, &stmt))) {
+    if (DbSession.Connection != SQL_NULL_HDBC) CaptureDiagnostics(SQL_HANDLE_DBC, DbSession.Connection);
+    if (LastFailure.Count == 0) SetOwnFailure("keine Anweisung moeglich (keine Verbindung)");
+    return false;
+  }
   Handle_ = stmt;
+  if (Timeouts.Query != 0 &&
+      !SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_QUERY_TIMEOUT,
+                                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(Timeouts.Query)),
+                                    SQL_IS_UINTEGER))) {
+    CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+    Free();
+    return false;
+  }
   return true;
 }
 
-void Statement::UseServerCursor() noexcept {
-  SQLSetStmtAttr(Handle_, SQL_ATTR_CURSOR_SCROLLABLE, reinterpret_cast<SQLPOINTER>(SQL_NONSCROLLABLE),
-                 SQL_IS_INTEGER);
-  SQLSetStmtAttr(Handle_, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK), SQL_IS_INTEGER);
+bool Statement::UseServerCursor() noexcept {
+  if (!SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_CURSOR_SCROLLABLE,
+                                    reinterpret_cast<SQLPOINTER>(SQL_NONSCROLLABLE), SQL_IS_INTEGER)) ||
+      !SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK),
+                                    SQL_IS_INTEGER))) {
+    CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+    return false;
+  }
   ServerCursor_ = true;
+  return true;
 }
 
 void Statement::UseBlockFetch() noexcept {
@@ -196,23 +245,44 @@ void Statement::PointBlockAttributes() noexcept {
   SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_STATUS_PTR, RowStatus_, 0);
 }
 
-SQLRETURN Statement::Execute() noexcept {
+StatementResult Statement::Execute() noexcept {
 #ifdef GENTRMX_BUSY_CHECK
   if (PendingDefaultResults - (RowsPending_ && !ServerCursor_ ? 1 : 0) > 0) BusyRuleViolated();
 #endif
   // A query that did not fit SqlText was cleared by FormatSqlText: it fails
   // here instead of reaching the server cut.
-  if (SqlText[0] == '\0') return SQL_ERROR;
+  if (SqlText[0] == '\0') {
+    SetOwnFailure("Abfrage zu lang fuer den Anweisungstext, nicht gesendet");
+    return Failure();
+  }
+  if (Handle_ == SQL_NULL_HSTMT) {
+    SetOwnFailure("Anweisung ohne Handle");
+    return Failure();
+  }
   if (ExplainSql) std::printf("SQL> %s\n", SqlText);
   SQLRETURN rc = SQLExecDirect(Handle_, reinterpret_cast<SQLCHAR*>(SqlText), SQL_NTS);
-  if (rc != SQL_ERROR) {
-    ResultsDone();
-    RowsPending_ = true;
-#ifdef GENTRMX_BUSY_CHECK
-    if (!ServerCursor_) ++PendingDefaultResults;
-#endif
+  // SQL_NO_DATA is a statement that touched no row: executed.
+  if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO && rc != SQL_NO_DATA) {
+    CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+    // A failure the driver did not describe still is one.
+    if (LastFailure.Count == 0) SetOwnFailure("Ausfuehrung fehlgeschlagen (ohne Diagnose des Treibers)");
+    return Failure(rc);
   }
-  return rc;
+  ResultsDone();
+  RowsPending_ = true;
+#ifdef GENTRMX_BUSY_CHECK
+  if (!ServerCursor_) ++PendingDefaultResults;
+#endif
+  return Done();
+}
+
+// A fetch that gave neither a row nor SQL_NO_DATA: its records into
+// LastFailure (one of the tool's own when the driver gave none).
+StatementResult Statement::Failed(SQLRETURN rc) noexcept {
+  if (Handle_ != SQL_NULL_HSTMT) CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+  else std::memset(&LastFailure, 0, sizeof LastFailure);
+  if (LastFailure.Count == 0) SetOwnFailure("Lesen fehlgeschlagen (ohne Diagnose des Treibers)");
+  return Failure(rc);
 }
 
 void Statement::Bind(const ColumnBinding* columns, int count) noexcept {
@@ -266,26 +336,41 @@ bool Statement::BindBlock(const ColumnBinding* columns, int count) noexcept {
   return true;
 }
 
-SQLRETURN Statement::Fetch(const ColumnBinding* columns, int count) noexcept {
+StatementResult Statement::Fetch(const ColumnBinding* columns, int count) noexcept {
+  if (Handle_ == SQL_NULL_HSTMT) {
+    SetOwnFailure("Lesen ohne offene Abfrage");
+    return Failure();
+  }
   if (BlockFetch_) {
     if (!BlockTakes(columns, count)) {
       // The rows of a block are laid out for the columns it was fetched
       // into; columns that cannot take them are bound for the next block.
-      if (NextRow_ < BlockRowCount_ || FailureHeld_) return SQL_ERROR;
-      if (!BindBlock(columns, count)) return SQL_ERROR;
+      if (NextRow_ < BlockRowCount_ || FailureHeld_) {
+        SetOwnFailure("Spalten wechseln mitten im Block");
+        return Failure();
+      }
+      if (!BindBlock(columns, count)) {
+        SetOwnFailure("kein Speicher fuer den Zeilenblock");
+        return Failure();
+      }
     }
     if (NextRow_ >= BlockRowCount_) {
       const SQLRETURN rc = FetchBlock();
       if (rc != SQL_SUCCESS) {
         ResultsDone();
-        return rc;
+        if (rc == SQL_NO_DATA) return NoRowFound(rc);
+        return Failed(rc);
       }
     }
-    return HandOutRow(columns, count);
+    const SQLRETURN rc = HandOutRow(columns, count);
+    return RowFound(rc);
   }
   if (columns != Columns_ || count != ColumnCount_) {
     Bind(columns, count);
-    if (Columns_ == nullptr) return SQL_ERROR;  // more columns than it has indicators for
+    if (Columns_ == nullptr) {  // more columns than it has indicators for
+      SetOwnFailure("zu viele Spalten");
+      return Failure();
+    }
   }
   for (int i = 0; i < count; ++i) {
     const ColumnBinding& c = columns[i];
@@ -301,10 +386,11 @@ SQLRETURN Statement::Fetch(const ColumnBinding* columns, int count) noexcept {
       else
         static_cast<char*>(c.Buffer)[0] = '\0';
     }
-  } else {
-    ResultsDone();
+    return RowFound(rc);
   }
-  return rc;
+  ResultsDone();
+  if (rc == SQL_NO_DATA) return NoRowFound(rc);
+  return Failed(rc);
 }
 
 // Whether a diagnostic record of the statement is more than a warning
@@ -407,12 +493,17 @@ SQLRETURN Statement::HandOutRow(const ColumnBinding* columns, int count) noexcep
   return rc;
 }
 
-void Statement::EndResults() noexcept {
+bool Statement::EndResults() noexcept {
   // Reads the rest of the reply (unread rows, the final status) and
-  // discards it; the bound buffers are not written. The result is not
-  // looked at: there is no further result in any query of the tool.
-  SQLMoreResults(Handle_);
+  // discards it; the bound buffers are not written. No query of the tool
+  // has a further result, but an error behind the row (a later row the
+  // server could not build) comes here.
+  const SQLRETURN rc = SQLMoreResults(Handle_);
   ResultsDone();
+  if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO || rc == SQL_NO_DATA) return true;
+  CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+  if (LastFailure.Count == 0) SetOwnFailure("Rest der Antwort nicht lesbar (ohne Diagnose des Treibers)");
+  return false;
 }
 
 void Statement::Free() noexcept {
@@ -440,56 +531,46 @@ void Statement::ResultsDone() noexcept {
 // ---------------------------------------------------------------------------
 // Conventions
 
-int OpenCursor(Statement& cursor) {
-  if (!cursor.Allocate()) return -1;
-  cursor.UseServerCursor();
-  cursor.UseBlockFetch();
-  if (cursor.Execute() == SQL_ERROR) {
-    CaptureDiagnostics(SQL_HANDLE_STMT, cursor.Handle());
+StatementResult OpenCursor(Statement& cursor) {
+  if (!cursor.Allocate()) return Failure();
+  if (!cursor.UseServerCursor()) {
     cursor.Free();
-    // A query that was never sent (too long) must not read as "opened".
-    if (SqlText[0] == '\0') return -1;
-    return FailureNativeError();
+    return Failure();
   }
-  return 0;
+  cursor.UseBlockFetch();
+  const StatementResult executed = cursor.Execute();
+  if (executed.Failed()) {
+    cursor.Free();
+    const int32_t native = FailureNativeError();
+    return Failure(native != 0 ? native : -1);
+  }
+  return executed;
 }
 
-int FetchCursor(Statement& cursor, const ColumnBinding* columns, int columnCount) {
-  SqlCode = -1;
-  if (!cursor.IsOpen()) return -1;
-  SqlCode = cursor.Fetch(columns, columnCount);
-  return SqlCode;
+StatementResult FetchCursor(Statement& cursor, const ColumnBinding* columns, int columnCount) {
+  const StatementResult fetched = cursor.Fetch(columns, columnCount);
+  SqlCode = fetched.Code;
+  return fetched;
 }
 
-int CloseCursor(Statement& cursor) {
-  cursor.Free();
-  return 0;
-}
+void CloseCursor(Statement& cursor) { cursor.Free(); }
 
-LookupOutcome RunLookup(const ColumnBinding* columns, int columnCount, int* fetchCode) {
+StatementResult RunLookup(const ColumnBinding* columns, int columnCount) {
   Statement stmt;
-  if (!stmt.Allocate()) return LookupOutcome::NoStatement;
-  if (stmt.Execute() == SQL_ERROR) {
-    CaptureDiagnostics(SQL_HANDLE_STMT, stmt.Handle());
-    return LookupOutcome::NotExecuted;
-  }
-  const SQLRETURN rc = stmt.Fetch(columns, columnCount);
-  *fetchCode = rc;
-  if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return LookupOutcome::NoRow;
+  if (!stmt.Allocate()) return Failure();
+  const StatementResult executed = stmt.Execute();
+  if (executed.Failed()) return executed;
+  const StatementResult fetched = stmt.Fetch(columns, columnCount);
+  if (!fetched.IsRow()) return fetched;
   // The row is read: the rest of the reply is read too, so that freeing the
   // statement does not have to cancel it.
-  stmt.EndResults();
-  return LookupOutcome::Row;
+  if (!stmt.EndResults()) return Failure();
+  return fetched;
 }
 
-int LookupSingleRow(const ColumnBinding* columns, int columnCount) {
-  int fetchCode = 0;
-  switch (RunLookup(columns, columnCount, &fetchCode)) {
-    case LookupOutcome::NoStatement:
-    case LookupOutcome::NotExecuted: return -1;
-    case LookupOutcome::NoRow: SqlCode = fetchCode; return fetchCode;
-    case LookupOutcome::Row: break;
-  }
-  SqlCode = 0;
-  return 0;
+StatementResult LookupSingleRow(const ColumnBinding* columns, int columnCount) {
+  const StatementResult result = RunLookup(columns, columnCount);
+  if (result.IsRow()) SqlCode = 0;
+  if (result.IsNoRow()) SqlCode = result.Code;
+  return result;
 }

@@ -33,10 +33,20 @@ constexpr int MaxFailureRecords = 8;
 // Every diagnostic record (up to MaxFailureRecords) of the last failed
 // connect or statement, in the order the driver gave them.
 struct FailureRecord {
+  const char* Query;  // the query that failed, as messages name it; null: not named
   int Count;
   DiagnosticRecord Records[MaxFailureRecords];
 };
 extern FailureRecord LastFailure;
+
+// How long a connect and a statement may wait for the server, in seconds;
+// 0 waits forever. Set before ConnectDatabase: the login timeout goes to the
+// connect, the query timeout to every statement of the session.
+struct SessionTimeouts {
+  unsigned long Login;
+  unsigned long Query;
+};
+extern SessionTimeouts Timeouts;
 
 // Connects to the data source. Returns 0 connected, -1 failed (only
 // SQL_ERROR counts as failure). The schema is not used.
@@ -46,12 +56,40 @@ int ConnectDatabase(const char* user, const char* password, const char* source, 
 // first; Count 0 when the driver gave none).
 void CaptureDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle);
 // The native error of the first record of LastFailure; 0 when there is none.
-// What a cursor open that failed at execution returns.
 int32_t FailureNativeError();
+// Makes LastFailure one record of the tool's own: a statement that failed
+// before or without the driver (state "HY000", native error -1).
+void SetOwnFailure(const char* message);
 // Prints one line per record of LastFailure:
 //   "DB-Diagnose: SQLSTATE <state>, Fehlernummer <native>, Meldung: <message>\n"
 // Any occurrence of secret (when not empty) in a message is printed as "***".
 void PrintFailureRecord(const char* secret);
+// The one line a run prints, always, when a statement fails:
+//   "Datenbankfehler bei <query> fuer <subject>: SQLSTATE <state>,
+//    Fehlernummer <native>, Meldung: <message>\n"
+// with the query LastFailure names and its first record; with the trace
+// switch every record follows as PrintFailureRecord shows it.
+void PrintStatementFailure(const char* subject);
+
+// What a statement call gave. Execute and open give Done or Failed; a fetch
+// or a lookup gives Row, NoRow or Failed. On Failed, LastFailure holds the
+// diagnostic records. Code is the number the call reports besides: the
+// fetch code (0 or 1 with a row, 100 without), or what the query family
+// documents; it never decides between row, no row and failure.
+enum class Outcome { Done, Row, NoRow, Failed };
+struct [[nodiscard]] StatementResult {
+  Outcome Is;
+  int Code;
+  bool Failed() const noexcept { return Is == Outcome::Failed; }
+  bool IsRow() const noexcept { return Is == Outcome::Row; }
+  bool IsNoRow() const noexcept { return Is == Outcome::NoRow; }
+};
+inline StatementResult Done() noexcept { return {Outcome::Done, 0}; }
+inline StatementResult RowFound(int code = 0) noexcept { return {Outcome::Row, code}; }
+inline StatementResult NoRowFound(int code = 100) noexcept { return {Outcome::NoRow, code}; }
+inline StatementResult Failure(int code = -1) noexcept { return {Outcome::Failed, code}; }
+// Names the query of a failure in LastFailure; returns result as it is.
+StatementResult NameFailedQuery(const char* query, StatementResult result) noexcept;
 
 
 
@@ -100,26 +138,31 @@ class Statement {
   bool IsOpen() const noexcept { return Handle_ != SQL_NULL_HSTMT; }
   SQLHSTMT Handle() const noexcept { return Handle_; }
 
-  // Frees any handle it holds and allocates a new one on the connection.
-  // false (and empty) when the allocation returned SQL_ERROR.
-  bool Allocate() noexcept;
+  // Frees any handle it holds and allocates a new one on the connection,
+  // with the session's query timeout. false (and empty, LastFailure set)
+  // when the allocation or the timeout failed.
+  [[nodiscard]] bool Allocate() noexcept;
   // Not scrollable, lock concurrency: a server cursor on SQL Server, which
-  // does not keep the connection busy. Results not looked at.
-  void UseServerCursor() noexcept;
+  // does not keep the connection busy. false (LastFailure set) when the
+  // driver refused either attribute.
+  [[nodiscard]] bool UseServerCursor() noexcept;
   // Rows are fetched BlockRows at a time (before Execute). A driver that
   // refuses the row array keeps fetching one row at a time.
   void UseBlockFetch() noexcept;
-  // Executes SqlText; SQL_ERROR also when SqlText is empty (a query that
-  // did not fit), without calling the driver.
-  SQLRETURN Execute() noexcept;
+  // Executes SqlText: Done, or Failed with LastFailure set; Failed also
+  // when SqlText is empty (a query that did not fit), without calling the
+  // driver.
+  StatementResult Execute() noexcept;
   // Fetches the next row into columns, bound on the first fetch (the
   // buffers of one statement's fetches never change; other columns are
-  // bound anew). Returns the fetch code; 0 and 1 are rows. SQL_ERROR
-  // without fetching when there are more than MaxColumns columns.
-  SQLRETURN Fetch(const ColumnBinding* columns, int count) noexcept;
+  // bound anew). Row (Code 0, or 1 when a text was cut), NoRow (Code 100)
+  // or Failed (Code the driver's code, LastFailure set); Failed without
+  // fetching when there are more than MaxColumns columns.
+  StatementResult Fetch(const ColumnBinding* columns, int count) noexcept;
   // Reads the rest of the reply and discards it (SQLMoreResults), without
-  // writing into the bound buffers.
-  void EndResults() noexcept;
+  // writing into the bound buffers. false (LastFailure set) when the rest
+  // of the reply held an error.
+  [[nodiscard]] bool EndResults() noexcept;
   // Releases the handle, if any; the Statement is then empty (its block
   // storage stays for the next handle).
   void Free() noexcept;
@@ -132,6 +175,7 @@ class Statement {
   void PointBlockAttributes() noexcept;
   SQLRETURN FetchBlock() noexcept;
   bool DiagnosticsReportError() const noexcept;
+  StatementResult Failed(SQLRETURN rc) noexcept;
   SQLRETURN HandOutRow(const ColumnBinding* columns, int count) noexcept;
   // The statement's results are read to their end or given up.
   void ResultsDone() noexcept;
@@ -170,30 +214,22 @@ class Statement {
 // Multi-row cursor convention. `cursor` is the cursor's process-wide
 // Statement.
 //  OpenCursor: frees what the cursor held; allocates; not scrollable, lock
-//    concurrency, block fetch; executes SqlText (formatted by the caller). Returns 0, -1
-//    when no handle could be allocated or the query did not fit, else the
-//    native error of the failed execution (LastFailure holds the records;
-//    the cursor is empty).
-int OpenCursor(Statement& cursor);
-//  FetchCursor: SqlCode := -1; an empty cursor gives -1; fetches into
-//    columns (always the same ones for one cursor); SqlCode := the fetch
-//    code, which is returned as it came (0 and 1 are rows: the caller sets
-//    SqlCode to 0).
-int FetchCursor(Statement& cursor, const ColumnBinding* columns, int columnCount);
-//  CloseCursor: frees the cursor's handle, if any. Returns 0.
-int CloseCursor(Statement& cursor);
+//    concurrency, block fetch; executes SqlText (formatted by the caller).
+//    Done, or Failed (Code the native error of a failed execution, else -1;
+//    LastFailure holds the records; the cursor is empty).
+StatementResult OpenCursor(Statement& cursor);
+//  FetchCursor: fetches into columns (always the same ones for one cursor);
+//    an empty cursor fails. SqlCode := the fetch code (-1 on a failure of
+//    the tool's own; 0 and 1 are rows: the caller sets SqlCode to 0).
+StatementResult FetchCursor(Statement& cursor, const ColumnBinding* columns, int columnCount);
+//  CloseCursor: frees the cursor's handle, if any.
+void CloseCursor(Statement& cursor);
 
 // Single-row lookup convention: allocate (no attributes), execute SqlText
 // (formatted by the caller), fetch once, and when a row came, read the rest
-// of the reply (EndResults) before the statement is freed.
-enum class LookupOutcome {
-  Row,          // *fetchCode 0 or 1
-  NoRow,        // *fetchCode the fetch code (100: no row)
-  NoStatement,  // no handle could be allocated
-  NotExecuted,  // the execution failed; LastFailure holds the records
-};
-// The convention with its outcome; SqlCode is left alone.
-LookupOutcome RunLookup(const ColumnBinding* columns, int columnCount, int* fetchCode);
-// Returns -1 when allocation or execution failed, the fetch code when it is
-// neither 0 nor 1 (SqlCode := that code), else 0 with SqlCode 0.
-int LookupSingleRow(const ColumnBinding* columns, int columnCount);
+// of the reply (EndResults) before the statement is freed. Row or NoRow
+// with the fetch code, or Failed (allocation, execution, the fetch or the
+// rest of the reply); SqlCode is left alone.
+StatementResult RunLookup(const ColumnBinding* columns, int columnCount);
+// RunLookup, and SqlCode := 0 with a row, the fetch code without one.
+StatementResult LookupSingleRow(const ColumnBinding* columns, int columnCount);

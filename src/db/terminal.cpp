@@ -13,7 +13,7 @@ char TrmSalBuffer[11];
 int32_t TfzCountBuffer;
 }  // namespace
 
-int LookUpTerminal(TerminalRecord* terminal) {
+StatementResult LookUpTerminal(TerminalRecord* terminal) {
   std::memset(TrmModBuffer, 0, sizeof TrmModBuffer);
   std::memset(TrmSalBuffer, 0, sizeof TrmSalBuffer);
   FormatSqlText(
@@ -23,8 +23,8 @@ int LookUpTerminal(TerminalRecord* terminal) {
       {SQL_C_CHAR, TrmModBuffer, sizeof TrmModBuffer},
       {SQL_C_CHAR, TrmSalBuffer, sizeof TrmSalBuffer},
   };
-  int rc = LookupSingleRow(terminalColumns, 2);
-  if (rc != 0) return rc;
+  StatementResult found = LookupSingleRow(terminalColumns, 2);
+  if (!found.IsRow()) return NameFailedQuery("Terminalabfrage", found);
   std::memcpy(terminal->TrmMod, TrimRight(TrmModBuffer), sizeof terminal->TrmMod);
   std::memcpy(terminal->TrmSal, TrimRight(TrmSalBuffer), sizeof terminal->TrmSal);
 
@@ -33,8 +33,10 @@ int LookUpTerminal(TerminalRecord* terminal) {
       " SELECT COUNT(*)  FROM  Dravonix.Xel115Tfz  WHERE TfzTrm = '%q'  AND  ((TfzSta <> 4 AND TfzSta <> 8) OR TfzSta IS NULL) ",
       terminal->TrmNam);
   const ColumnBinding countColumns[] = {{SQL_C_LONG, &TfzCountBuffer, sizeof TfzCountBuffer}};
-  rc = LookupSingleRow(countColumns, 1);
-  if (rc != 0) return rc;
+  const StatementResult counted = LookupSingleRow(countColumns, 1);
+  // A count always gives its row; none is as wrong as a failure.
+  if (counted.IsNoRow()) SetOwnFailure("Zaehlung der Mandantenzeilen ohne Ergebnis");
+  if (!counted.IsRow()) return NameFailedQuery("Mandantenabfrage des Terminals", Failure());
   terminal->TfzCount = TfzCountBuffer;
-  return 0;
+  return RowFound();
 }

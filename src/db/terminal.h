@@ -2,7 +2,9 @@
 #pragma once
 #include "db/records.h"
 
+#include "db/session.h"
+
 // Fills TrmMod, TrmSal and TfzCount of a record whose TrmNam is set.
-// Returns 0, -1 when a statement could not be allocated or executed, or the
-// fetch code that ended the lookup (100: terminal not found).
-int LookUpTerminal(TerminalRecord* terminal);
+// Row (Code 0); NoRow (Code 100: terminal not found, the record keeps its
+// fill); Failed when either statement failed.
+StatementResult LookUpTerminal(TerminalRecord* terminal);

@@ -3,7 +3,9 @@
 // terminal and runs the one writer that the function name selects.
 #include "driver/run.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "config/settings.h"
@@ -36,15 +38,59 @@ bool ArgumentFits(int number, const char* argument, size_t fieldSize) {
   return false;
 }
 
+// A download function name, as the writer table holds it, or none: the
+// message names the five that there are.
+const WriterEntry* KnownFunction(const char* given) {
+  char name[FunctionNameSize];
+  std::memcpy(name, given, std::strlen(given) + 1);
+  UpperCase(name);
+  const WriterEntry* writer = WriterByFunction(name);
+  if (writer != nullptr) return writer;
+  std::printf("Unbekannte DNL-Funktion %s! Gueltig sind:", given);
+  for (const WriterEntry& entry : WriterTable) std::printf(" %s", entry.Name);
+  std::printf("\n");
+  return nullptr;
+}
+
+// A timeout in seconds from the environment, or its default when the
+// variable is not set. false, with a message, for anything but digits.
+bool ReadTimeout(const char* variable, unsigned long* seconds) {
+  const char* text = std::getenv(variable);
+  if (text == nullptr || text[0] == '\0') return true;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (text[0] < '0' || text[0] > '9' || *end != '\0' || errno != 0 || value > 86400UL * 365) {
+    std::printf("Ungueltiger Wert fuer %s: %s (Sekunden erwartet, 0 wartet unbegrenzt)!\n", variable, text);
+    return false;
+  }
+  *seconds = value;
+  return true;
+}
+
+// Ends a run that failed after the download file was opened: the file as it
+// was, the function's abort message, status -1.
+int AbortRun(const char* function) {
+  AbandonDownloadFile();
+  std::printf("Programmabbruch: Fehler bei Erstellung der Datei %s!\n", function);
+  return -1;
+}
+
 }  // namespace
 
 int RunGentrmx(int argc, char** argv) {
+  EndRunOnSignals();
   if (argc < 5) {
     PrintUsage(argc - 1);
     return -1;
   }
   if (!ArgumentFits(1, argv[1], FunctionNameSize) || !ArgumentFits(2, argv[2], sizeof TerminalRecord::TrmNam) ||
       !ArgumentFits(3, argv[3], PathSize))
+    return -1;
+  // A mistyped function must not touch the file, nor connect.
+  if (KnownFunction(argv[1]) == nullptr) return -1;
+  if (!ReadTimeout("GENTRMX_LOGIN_TIMEOUT", &Timeouts.Login) ||
+      !ReadTimeout("GENTRMX_QUERY_TIMEOUT", &Timeouts.Query))
     return -1;
 
   static TerminalRecord terminal;
@@ -81,19 +127,21 @@ int RunGentrmx(int argc, char** argv) {
     return -1;
   }
 
-  LookUpTerminal(&terminal);
-
-  int result = 0;
-  // A name that names no download function writes nothing.
   const WriterEntry* writer = WriterByFunction(functionName);
-  if (writer != nullptr && writer->Writer(&terminal) == 0) {
-    std::printf("Programmabbruch: Fehler bei Erstellung der Datei %s!\n", writer->Name);
-    result = -1;
+  // Not found: the terminal's model and balance set read as empty. A
+  // failed lookup ends the run.
+  if (LookUpTerminal(&terminal).Failed()) {
+    char subject[sizeof terminal.TrmNam + 16];
+    std::snprintf(subject, sizeof subject, "Terminal %s", terminal.TrmNam);
+    PrintStatementFailure(subject);
+    return AbortRun(writer->Name);
   }
+
+  if (writer->Writer(&terminal) == 0) return AbortRun(writer->Name);
 
   if (!CloseDownloadFile()) {
     std::printf("Downloadfile %s konnte nicht geschrieben werden!\n", path);
-    result = -1;
+    return -1;
   }
-  return result;
+  return 0;
 }

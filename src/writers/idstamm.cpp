@@ -86,22 +86,25 @@ void WriteLine(char* prefixEnd, const char* accessClass, size_t lineEndLength) {
 
 BadgeRecord Badge;
 
-// Builds and writes the lines of the current badge. Returns true when they
-// went into the file.
-bool WriteBadge(const TerminalRecord* terminal) {
+// Builds and writes the lines of the current badge.
+BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
   BadgeRecord& badge = Badge;
   if (badge.AswSal[0] == '\0') {
     const char* terminalSal = TerminalText(terminal->TrmSal);
     std::memcpy(badge.AswSal, terminalSal, std::strlen(terminalSal) + 1);
   }
-  const bool time = HasTimePermission(&badge, terminal) == 1;
-  const bool access = BuildZoneList(&badge, terminal, 32, 0) == 1;
+  const Permission timePermission = HasTimePermission(&badge, terminal);
+  if (timePermission == Permission::Failed) return BadgeOutcome::Failed;
+  const Permission accessPermission = BuildZoneList(&badge, terminal, 32, 0);
+  if (accessPermission == Permission::Failed) return BadgeOutcome::Failed;
+  const bool time = timePermission == Permission::Granted;
+  const bool access = accessPermission == Permission::Granted;
 
   if (!time && !access) {
     ExplainNote("keine Zeile: weder Zeit- noch Zutrittsberechtigung");
     if (DebugTrace)
       std::printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n", badge.AswNum, terminal->TrmNam);
-    return false;
+    return BadgeOutcome::Skipped;
   }
   // The record holds AwvSto as eight characters: the location is its last
   // five, and none when they are all zero.
@@ -113,12 +116,12 @@ bool WriteBadge(const TerminalRecord* terminal) {
   if (unsplittable == Unsplittable::Quote) {
     std::printf("Ausweis %s enthaelt ein Anfuehrungszeichen und wird nicht in die Datei IDSTAMM gestellt!\n",
                 badge.AswNum);
-    return false;
+    return BadgeOutcome::Skipped;
   }
   if (unsplittable == Unsplittable::LineBreak) {
     std::printf("Ausweis %s enthaelt einen Zeilenumbruch und wird nicht in die Datei IDSTAMM gestellt!\n",
                 badge.AswNum);
-    return false;
+    return BadgeOutcome::Skipped;
   }
   // The fields in the order of IdStammFields; the access class comes per
   // line in WriteLine.
@@ -152,7 +155,7 @@ bool WriteBadge(const TerminalRecord* terminal) {
   } else {
     WriteLine(prefixEnd, badge.AswBkl, lineEndLength);
   }
-  return true;
+  return BadgeOutcome::Written;
 }
 
 }  // namespace

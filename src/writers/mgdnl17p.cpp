@@ -30,22 +30,25 @@ constexpr size_t AccessAt = FieldOffset(Fields[Mgdnl17p::AccessPermission]);
 char Record[RecordLength];
 BadgeRecord Badge;
 
-// Builds and writes the records of the current badge. Returns true when at
-// least one record went into the file.
-bool WriteBadge(const TerminalRecord* terminal) {
+// Builds and writes the records of the current badge.
+BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
   StartReaderRecord(Record, Fields, RecordLength, Badge, ZoneSlotCount);
 
-  int balance = LookupBalanceValues(&Badge);
-  if (balance != 0 && DebugTrace)
-    std::printf("Saldo Ermitteln. Pnr: %s SQLCode:%ld\n", Badge.AswPnr, static_cast<long>(balance));
-  // No row: the balance positions stay blank. A failed lookup leaves the
-  // field empty, which places nothing either.
-  if (balance != 100) PlaceField(Record, RecordLength, Fields[Mgdnl17p::Balance], Badge.TswW02);
+  const StatementResult balance = LookupBalanceValues(&Badge);
+  if (balance.Failed()) return BadgeOutcome::Failed;
+  if (!balance.IsRow() && DebugTrace)
+    std::printf("Saldo Ermitteln. Pnr: %s SQLCode:%ld\n", Badge.AswPnr, static_cast<long>(balance.Code));
+  // No row: the balance positions stay blank.
+  if (balance.IsRow()) PlaceField(Record, RecordLength, Fields[Mgdnl17p::Balance], Badge.TswW02);
 
   Record[TimeAt] = '0';
   Record[AccessAt] = '0';
-  if (HasTimePermission(&Badge, terminal)) Record[TimeAt] = '1';
-  if (BuildZoneList(&Badge, terminal, 11, 1) == 1) {
+  const Permission time = HasTimePermission(&Badge, terminal);
+  if (time == Permission::Failed) return BadgeOutcome::Failed;
+  if (time == Permission::Granted) Record[TimeAt] = '1';
+  const Permission access = BuildZoneList(&Badge, terminal, 11, 1);
+  if (access == Permission::Failed) return BadgeOutcome::Failed;
+  if (access == Permission::Granted) {
     Record[AccessAt] = '1';
     PlaceReaderNumbers(Record, Fields, Badge, ZoneSlotCount);
   }
@@ -54,25 +57,24 @@ bool WriteBadge(const TerminalRecord* terminal) {
     if (DebugTrace)
       std::printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n", Badge.AswNum,
                   terminal->TrmNam);
-    return false;
+    return BadgeOutcome::Skipped;
   }
-  if (!BadgeNumberFits(Badge, "MGDNL17P")) return false;
+  if (!BadgeNumberFits(Badge, "MGDNL17P")) return BadgeOutcome::Skipped;
 
-  int location = LookupLocationText(&Badge);
-  if (location == 0) {
+  const StatementResult location = LookupLocationText(&Badge);
+  if (location.Failed()) return BadgeOutcome::Failed;
+  if (location.IsRow()) {
     // Also without a reader 7: the location text needs its group number.
     std::memcpy(Record + FieldOffset(Fields[Mgdnl17p::ReaderField(LocationGroup)]), "07", 2);
     PlaceField(Record, RecordLength, Fields[Mgdnl17p::Location7], Badge.StoKtx);
-  } else if (location != 100) {
-    std::printf("SQL Standortbez. Ermitteln. SQLCode:%ld\n", static_cast<long>(location));
   }
 
   if (Record[AccessAt] != '1') {
     WriteDownloadRecord(Record, RecordLength);
     ExplainNote("Satz geschrieben (ohne Zutrittsklasse)");
-    return true;
+    return BadgeOutcome::Written;
   }
-  return WriteClassRecords(Record, Fields, RecordLength, Badge, ClassGroups, "MGDNL17P");
+  return WrittenIf(WriteClassRecords(Record, Fields, RecordLength, Badge, ClassGroups, "MGDNL17P"));
 }
 
 }  // namespace

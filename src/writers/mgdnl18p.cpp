@@ -128,14 +128,16 @@ void PlaceValue(char* record, int group, const char* value) {
 
 // Reads the definitions of one open display cursor into table (entry MsdLfd;
 // a later definition of the same number replaces the earlier one; numbers
-// outside 1 to 8 have no group and are left out) until a fetch returns
-// non-zero.
+// outside 1 to 8 have no group and are left out) until a fetch gives no
+// definition. false when a fetch failed.
 template <typename Fetch, typename OnSlot>
-void ReadDefinitions(BalanceDisplayTable* table, Fetch fetch, OnSlot onSlot) {
+bool ReadDefinitions(BalanceDisplayTable* table, Fetch fetch, OnSlot onSlot) {
   BalanceDisplaySlot slot;
   for (;;) {
     std::memset(&slot, 0, sizeof slot);
-    if (fetch(&slot) != 0) break;
+    const StatementResult fetched = fetch(&slot);
+    if (fetched.Failed()) return false;
+    if (!fetched.IsRow()) return true;
     onSlot(slot);
     if (slot.MsdLfd >= 1 && slot.MsdLfd <= GroupCount) table->Slots[slot.MsdLfd - 1] = slot;
   }
@@ -166,37 +168,44 @@ void ComputeToday() {
   std::strftime(Today, sizeof Today, "%d.%m.%y", &local);
 }
 
-void ReadTerminalDefinitions(const char* terminalName) {
-  if (OpenTerminalDisplayCursor(terminalName) == 0) {
-    ReadDefinitions(&TerminalTable, FetchTerminalDisplay, [](const BalanceDisplaySlot& slot) {
+// false when a statement failed.
+bool ReadTerminalDefinitions(const char* terminalName) {
+  bool read = !OpenTerminalDisplayCursor(terminalName).Failed();
+  if (read) {
+    read = ReadDefinitions(&TerminalTable, FetchTerminalDisplay, [](const BalanceDisplaySlot& slot) {
       if (DebugTrace)
         std::printf("Wert: %s  Txt: %s  Con: %s !\n", slot.ValueText, slot.DisplayText, slot.ValueCode);
       ExplainDefinition("Terminal", slot);
     });
   }
   CloseTerminalDisplayCursor();
+  return read;
 }
 
-// The badge's own definitions, read anew for each badge that uses them; all
-// empty when the cursor does not open.
-const RecordTemplate& BadgeDefinitions(const char* badgeNumber) {
+// The badge's own definitions, read anew for each badge that uses them;
+// null when a statement failed.
+const RecordTemplate* BadgeDefinitions(const char* badgeNumber) {
   std::memset(&BadgeTable, 0, sizeof BadgeTable);
-  if (OpenBadgeDisplayCursor(badgeNumber) == 0)
-    ReadDefinitions(&BadgeTable, FetchBadgeDisplay,
-                    [](const BalanceDisplaySlot& slot) { ExplainDefinition("Ausweis", slot); });
+  bool read = !OpenBadgeDisplayCursor(badgeNumber).Failed();
+  if (read)
+    read = ReadDefinitions(&BadgeTable, FetchBadgeDisplay,
+                           [](const BalanceDisplaySlot& slot) { ExplainDefinition("Ausweis", slot); });
   CloseBadgeDisplayCursor();
+  if (!read) return nullptr;
   BuildTemplate(BadgeTable, &BadgeTemplate);
-  return BadgeTemplate;
+  return &BadgeTemplate;
 }
 
-// Builds the badge's record in Record from the chosen template.
-void BuildRecord(const RecordTemplate& layout) {
+// Builds the badge's record in Record from the chosen template. false when
+// the balance lookup failed.
+bool BuildRecord(const RecordTemplate& layout) {
   std::memcpy(Record, layout.Record, RecordLength);
   PlaceField(Record, RecordLength, Mgdnl18pFields[Mgdnl18p::BadgeNumber], Badge.AswNum);
 
-  int rc = LookupBalanceValues(&Badge);
-  if (rc != 0 && DebugTrace)
-    std::printf("Ausweis:%s Person:%s Saldodaten nicht gefunden! %d\n", Badge.AswNum, Badge.AswPnr, rc);
+  const StatementResult balance = LookupBalanceValues(&Badge);
+  if (balance.Failed()) return false;
+  if (!balance.IsRow() && DebugTrace)
+    std::printf("Ausweis:%s Person:%s Saldodaten nicht gefunden! %d\n", Badge.AswNum, Badge.AswPnr, balance.Code);
 
   const char* badgeBytes = reinterpret_cast<const char*>(&Badge);
   for (int group = 1; group <= GroupCount; ++group) {
@@ -224,12 +233,15 @@ void BuildRecord(const RecordTemplate& layout) {
   // The first date group shows all 8 characters, from its last text position.
   if (layout.DateGroup != 0)
     PlaceField(Record, RecordLength, Mgdnl18p::DateColumn(layout.DateGroup), Today);
+  return true;
 }
 
 // Writes the record of the current badge when it may book time on the
-// terminal. Returns true when the record went into the file.
-bool WriteBadge(const TerminalRecord* terminal) {
-  const bool permitted = HasTimePermission(&Badge, terminal) != 0;
+// terminal.
+BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
+  const Permission time = HasTimePermission(&Badge, terminal);
+  if (time == Permission::Failed) return BadgeOutcome::Failed;
+  const bool permitted = time == Permission::Granted;
   if (!permitted && DebugTrace)
     std::printf("Ausweis %s auf Terminal %s nicht zulaessig!\n", Badge.AswNum, terminal->TrmNam);
 
@@ -237,35 +249,40 @@ bool WriteBadge(const TerminalRecord* terminal) {
     ExplainNote("kein Satz: %s", !permitted ? "keine Zeitberechtigung"
                                  : Badge.AswPnr[0] == '\0' ? "keine Personalnummer (AswPnr leer)"
                                                            : "Ausweis schon geschrieben (weitere Zeile)");
-    return false;
+    return BadgeOutcome::Skipped;
   }
   // A longer number would run into the display texts.
-  if (!BadgeNumberFits(Badge, "MGDNL18P")) return false;
+  if (!BadgeNumberFits(Badge, "MGDNL18P")) return BadgeOutcome::Skipped;
   ExplainNote("Saldenanzeige nach den Definitionen %s",
               BadgeLevelDefinitions && Badge.AswSal[0] != '\0' ? "des Ausweises (Modell 7744-010, AswSal gesetzt)"
                                                                : "des Terminals");
-  const RecordTemplate& layout =
-      (BadgeLevelDefinitions && Badge.AswSal[0] != '\0') ? BadgeDefinitions(Badge.AswNum) : TerminalTemplate;
-  BuildRecord(layout);
+  const RecordTemplate* layout =
+      (BadgeLevelDefinitions && Badge.AswSal[0] != '\0') ? BadgeDefinitions(Badge.AswNum) : &TerminalTemplate;
+  if (layout == nullptr || !BuildRecord(*layout)) return BadgeOutcome::Failed;
   if (FourGroupsOnly) std::memset(Record + FourGroupBlankFrom - 1, ' ', RecordLength - (FourGroupBlankFrom - 1));
   if (FourGroupsOnly) ExplainNote("Modell 7598-002: Anzeigegruppen 5 bis 8 bleiben leer");
   WriteDownloadRecord(Record, RecordLength);
   ExplainNote("Satz geschrieben");
   std::memcpy(LastWrittenBadge, Badge.AswNum, sizeof LastWrittenBadge);
-  return true;
+  return BadgeOutcome::Written;
 }
 
 }  // namespace
 
 // Writes one MGDNL18P record per badge that may book time on the terminal.
-// Returns 1 when the badge cursor was read to its end, 0 when a badge fetch
-// failed (records already written stay in the file).
+// Returns 1 when the badge cursor was read to its end, 0 when a statement
+// failed.
 int WorkMgDnl18P(TerminalRecord* terminal) {
   ComputeToday();
   std::memset(&TerminalTable, 0, sizeof TerminalTable);
   LastWrittenBadge[0] = '\0';
 
-  ReadTerminalDefinitions(terminal->TrmNam);
+  if (!ReadTerminalDefinitions(terminal->TrmNam)) {
+    char subject[sizeof terminal->TrmNam + 16];
+    std::snprintf(subject, sizeof subject, "Terminal %s", terminal->TrmNam);
+    PrintStatementFailure(subject);
+    return 0;
+  }
   BuildTemplate(TerminalTable, &TerminalTemplate);
   const char* model = TerminalText(terminal->TrmMod);
   BadgeLevelDefinitions = std::strcmp(model, BadgeLevelModel) == 0;

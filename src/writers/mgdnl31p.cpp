@@ -29,22 +29,25 @@ constexpr size_t ClassAt = FieldOffset(Fields[Mgdnl31p::AccessClass]);
 char Record[RecordLength];
 BadgeRecord Badge;
 
-// Builds and writes the records of the current badge. Returns true when at
-// least one record went into the file.
-bool WriteBadge(const TerminalRecord* terminal) {
+// Builds and writes the records of the current badge.
+BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
   std::memset(Record, ' ', RecordLength);
-  Record[TimeAt] = HasTimePermission(&Badge, terminal) ? '1' : '0';
-  if (BuildZoneList(&Badge, terminal, 32, 0) != 1) {
+  const Permission time = HasTimePermission(&Badge, terminal);
+  if (time == Permission::Failed) return BadgeOutcome::Failed;
+  Record[TimeAt] = time == Permission::Granted ? '1' : '0';
+  const Permission access = BuildZoneList(&Badge, terminal, 32, 0);
+  if (access == Permission::Failed) return BadgeOutcome::Failed;
+  if (access != Permission::Granted) {
     ExplainNote("kein Satz: keine Zutrittsberechtigung (MGDNL31P braucht eine Zutrittsklasse)");
     if (DebugTrace)
       std::printf("Ausweis %s ohne Zutrittsberechtigung auf Terminal %s\n", Badge.AswNum, terminal->TrmNam);
-    return false;
+    return BadgeOutcome::Skipped;
   }
   Record[AccessAt] = '1';
-  if (!BadgeNumberFits(Badge, "MGDNL31P")) return false;
+  if (!BadgeNumberFits(Badge, "MGDNL31P")) return BadgeOutcome::Skipped;
 
-  // Not found or failed: the location positions stay blank.
-  LookupLocationText(&Badge);
+  // Not found: the location positions stay blank.
+  if (LookupLocationText(&Badge).Failed()) return BadgeOutcome::Failed;
   PlaceField(Record, RecordLength, Fields[Mgdnl31p::BadgeNumber], Badge.AswNum);
   PlaceField(Record, RecordLength, Fields[Mgdnl31p::ValidFrom], Badge.AswGvo);
   PlaceField(Record, RecordLength, Fields[Mgdnl31p::ValidUntil], Badge.AswGbi);
@@ -64,7 +67,7 @@ bool WriteBadge(const TerminalRecord* terminal) {
     ExplainNote("Satz geschrieben (Zutrittsklasse '%s')", entry);
     written = true;
   }
-  return written;
+  return WrittenIf(written);
 }
 
 }  // namespace

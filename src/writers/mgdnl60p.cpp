@@ -29,36 +29,40 @@ constexpr size_t AccessAt = FieldOffset(Fields[Mgdnl60p::AccessPermission]);
 char Record[RecordLength];
 BadgeRecord Badge;
 
-// Builds and writes the records of the current badge. Returns true when at
-// least one record went into the file.
-bool WriteBadge(const TerminalRecord* terminal) {
+// Builds and writes the records of the current badge.
+BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
   StartReaderRecord(Record, Fields, RecordLength, Badge, ReaderCount);
 
-  // No row: the balance positions stay blank; a failed lookup leaves the
-  // field empty, which places nothing either.
-  if (LookupBalanceValues(&Badge) != 100) PlaceField(Record, RecordLength, Fields[Mgdnl60p::Balance], Badge.TswW09);
+  // No row: the balance positions stay blank.
+  const StatementResult balance = LookupBalanceValues(&Badge);
+  if (balance.Failed()) return BadgeOutcome::Failed;
+  if (balance.IsRow()) PlaceField(Record, RecordLength, Fields[Mgdnl60p::Balance], Badge.TswW09);
 
-  Record[TimeAt] = HasTimePermission(&Badge, terminal) ? '1' : '0';
+  const Permission time = HasTimePermission(&Badge, terminal);
+  if (time == Permission::Failed) return BadgeOutcome::Failed;
+  Record[TimeAt] = time == Permission::Granted ? '1' : '0';
   Record[AccessAt] = '0';
-  if (BuildZoneList(&Badge, terminal, ReaderCount, 1) == 1) {
+  const Permission access = BuildZoneList(&Badge, terminal, ReaderCount, 1);
+  if (access == Permission::Failed) return BadgeOutcome::Failed;
+  if (access == Permission::Granted) {
     Record[AccessAt] = '1';
     PlaceReaderNumbers(Record, Fields, Badge, ReaderCount);
   }
 
   if (Record[AccessAt] == '1') {
-    if (!BadgeNumberFits(Badge, "MGDNL60P")) return false;
-    return WriteClassRecords(Record, Fields, RecordLength, Badge, ReaderCount, "MGDNL60P");
+    if (!BadgeNumberFits(Badge, "MGDNL60P")) return BadgeOutcome::Skipped;
+    return WrittenIf(WriteClassRecords(Record, Fields, RecordLength, Badge, ReaderCount, "MGDNL60P"));
   }
   if (Record[TimeAt] == '1') {
-    if (!BadgeNumberFits(Badge, "MGDNL60P")) return false;
+    if (!BadgeNumberFits(Badge, "MGDNL60P")) return BadgeOutcome::Skipped;
     WriteDownloadRecord(Record, RecordLength);
     ExplainNote("Satz geschrieben (ohne Zutrittsklasse)");
-    return true;
+    return BadgeOutcome::Written;
   }
   ExplainNote("kein Satz: weder Zeit- noch Zutrittsberechtigung");
   if (DebugTrace)
     std::printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n", Badge.AswNum, terminal->TrmNam);
-  return false;
+  return BadgeOutcome::Skipped;
 }
 
 }  // namespace

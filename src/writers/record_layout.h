@@ -197,6 +197,12 @@ inline bool WriteClassRecords(char* record, const FieldLayout* fields, size_t le
   return written;
 }
 
+// What a writer did with one badge: left it out, put it into the file, or
+// stopped at it because a query failed (LastFailure names the query); a
+// badge it stopped at has nothing in the file.
+enum class BadgeOutcome { Skipped, Written, Failed };
+inline BadgeOutcome WrittenIf(bool written) { return written ? BadgeOutcome::Written : BadgeOutcome::Skipped; }
+
 // Explaining one badge: true when the fetched row is one of its rows, which
 // is then noted with the values the writer takes from it.
 inline bool ExplainBadgeRow(const BadgeRecord& badge, bool repeated) {
@@ -211,36 +217,60 @@ inline bool ExplainBadgeRow(const BadgeRecord& badge, bool repeated) {
   return true;
 }
 
+// Prints the line of a failed query of the badge walk (LastFailure): the
+// badge it failed at, or the terminal and the last badge read when the
+// badge query itself failed.
+inline void PrintWalkFailure(const TerminalRecord& terminal, const char* badgeNumber, bool badgeQuery) {
+  char subject[sizeof terminal.TrmNam + sizeof BadgeRecord::AswNum + 64];
+  if (!badgeQuery)
+    std::snprintf(subject, sizeof subject, "Ausweis %s auf Terminal %s", badgeNumber, terminal.TrmNam);
+  else if (badgeNumber[0] != '\0')
+    std::snprintf(subject, sizeof subject, "Terminal %s nach Ausweis %s", terminal.TrmNam, badgeNumber);
+  else
+    std::snprintf(subject, sizeof subject, "Terminal %s", terminal.TrmNam);
+  PrintStatementFailure(subject);
+}
+
 // The badge walk of the writers: fetches every badge into badge (cleared
 // before each fetch) and hands it to writeBadge. Every fetched badge counts
 // in the total, those that writeBadge put into the file in the written
 // count; with skipRepeatedNumber, consecutive rows of one badge number
 // (several assignments or clients) are one badge and the first row wins.
-// Prints the summary line; returns the fetch code that ended the walk (100
-// when the badges were read to the end).
+// A failed statement, of the badge query or of the writer's queries for a
+// badge, ends the walk there: its line is printed, the badge is not
+// written. Prints the summary line; returns 100 when the badges were read
+// to the end, -1 when a statement failed.
 inline int WalkBadgeCursor(TerminalRecord* terminal, BadgeRecord& badge,
-                           bool (*writeBadge)(const TerminalRecord* terminal), bool skipRepeatedNumber) {
+                           BadgeOutcome (*writeBadge)(const TerminalRecord* terminal), bool skipRepeatedNumber) {
   int32_t total = 0;
   int32_t written = 0;
   char previousNumber[sizeof badge.AswNum] = "";
   std::memset(&badge, 0, sizeof badge);
-  OpenBadgeCursor(terminal);
-  int rc = FetchBadge(&badge);
+  StatementResult fetched = OpenBadgeCursor(terminal);
+  if (!fetched.Failed()) fetched = FetchBadge(&badge);
   ExplainRowsDelivered = 0;
-  while (rc == 0) {
+  bool writerFailed = false;
+  while (fetched.IsRow()) {
     const bool repeated = skipRepeatedNumber && std::strcmp(badge.AswNum, previousNumber) == 0;
     if (!repeated) ++total;
-    if (ExplainBadge == nullptr) {
-      if (!repeated && writeBadge(terminal)) ++written;
-    } else if (ExplainBadgeRow(badge, repeated) && !repeated && writeBadge(terminal)) {
-      // Explaining one badge: only its rows reach the writer.
-      ++written;
+    BadgeOutcome outcome = BadgeOutcome::Skipped;
+    // Explaining one badge: only its rows reach the writer.
+    const bool forWriter = ExplainBadge == nullptr || ExplainBadgeRow(badge, repeated);
+    if (forWriter && !repeated) outcome = writeBadge(terminal);
+    if (outcome == BadgeOutcome::Failed) {
+      writerFailed = true;
+      break;
     }
-    if (skipRepeatedNumber) std::memcpy(previousNumber, badge.AswNum, sizeof previousNumber);
+    if (outcome == BadgeOutcome::Written) ++written;
+    // The last badge read, for the message of a failing badge query.
+    std::memcpy(previousNumber, badge.AswNum, sizeof previousNumber);
     std::memset(&badge, 0, sizeof badge);
-    rc = FetchBadge(&badge);
+    fetched = FetchBadge(&badge);
   }
   CloseBadgeCursor();
+  const int rc = writerFailed || fetched.Failed() ? -1 : 100;
+  if (writerFailed) PrintWalkFailure(*terminal, badge.AswNum, false);
+  if (fetched.Failed()) PrintWalkFailure(*terminal, previousNumber, true);
   if (ExplainBadge == nullptr)
     std::printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", total, written);
   else
@@ -252,6 +282,6 @@ inline int WalkBadgeCursor(TerminalRecord* terminal, BadgeRecord& badge,
 // The walk of the writers that take every row: 1 when the badges were read
 // to the end, else 0.
 inline int WalkBadges(TerminalRecord* terminal, BadgeRecord& badge,
-                      bool (*writeBadge)(const TerminalRecord* terminal)) {
+                      BadgeOutcome (*writeBadge)(const TerminalRecord* terminal)) {
   return WalkBadgeCursor(terminal, badge, writeBadge, false) == 100 ? 1 : 0;
 }

@@ -44,6 +44,19 @@ inline bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// A run that failed at its first query, the terminal lookup: the connect
+// line, the one line that names the failed query with the driver's
+// diagnostics, the abort message; nothing else.
+inline ::testing::AssertionResult FailedAtTheTerminalLookup(const std::string& out, const std::string& function,
+                                                            const std::string& query = "Terminalabfrage") {
+  const std::string head = ConnectedMessage + "Datenbankfehler bei " + query + " fuer Terminal T1: SQLSTATE ";
+  const std::string tail = AbortMessage(function);
+  if (out.compare(0, head.size(), head) != 0 || !EndsWith(out, tail) ||
+      out.find('\n', head.size()) != out.size() - tail.size() - 1)
+    return ::testing::AssertionFailure() << "not a run that failed at the terminal lookup:\n" << out;
+  return ::testing::AssertionSuccess();
+}
+
 // The SQLite ODBC driver reports a LoadExt failure on standard error and
 // connects all the same; with such a data source nothing but those lines
 // may stand there (a sanitizer report or anything from the tool fails).
