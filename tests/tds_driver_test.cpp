@@ -150,6 +150,7 @@ class TdsDriverTest : public ::testing::Test {
     options.LogPath = Dir.Root + "/requests.log";
     options.ExtraEnv = {"GENTRMX_SQL_LOG=" + Dir.Root + "/sql.log"};
     options.DropAfter = DropAfter;
+    options.SilentAfter = SilentAfter;
     Server = std::make_unique<TdsTestServer>(options);
   }
   void ConnectOk() {
@@ -166,6 +167,7 @@ class TdsDriverTest : public ::testing::Test {
   }
 
   int DropAfter = 0;
+  int SilentAfter = 0;
   Scratch Dir;
   std::unique_ptr<TdsTestServer> Server;
   Odbc Db;
@@ -412,6 +414,34 @@ TEST_F(TdsDropTest, DroppedConnectionFailsTheStatement) {
   ASSERT_FALSE(diags.empty());
   EXPECT_EQ("08S01", diags[0].State) << Describe(diags);
   SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+}
+
+class TdsSilentTest : public TdsDriverTest {
+ protected:
+  TdsSilentTest() { SilentAfter = 3; }
+};
+
+// The server goes silent at the first statement (the third request) but keeps
+// the connection open: the statement ends only by the query timeout, and the
+// cancel the driver then sends still reaches the server, which leaves it
+// unanswered too; the driver gives the connection up after that.
+TEST_F(TdsSilentTest, SilentServerHoldsTheStatementUntilTheQueryTimeout) {
+  ConnectOk();
+  SQLHSTMT stmt = Db.Statement(false);
+  ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(1), 0));
+  EXPECT_EQ(SQL_ERROR, Exec(stmt, "SELECT id FROM t"));
+  std::vector<Diag> diags = Diagnostics(SQL_HANDLE_STMT, stmt);
+  ASSERT_FALSE(diags.empty());
+  EXPECT_EQ("HYT00", diags[0].State) << Describe(diags);  // a dropped connection gives 20017 at once
+  EXPECT_EQ(SQL_ERROR, Exec(stmt, "SELECT id FROM t"));
+  diags = Diagnostics(SQL_HANDLE_STMT, stmt);
+  ASSERT_FALSE(diags.empty());
+  EXPECT_EQ("08S01", diags[0].State) << Describe(diags);
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+  const std::vector<std::string> requests = Requests();
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_EQ("SQLBATCH\tSELECT id FROM t", requests[0]);
+  EXPECT_EQ("ATTENTION", requests[1]);
 }
 
 }  // namespace

@@ -73,6 +73,10 @@ TdsTestServer::TdsTestServer(const TdsServerOptions& options) : LogPath(options.
     args.push_back("--drop-after");
     args.push_back(std::to_string(options.DropAfter));
   }
+  if (options.SilentAfter > 0) {
+    args.push_back("--silent-after");
+    args.push_back(std::to_string(options.SilentAfter));
+  }
   std::vector<std::string> env = MergedEnvironment(options.ExtraEnv);
 
   int in[2], out[2];

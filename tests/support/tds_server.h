@@ -19,7 +19,11 @@ struct TdsServerOptions {
   std::string Password;
   std::string LogPath;        // request log ("" for none), one line a request:
                               // kind, then a tab and the statement text if any
+  // Requests count from 1 per connection: 1 is the pre-login, 2 the login,
+  // 3 the first statement message.
   int DropAfter = 0;          // > 0: drop each connection at its N-th request
+  int SilentAfter = 0;        // > 0: answer nothing from each connection's N-th
+                              // request on, keeping it open (a server that hangs)
   std::vector<std::string> ExtraEnv;  // "NAME=value" for the server's environment
                                       // (GENTRMX_SQL_LOG=..., TZ=...)
 };

@@ -3,7 +3,7 @@
 ODBC driver) from a SQLite database file.
 
     tds_server.py --db PATH --ext PATH --user U --password P
-                  [--log FILE] [--drop-after N]
+                  [--log FILE] [--drop-after N] [--silent-after N]
 
 It listens on 127.0.0.1 on a port the system picks and prints "PORT <n>" as
 the first line of standard output. It ends when its standard input reaches
@@ -26,8 +26,21 @@ Request log (--log): one line per request received, its kind ("PRELOGIN",
 a cursor open a tab and the statement text in code page 1252 with backslash,
 newline, carriage return and tab written as \\\\, \\n, \\r and \\t.
 
---drop-after N: on the N-th request of a connection (the login counts) the
-connection is closed at once, without an answer.
+Requests are counted per connection from 1, as they arrive: the PRELOGIN is
+the 1st, the LOGIN7 the 2nd, the first batch or RPC message after the login
+the 3rd. Every message counts once (an RPC message with several calls is one
+request, an ATTENTION between requests is one); an ATTENTION that arrives
+while a reply is being written cuts that reply short and does not count.
+
+--drop-after N: on the N-th request of a connection the connection is closed
+at once, without an answer (1: at the pre-login, 2: at the login).
+
+--silent-after N: from the N-th request of a connection on, nothing is
+answered: the connection stays open, every further message (an ATTENTION
+too) is read, logged and left unanswered, until the client closes it or the
+server ends (1: silent at the pre-login, 2: at the login). With both options
+each takes effect at its own N, and the drop wins where both apply (silent
+at 3 and dropped at 4 closes a silent connection at its next message).
 """
 import argparse
 import ctypes
@@ -507,28 +520,28 @@ class Connection:
                 self.requests += 1
                 if kind == PKT_PRELOGIN:
                     self.server.log("PRELOGIN")
-                    if self.drop_now():
-                        return
+                    if self.withhold():
+                        continue
                     self.prelogin()
                 elif kind == PKT_LOGIN7:
                     self.server.log("LOGIN7")
-                    if self.drop_now():
-                        return
+                    if self.withhold():
+                        continue
                     if not self.login(data):
                         return
                 elif kind == PKT_SQLBATCH:
                     text = to_cp1252(data[self.headers_length(data):].decode("utf-16-le", "replace"))
                     self.server.log("SQLBATCH", text)
-                    if self.drop_now():
-                        return
+                    if self.withhold():
+                        continue
                     self.send_reply(self.batch(text))
                 elif kind == PKT_RPC:
                     try:
                         calls = self.parse_rpcs(data)
                     except (ValueError, IndexError, struct.error) as error:
                         self.server.log("RPC:?")
-                        if self.drop_now():
-                            return
+                        if self.withhold():
+                            continue
                         self.send_reply(iter([error_token(SqlError(50000, 16, "Malformed RPC request: %s." % error)),
                                               done_token(TOK_DONEPROC, DONE_ERROR)]))
                         continue
@@ -537,19 +550,19 @@ class Connection:
                         if name == "sp_cursoropen" and len(params) > 1 and isinstance(params[1], str):
                             text = to_cp1252(params[1])
                         self.server.log("RPC:" + name, text)
-                    if self.drop_now():
-                        return
+                    if self.withhold():
+                        continue
                     self.send_reply(self.rpc(calls))
                 elif kind == PKT_ATTENTION:
                     self.server.log("ATTENTION")
-                    if self.drop_now():
-                        return
+                    if self.withhold():
+                        continue
                     self.out += done_token(TOK_DONE, DONE_ATTN)
                     self.finish()
                 else:
                     self.server.log("UNKNOWN:%d" % kind)
-                    if self.drop_now():
-                        return
+                    if self.withhold():
+                        continue
                     self.send_reply(iter([error_token(SqlError(50000, 16, "Unsupported request.")),
                                           done_token(TOK_DONE, DONE_ERROR)]))
         except (Dropped, ConnectionError, OSError):
@@ -557,11 +570,13 @@ class Connection:
         finally:
             self.close()
 
-    def drop_now(self):
-        limit = self.server.args.drop_after
-        if limit and self.requests >= limit:
-            return True
-        return False
+    def withhold(self):
+        """True when the current request is to get no answer (--silent-after);
+        raises Dropped when the connection is to be closed (--drop-after)."""
+        args = self.server.args
+        if args.drop_after and self.requests >= args.drop_after:
+            raise Dropped()
+        return bool(args.silent_after) and self.requests >= args.silent_after
 
     def close(self):
         for statement in self.cursors.values():
@@ -882,7 +897,13 @@ def main():
     parser.add_argument("--user", required=True)
     parser.add_argument("--password", required=True)
     parser.add_argument("--log")
-    parser.add_argument("--drop-after", type=int, default=0)
+    parser.add_argument("--drop-after", type=int, default=0, metavar="N",
+                        help="close each connection at its N-th request, without an answer "
+                             "(requests counted from 1: 1 is the pre-login, 2 the login)")
+    parser.add_argument("--silent-after", type=int, default=0, metavar="N",
+                        help="from each connection's N-th request on, answer nothing but keep the "
+                             "connection open, reading and logging what arrives (counted as for "
+                             "--drop-after: 1 is the pre-login, 2 the login)")
     args = parser.parse_args()
 
     # Fail at start, not at the first login, when the database or the
