@@ -5,16 +5,19 @@
 // exit status the caller sees. No row may crash, hang, write to standard
 // error (the suite also runs under the sanitizers) or end with 0 when the
 // download file is not complete.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -705,6 +708,170 @@ TEST_F(FaultConfiguration, BinaryGarbage) {
   // NUL bytes from the start: every line reads as empty text.
   WriteConfig(std::string(300, '\0') + "\n" + std::string(300, '\0'));
   ExpectConnectError(Run(), NoSettings);
+}
+
+// ===========================================================================
+// Complete or untouched: a run that fails leaves the download file and its
+// folder exactly as they were, in either mode, through either driver.
+
+// The folder's entries, sorted.
+std::vector<std::string> FolderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* entry = readdir(dir))
+      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) names.push_back(entry->d_name);
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A fault of one run: a table renamed (on the database file, so through
+// either driver), the TDS test server dropping or going silent at a
+// request (counted from its pre-login, 1), or SIGTERM while the run waits
+// on a silent server.
+struct RunFault {
+  const char* Table;  // renamed, or null
+  int DropAt;
+  int SilentAt;
+  bool Terminate;
+  const char* Function;
+  const char* Terminal;
+};
+std::string Describe(const RunFault& f) {
+  std::string text = std::string(f.Function) + " " + f.Terminal + ": ";
+  if (f.Table != nullptr) return text + f.Table + " renamed";
+  if (f.Terminate) return text + "SIGTERM";
+  return text + (f.DropAt > 0 ? "dropped at " + std::to_string(f.DropAt) : "silent at " + std::to_string(f.SilentAt));
+}
+
+const RunFault RunFaults[] = {
+    // One query family each: terminal, badge, time permission and access
+    // classes (badge classes, terminal classes), reader, balance, location,
+    // display definitions.
+    {"Xel1140Trm", 0, 0, false, "MGDNL17P", "TERM01"},
+    {"Xel301Asw", 0, 0, false, "MGDNL31P", "TERM02"},
+    {"Xel301Awb", 0, 0, false, "IDSTAMM", "TERM01"},
+    {"MGSST35P", 0, 0, false, "MGDNL60P", "TERM02"},
+    {"Xel401Zls", 0, 0, false, "MGDNL17P", "TERM02"},
+    {"O2002TSW", 0, 0, false, "MGDNL18P", "TERM01"},
+    {"Xel113Sto", 0, 0, false, "MGDNL31P", "TERM01"},
+    {"Xel119Msd", 0, 0, false, "MGDNL18P", "TERM02"},
+    // Through FreeTDS: at the login, at the badge cursor (pre-login, login,
+    // the two terminal lookups, then the cursor), part-way through the walk.
+    {nullptr, 2, 0, false, "MGDNL17P", "TERM01"},
+    {nullptr, 5, 0, false, "MGDNL60P", "TERM01"},
+    {nullptr, 40, 0, false, "IDSTAMM", "TERM02"},
+    {nullptr, 0, 1, false, "MGDNL31P", "TERM02"},
+    {nullptr, 0, 2, false, "MGDNL17P", "TERM01"},
+    {nullptr, 0, 5, false, "MGDNL60P", "TERM02"},
+    {nullptr, 0, 40, false, "MGDNL18P", "TERM01"},
+    {nullptr, 0, 30, true, "MGDNL17P", "TERM01"},
+};
+
+class CompleteOrUntouched : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    Installation = new ScratchInstallation(ScratchInstallation::Generated(200, 1, /*stepApi=*/true));
+  }
+  static void TearDownTestSuite() {
+    delete Installation;
+    Installation = nullptr;
+  }
+  static ScratchInstallation& Inst() { return *Installation; }
+  static std::string Folder() { return Installation->Root + "/dl"; }
+
+  // Runs the call on a path that holds known bytes; the run must fail and
+  // leave the path and its folder as they were.
+  static void ExpectUntouched(const RunFault& fault, const char* mode, double timeLimit) {
+    ScratchInstallation& inst = Inst();
+    mkdir(Folder().c_str(), 0755);
+    const std::string path = Folder() + "/" + fault.Terminal + "." + fault.Function;
+    const std::string old = "alte Datei\r\n" + std::string(300, 'x');
+    WriteBytes(path, old);
+    const std::vector<std::string> before = FolderEntries(Folder());
+    const auto start = steady_clock::now();
+    RunResult r;
+    if (fault.Terminate) {
+      r = inst.RunTool("/usr/bin/timeout",
+                       {"--preserve-status", "-s", "TERM", "3", GENTRMX_EXE, fault.Function, fault.Terminal, path, mode});
+      EXPECT_TRUE(EndsWith(r.Stdout, "Programmabbruch: Signal 15 empfangen, Downloaddatei " + path + " unveraendert!\n"))
+          << r.Stdout;
+    } else {
+      r = inst.Run({fault.Function, fault.Terminal, path, mode});
+      if (fault.Table != nullptr || fault.DropAt > 2 || fault.SilentAt > 2) {
+        EXPECT_NE(r.Stdout.find("Datenbankfehler bei "), std::string::npos) << r.Stdout;
+      }
+    }
+    EXPECT_LT(SecondsSince(start), timeLimit);
+    EXPECT_EQ(r.ExitCode, 255) << r.Stdout;
+    EXPECT_EQ(inst.ReadFile(path), old);
+    EXPECT_EQ(FolderEntries(Folder()), before);
+  }
+
+ private:
+  static ScratchInstallation* Installation;
+};
+ScratchInstallation* CompleteOrUntouched::Installation = nullptr;
+
+TEST_F(CompleteOrUntouched, FailedRunsLeaveTheFileAsItWas) {
+  // Short timeouts: a silent server ends the run after at most twice the
+  // query timeout (FreeTDS waits as long again for its cancel to be taken).
+  Inst().RunEnv = {"GENTRMX_LOGIN_TIMEOUT=2", "GENTRMX_QUERY_TIMEOUT=2"};
+  for (const RunFault& fault : RunFaults) {
+    SCOPED_TRACE(Describe(fault));
+    for (const ServedBy driver : {ServedBy::SqliteDriver, ServedBy::FreeTds}) {
+      if (fault.Table == nullptr && driver == ServedBy::SqliteDriver) continue;
+      SCOPED_TRACE(driver == ServedBy::FreeTds ? "FreeTDS" : "SQLite driver");
+      Inst().ServeBy(driver, fault.DropAt, fault.SilentAt);
+      if (fault.Table != nullptr) Inst().Exec(std::string("ALTER TABLE ") + fault.Table + " RENAME TO Gone");
+      if (fault.Terminate) Inst().RunEnv = {"GENTRMX_QUERY_TIMEOUT=60"};
+      for (const char* mode : {"1", "0"}) {
+        SCOPED_TRACE(std::string("mode ") + mode);
+        ExpectUntouched(fault, mode, fault.SilentAt > 0 && !fault.Terminate ? 2 * 2 + 6 : 30);
+      }
+      if (fault.Table != nullptr) Inst().Exec(std::string("ALTER TABLE Gone RENAME TO ") + fault.Table);
+      Inst().RunEnv = {"GENTRMX_LOGIN_TIMEOUT=2", "GENTRMX_QUERY_TIMEOUT=2"};
+    }
+  }
+  Inst().RunEnv.clear();
+  Inst().ServeBy(ServedBy::SqliteDriver);
+}
+
+// The good path of every function replaces the known bytes with the file an
+// untouched run writes (mode 1), or appends that file to them (mode 0).
+TEST_F(CompleteOrUntouched, GoodRunsReplaceOrAppendWhole) {
+  mkdir(Folder().c_str(), 0755);
+  for (const DownloadFunction& f : DownloadFunctions) {
+    SCOPED_TRACE(f.Name);
+    const std::string fresh = Folder() + "/fresh";
+    std::remove(fresh.c_str());
+    ASSERT_EQ(Inst().Run({f.Name, "TERM01", fresh, "1"}).ExitCode, 0);
+    const std::string whole = Inst().ReadFile(fresh);
+    ASSERT_FALSE(whole.empty());
+    const std::string path = Folder() + "/TERM01.dnl";
+    for (const char* mode : {"1", "0"}) {
+      WriteBytes(path, "alt\r\n");
+      chmod(path.c_str(), 0640);
+      RunResult r = Inst().Run({f.Name, "TERM01", path, mode});
+      EXPECT_EQ(r.ExitCode, 0) << r.Stdout;
+      EXPECT_EQ(Inst().ReadFile(path), std::string(mode[0] == '1' ? "" : "alt\r\n") + whole);
+      struct stat st;
+      ASSERT_EQ(stat(path.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, 0640u) << "the old file's permissions stay";
+    }
+    // A symbolic link stays a link to the replaced file.
+    const std::string link = Folder() + "/link.dnl";
+    std::remove(link.c_str());
+    ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+    EXPECT_EQ(Inst().Run({f.Name, "TERM01", link, "1"}).ExitCode, 0);
+    struct stat st;
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(Inst().ReadFile(path), whole);
+    EXPECT_EQ(FolderEntries(Folder()), (std::vector<std::string>{"TERM01.dnl", "fresh", "link.dnl"}));
+    std::remove(link.c_str());
+  }
 }
 
 }  // namespace

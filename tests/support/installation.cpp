@@ -223,8 +223,12 @@ void ScratchInstallation::SetUpTdsDataSource(int port) {
                              "): " + configured.Stderr);
 }
 
-void ScratchInstallation::ServeBy(ServedBy servedBy, int dropAfter) {
-  if (servedBy == ServedBy::FreeTds && Server == nullptr) {
+void ScratchInstallation::ServeBy(ServedBy servedBy, int dropAfter, int silentAfter) {
+  if (servedBy == ServedBy::FreeTds &&
+      (Server == nullptr || dropAfter != ServerDropAfter || silentAfter != ServerSilentAfter)) {
+    Server.reset();
+    ServerDropAfter = dropAfter;
+    ServerSilentAfter = silentAfter;
     TdsServerOptions options;
     options.DbPath = DbPath;
     options.ExtensionPath = GENTRMX_SQLEXT;
@@ -232,12 +236,14 @@ void ScratchInstallation::ServeBy(ServedBy servedBy, int dropAfter) {
     options.Password = "geheim";
     options.LogPath = Root + "/tds-requests.log";
     options.DropAfter = dropAfter;
+    options.SilentAfter = silentAfter;
     options.ExtraEnv = {"GENTRMX_SQL_LOG=" + Root + "/sql-tds.log"};
     Server = std::make_unique<TdsTestServer>(options);
     SetUpTdsDataSource(Server->Port());
     Serving = servedBy;
     SetConfig("DATABASE", TdsDsn);
-    CheckDataSource();
+    // A server that drops or goes silent would fail the probe.
+    if (dropAfter == 0 && silentAfter == 0) CheckDataSource();
     return;
   }
   if (servedBy == Serving) return;
@@ -339,7 +345,11 @@ ScratchInstallation::ScratchInstallation(ScratchInstallation&& other) noexcept
       SqlLogPath(std::move(other.SqlLogPath)),
       RunCount(other.RunCount),
       Serving(other.Serving),
-      Server(std::move(other.Server)) {}
+      Server(std::move(other.Server)),
+      ServerDropAfter(other.ServerDropAfter),
+      ServerSilentAfter(other.ServerSilentAfter) {
+  RunEnv = std::move(other.RunEnv);
+}
 
 ScratchInstallation& ScratchInstallation::operator=(ScratchInstallation&& other) noexcept {
   if (this != &other) {
@@ -353,6 +363,9 @@ ScratchInstallation& ScratchInstallation::operator=(ScratchInstallation&& other)
     RunCount = other.RunCount;
     Serving = other.Serving;
     Server = std::move(other.Server);
+    ServerDropAfter = other.ServerDropAfter;
+    ServerSilentAfter = other.ServerSilentAfter;
+    RunEnv = std::move(other.RunEnv);
   }
   return *this;
 }
@@ -395,13 +408,16 @@ RunResult ScratchInstallation::Run(const std::vector<std::string>& args, bool wi
     std::remove(SqlLogPath.c_str());
     env.push_back("GENTRMX_SQL_LOG=" + SqlLogPath);
   }
+  env.insert(env.end(), RunEnv.begin(), RunEnv.end());
   return RunProgram(argv, WorkDir, env);
 }
 
 RunResult ScratchInstallation::RunTool(const std::string& program, const std::vector<std::string>& args) const {
   std::vector<std::string> argv = {program};
   argv.insert(argv.end(), args.begin(), args.end());
-  return RunProgram(argv, WorkDir, OdbcEnvironment());
+  std::vector<std::string> env = OdbcEnvironment();
+  env.insert(env.end(), RunEnv.begin(), RunEnv.end());
+  return RunProgram(argv, WorkDir, env);
 }
 
 std::string ScratchInstallation::ReadFile(const std::string& path) const {

@@ -56,9 +56,11 @@ class ScratchInstallation {
   // Points the configuration (DATABASE) at the data source of that driver.
   // The first switch to FreeTDS starts the TDS test server (login gentrmx,
   // password geheim, as the configuration holds them), with dropAfter > 0
-  // one that drops each connection at its dropAfter-th request. The
-  // statement log then comes from the server's side.
-  void ServeBy(ServedBy servedBy, int dropAfter = 0);
+  // one that drops each connection at its dropAfter-th request, with
+  // silentAfter > 0 one that stops answering at its silentAfter-th (both
+  // counted from the pre-login, 1); other values than the running server's
+  // start it anew. The statement log then comes from the server's side.
+  void ServeBy(ServedBy servedBy, int dropAfter = 0, int silentAfter = 0);
   ServedBy Served() const { return Serving; }
   // The TDS test server's request log ("KIND\ttext" lines); empty when
   // the server never ran.
@@ -121,6 +123,9 @@ class ScratchInstallation {
   void CheckDataSource() const;
 
   std::string Root, WorkDir, DbPath, Dsn;
+  // "NAME=value" entries added to the environment of Run and RunTool
+  // (GENTRMX_QUERY_TIMEOUT=..., say).
+  std::vector<std::string> RunEnv;
 
  private:
   ScratchInstallation() = default;
@@ -132,4 +137,6 @@ class ScratchInstallation {
   int RunCount = 0;
   ServedBy Serving = ServedBy::SqliteDriver;
   std::unique_ptr<TdsTestServer> Server;
+  int ServerDropAfter = 0;
+  int ServerSilentAfter = 0;
 };
