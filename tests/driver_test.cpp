@@ -178,7 +178,8 @@ TEST(DriverConnect, SlashDAddsTheDiagnosticsWithoutThePassword) {
   EXPECT_EQ(r.ExitCode, 255);
   EXPECT_EQ(r.Stdout, failed +
                           "DB-Diagnose: SQLSTATE IM002, Fehlernummer 0, Meldung: [unixODBC][Driver Manager]Data "
-                          "source name not found and no default driver specified\n");
+                          "source name not found and no default driver specified\n"
+                          "DB-Diagnose: Konfigurationsdatei ../../files/quillnest.ini gelesen\n");
   ExpectConnectFailure(inst, failed);
 
   // The driver manager names the missing driver library, whose path here
@@ -201,6 +202,11 @@ TEST(DriverConnect, MissingConfigurationFileLeavesEverySettingEmpty) {
   ScratchInstallation inst = ScratchInstallation::Empty();
   ASSERT_EQ(std::remove((inst.Root + "/files/quillnest.ini").c_str()), 0);
   ExpectConnectFailure(inst, "DB-Connect-Error: -1!Name: Pwd: Net: Schema:\n");
+  // With /d the run says where it looked.
+  RunResult r = inst.Run({"IDSTAMM", "T1", inst.Root + "/out.dat", "1", "/d"});
+  EXPECT_TRUE(EndsWith(r.Stdout, "DB-Diagnose: Konfigurationsdatei ../../files/quillnest.ini nicht gefunden oder "
+                                 "nicht lesbar\n"))
+      << r.Stdout;
 }
 
 TEST(DriverConnect, SchemaDropsTheLastCharacterAndIsUpperCased) {

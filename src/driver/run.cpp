@@ -3,11 +3,14 @@
 // terminal and runs the one writer that the function name selects.
 #include "driver/run.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "config/config_file.h"
 #include "config/settings.h"
 #include "db/records.h"
 #include "db/session.h"
@@ -113,7 +116,13 @@ int RunGentrmx(int argc, char** argv) {
                 settings.Database, settings.Schema);
     // With the trace switch, what the driver manager and driver said; the
     // password is masked wherever a message repeats it.
-    if (DebugTrace) PrintFailureRecord(settings.Pass);
+    if (DebugTrace) {
+      PrintFailureRecord(settings.Pass);
+      // Started from the wrong folder, every setting reads as empty: say
+      // where the configuration was looked for.
+      std::printf("DB-Diagnose: Konfigurationsdatei %s %s\n", ConfigFilePath,
+                  access(ConfigFilePath, R_OK) == 0 ? "gelesen" : "nicht gefunden oder nicht lesbar");
+    }
     std::memset(&settings, 0, sizeof settings);
     return -1;
   }
