@@ -484,7 +484,8 @@ TEST_F(OperatorTools, ToolsRefuseWhatIsNoDownloadFile) {
   EXPECT_NE(wide.Stderr.find("Satz 2 (Offset 48) passt nicht zum Satzaufbau: Feld "), std::string::npos) << wide.Stderr;
 
   // Help on standard output with exit 0, for every helper.
-  for (const char* program : {GENTRMX_VIEW_EXE, GENTRMX_DIFF_EXE, GENTRMX_EXPLAIN_EXE, GENTRMX_CONFIG_EXE}) {
+  for (const char* program :
+       {GENTRMX_VIEW_EXE, GENTRMX_DIFF_EXE, GENTRMX_EXPLAIN_EXE, GENTRMX_CONFIG_EXE, GENTRMX_SAMPLE_EXE}) {
     RunResult help = Tool({program, "--help"});
     EXPECT_EQ(help.ExitCode, 0) << program;
     EXPECT_EQ(help.Stdout.rfind("Aufruf: ", 0), 0u) << program << help.Stdout;
