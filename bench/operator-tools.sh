@@ -24,18 +24,17 @@ out=$root/bench/out/tools
 mkdir -p "$out"
 records=$((megabytes * 1000000 / 48))
 old=$out/MGDNL31P.old new=$out/MGDNL31P.new
-if [ ! -f "$old" ] || [ "$(stat -c %s "$old")" -ne $((records * 48)) ]; then
+if [ ! -f "$old" ] || [ ! -f "$new" ] || [ "$(stat -c %s "$old")" -ne $((records * 48)) ]; then
   echo "making $records records ($((records * 48)) bytes)"
-  awk -v n="$records" 'BEGIN {
+  awk -v n="$records" -v old="$old" -v new="$new" 'BEGIN {
     for (i = 0; i < n; i++) {
       badge = sprintf("%-13d", 10000000 + int(i / 2))
-      printf "%s2024%02d%02d20991231%s%sXXXX,XX-001%-3s%-3s", badge, 1 + i % 12, 1 + i % 28, "0", "1",
-             (i % 2 ? "A02" : "A01"), "7"
+      from = sprintf("2024%02d%02d", 1 + i % 12, 1 + i % 28)
+      rest = sprintf("20991231%s%sXXXX,XX-001%-3s%-3s", "0", "1", (i % 2 ? "A02" : "A01"), "7")
+      printf "%s%s%s", badge, from, rest > old
+      printf "%s%s%s", badge, (int(i / 2) % 1000 == 0 ? "20230101" : from), rest > new
     }
-  }' >"$old"
-  awk -v n="$records" 'BEGIN { RS = ".{48}"; ORS = "" }
-    { } RT != "" { r = RT; k++; if (int((k - 1) / 2) % 1000 == 0) r = substr(r, 1, 13) "20230101" substr(r, 22); print r }' \
-    "$old" >"$new"
+  }'
 fi
 
 fail=0
