@@ -738,7 +738,12 @@ TEST_F(ConfigFileTest, PasswordFromATerminalIsAskedTwiceWithoutEcho) {
       pollfd ready = {master, POLLIN, 0};
       if (poll(&ready, 1, 20) > 0) {
         const ssize_t n = read(master, buffer, sizeof buffer);
-        if (n <= 0) break;
+        if (n <= 0) {
+          // The program closed its terminal: it has ended.
+          close(master);
+          if (waitpid(pid, &status, 0) != pid) return -3;
+          return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
         screen->append(buffer, static_cast<size_t>(n));
       }
       // One line per prompt, once the prompt is there and echo is off.
