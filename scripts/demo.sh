@@ -27,7 +27,7 @@ export ODBCSYSINI=$demo ODBCINI=$demo/odbc.ini
 
 cfg=$demo/files/quillnest.ini
 "$bin/gentrmx-config" set "$cfg" LOGIN gentrmx
-"$bin/gentrmx-config" set "$cfg" PASS demo-secret
+printf 'demo-secret\n' | "$bin/gentrmx-config" set "$cfg" PASS -   # never on a command line
 "$bin/gentrmx-config" set "$cfg" DATABASE GENTRMX_DEMO
 "$bin/gentrmx-config" set "$cfg" DB_SYSTEM MSSQL
 "$bin/gentrmx-config" set "$cfg" SCHEMA 'Dravonix.'

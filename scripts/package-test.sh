@@ -64,18 +64,23 @@ done
 
 pkg=$work/root
 dpkg-deb -x "$deb" "$pkg"
-for f in usr/bin/gentrmx usr/bin/gentrmx-config usr/bin/gentrmx-sample usr/bin/gentrmx-odbc-setup \
-         usr/share/doc/gentrmx/README.md usr/share/man/man1/gentrmx.1 usr/share/man/man1/gentrmx-config.1 \
-         usr/share/man/man1/gentrmx-sample.1; do
-  [ -f "$pkg/$f" ] || die "the package lacks /$f"
+programs="gentrmx gentrmx-config gentrmx-sample gentrmx-odbc-setup gentrmx-view gentrmx-diff gentrmx-explain"
+for program in $programs; do
+  for f in usr/bin/$program usr/share/man/man1/$program.1.gz; do
+    [ -f "$pkg/$f" ] || die "the package lacks /$f"
+  done
+  gzip -t "$pkg/usr/share/man/man1/$program.1.gz" || die "/usr/share/man/man1/$program.1.gz is not gzip"
 done
+[ -f "$pkg/usr/share/doc/gentrmx/README.md" ] || die "the package lacks /usr/share/doc/gentrmx/README.md"
+! find "$pkg/usr/share/man" -name '*.1' | grep -q . || die "uncompressed manual pages in the package"
 ext=$(find "$pkg/usr/lib" -name gentrmx_sqlext.so)
 [ -n "$ext" ] && [ "$(wc -l <<<"$ext")" -eq 1 ] || die "expected one gentrmx_sqlext.so under /usr/lib, found: ${ext:-none}"
 echo "package-test: unpacked, extension at ${ext#"$pkg"}"
 
-for program in gentrmx-sample gentrmx-config; do
+for program in gentrmx-sample gentrmx-config gentrmx-odbc-setup gentrmx-view gentrmx-diff gentrmx-explain; do
   said=$("$pkg/usr/bin/$program" --version) || die "$program --version failed"
   [ "$said" = "$program $version" ] || die "$program --version says '$said', expected '$program $version'"
+  "$pkg/usr/bin/$program" --help >/dev/null || die "$program --help failed"
 done
 
 # ---- one run with the installed programs, one with the build tree's ----------

@@ -18,8 +18,8 @@
 ** one record per statement start, written with one write() call each so
 ** that several processes may log to the same file. A statement that fails
 ** to compile never starts and is not logged. If the file cannot be opened
-** the extension fails to load, so that a test asking for a log cannot run
-** without one.
+** the extension fails to load (and registers nothing), so that a test
+** asking for a log cannot run without one.
 */
 #define _DEFAULT_SOURCE /* timegm, localtime_r */
 #include <sqlite3ext.h>
@@ -199,25 +199,26 @@ static void StatementLogFunction(sqlite3_context* context, int argc, sqlite3_val
   sqlite3_result_text(context, getenv("GENTRMX_SQL_LOG"), -1, SQLITE_TRANSIENT);
 }
 
-/* Starts the statement log when GENTRMX_SQL_LOG names a file. */
-static int StartStatementLog(sqlite3* db, char** errorMessage) {
+/*
+** Opens the statement log's file when GENTRMX_SQL_LOG names one. *log stays
+** NULL when there is no log to keep. Registers nothing, so that a failure
+** here leaves no pointer into this library behind.
+*/
+static int OpenStatementLog(StatementLog** log, char** errorMessage) {
   const char* path = getenv("GENTRMX_SQL_LOG");
-  StatementLog* log;
-  int rc;
 
+  *log = NULL;
   if (path == NULL || path[0] == '\0') return SQLITE_OK;
-  log = (StatementLog*)sqlite3_malloc(sizeof *log);
-  if (log == NULL) return SQLITE_NOMEM;
-  log->Fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (log->Fd < 0) {
+  *log = (StatementLog*)sqlite3_malloc(sizeof **log);
+  if (*log == NULL) return SQLITE_NOMEM;
+  (*log)->Fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if ((*log)->Fd < 0) {
     *errorMessage = sqlite3_mprintf("cannot open statement log %s: %s", path, strerror(errno));
-    sqlite3_free(log);
+    sqlite3_free(*log);
+    *log = NULL;
     return SQLITE_CANTOPEN;
   }
-  rc = sqlite3_create_function_v2(db, "gentrmx_sql_log", 0, SQLITE_UTF8, log,
-                                  StatementLogFunction, NULL, NULL, CloseStatementLog);
-  if (rc != SQLITE_OK) return rc; /* SQLite has called CloseStatementLog */
-  return sqlite3_trace_v2(db, SQLITE_TRACE_STMT, TraceStatement, log);
+  return SQLITE_OK;
 }
 
 /* Attaches the connection's own database file as schema Dravonix. */
@@ -238,20 +239,46 @@ static int AttachDravonix(sqlite3* db, char** errorMessage) {
   return rc;
 }
 
+/*
+** When this returns an error, SQLite unloads the library again: every step
+** that can fail therefore comes before the first registration, and a
+** failing registration takes back the ones before it. The error text goes
+** to the caller (the ODBC driver), which reports it.
+*/
 #ifdef _WIN32
 __declspec(dllexport)
 #endif
 int sqlite3_gentrmxsqlext_init(sqlite3* db, char** errorMessage, const sqlite3_api_routines* api) {
+  StatementLog* log = NULL;
   int rc;
 
   SQLITE_EXTENSION_INIT2(api);
-  rc = sqlite3_create_function(db, "convert", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, NULL,
-                               ConvertFunction, NULL, NULL);
+  rc = OpenStatementLog(&log, errorMessage);
   if (rc != SQLITE_OK) return rc;
   rc = AttachDravonix(db, errorMessage);
-  if (rc != SQLITE_OK) return rc;
-  /* Last, so that the attach above is not logged. */
-  return StartStatementLog(db, errorMessage);
+  if (rc != SQLITE_OK) {
+    if (log != NULL) CloseStatementLog(log);
+    return rc;
+  }
+  rc = sqlite3_create_function(db, "convert", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, NULL,
+                               ConvertFunction, NULL, NULL);
+  if (rc != SQLITE_OK) {
+    if (log != NULL) CloseStatementLog(log);
+    return rc;
+  }
+  if (log == NULL) return SQLITE_OK;
+  /* The trace starts after the attach above, so that the attach is not
+  ** logged. The function owns the log from here on: SQLite calls CloseStatementLog
+  ** when it is dropped, also when registering it fails. */
+  rc = sqlite3_create_function_v2(db, "gentrmx_sql_log", 0, SQLITE_UTF8, log, StatementLogFunction, NULL, NULL,
+                                  CloseStatementLog);
+  if (rc == SQLITE_OK) rc = sqlite3_trace_v2(db, SQLITE_TRACE_STMT, TraceStatement, log);
+  if (rc != SQLITE_OK) {
+    sqlite3_trace_v2(db, 0, NULL, NULL);
+    sqlite3_create_function_v2(db, "gentrmx_sql_log", 0, SQLITE_UTF8, NULL, NULL, NULL, NULL, NULL);
+    sqlite3_create_function(db, "convert", 3, SQLITE_UTF8, NULL, NULL, NULL, NULL);
+  }
+  return rc;
 }
 
 /* The same entry point under the name SQLite tries when given none. */

@@ -1,6 +1,7 @@
 // gentrmx-config check and the guards of gentrmx-config set, run as
 // programs against scratch installations through the driver manager.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -113,9 +114,23 @@ TEST(ConfigCheck, PassesOnASampleInstallationAndOnlyReads) {
 
   // Without a terminal the terminal steps are left out; an explicit file
   // is read like the default one.
-  const RunResult plain = Check(inst, {inst.Root + "/files/quillnest.ini"});
+  const std::string configPath = inst.Root + "/files/quillnest.ini";
+  const RunResult plain = Check(inst, {configPath});
   EXPECT_EQ(plain.ExitCode, 0) << plain.Stdout;
   EXPECT_EQ(plain.Stdout.find("Terminal"), std::string::npos);
+
+  // set made the file readable by its owner only; opened to others, the
+  // check still passes but warns.
+  struct stat info;
+  ASSERT_EQ(stat(configPath.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  EXPECT_TRUE(Lines(r.Stdout, "[WARNUNG]").empty()) << r.Stdout;
+  ASSERT_EQ(chmod(configPath.c_str(), 0644), 0);
+  const RunResult open = Check(inst, {configPath});
+  EXPECT_EQ(open.ExitCode, 0) << open.Stdout;
+  EXPECT_NE(open.Stdout.find("[WARNUNG] Datei " + configPath + " ist auch fuer Gruppe oder andere zugaenglich (Modus 0644)"),
+            std::string::npos)
+      << open.Stdout;
 }
 
 TEST(ConfigCheck, NamesTheFailingStep) {
@@ -176,6 +191,47 @@ TEST(ConfigCheck, NamesTheFailingStep) {
     inst.SetConfig("DATABASE", noFolder);
     const RunResult r = expectFailure({}, {"Verbindung zur Datenquelle " + noFolder + " als Benutzer gentrmx fehlgeschlagen"});
     EXPECT_NE(r.Stdout.find("fehlgeschlagen\nDB-Diagnose: SQLSTATE "), std::string::npos) << r.Stdout;
+    inst.SetConfig("DATABASE", inst.Dsn);
+  }
+  {
+    SCOPED_TRACE("extension missing");
+    const std::string noExtension = inst.Dsn + "_X";
+    Overwrite(inst.Root + "/odbc.ini", inst.ReadFile("odbc.ini") + "[" + noExtension +
+                                           "]\nDriver=SQLite3 gentrmx\nDatabase=" + inst.DbPath +
+                                           "\nLoadExt=/nonexistent/gentrmx_sqlext.so\n");
+    inst.SetConfig("DATABASE", noExtension);
+    expectFailure({}, {"SQLite-Erweiterung /nonexistent/gentrmx_sqlext.so (LoadExt der Datenquelle " + noExtension +
+                       ") kann nicht geladen werden: "});
+    inst.SetConfig("DATABASE", inst.Dsn);
+  }
+  {
+    // The extension cannot set itself up on these files; it must fail
+    // without leaving a function behind that points into the unloaded
+    // library (a crash at the first query).
+    SCOPED_TRACE("database file foreign or locked");
+    const std::string foreign = inst.Dsn + "_R", locked = inst.Dsn + "_B";
+    std::string noise(4800, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919 + 13) % 251);
+    Overwrite(inst.Root + "/noise.db", noise);
+    Overwrite(inst.Root + "/odbc.ini",
+              inst.ReadFile("odbc.ini") + "[" + foreign + "]\nDriver=SQLite3 gentrmx\nDatabase=" + inst.Root +
+                  "/noise.db\nLoadExt=" GENTRMX_SQLEXT "\n[" + locked + "]\nDriver=SQLite3 gentrmx\nDatabase=" +
+                  inst.DbPath + "\nLoadExt=" GENTRMX_SQLEXT "\nTimeout=100\n");
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(inst.DbPath.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    for (const std::string& dsn : {foreign, locked}) {
+      SCOPED_TRACE(dsn);
+      inst.SetConfig("DATABASE", dsn);
+      const RunResult r = Check(inst);
+      EXPECT_EQ(r.ExitCode, 1) << r.Stdout << r.Stderr;
+      EXPECT_FALSE(Lines(r.Stdout, "[FEHLER]  Datum der Datenbank nicht lesbar").empty()) << r.Stdout;
+      EXPECT_NE(r.Stdout.find("Hinweis: convert() und das Schema Dravonix kommen aus der SQLite-Erweiterung"),
+                std::string::npos)
+          << r.Stdout;
+    }
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
     inst.SetConfig("DATABASE", inst.Dsn);
   }
   {

@@ -2,8 +2,16 @@
 // administration writer.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <cstdint>
 #include <cstdio>
@@ -90,6 +98,20 @@ class ConfigFileTest : public ConfigFolderTest {
   std::string Lookup(const char* key) {
     ReadConfigValue("", key, 0, path_.c_str());
     return LastConfigRecord.Value;
+  }
+  // The names in the folder, sorted: what set left behind.
+  std::vector<std::string> FolderEntries() {
+    std::vector<std::string> names;
+    DIR* dir = opendir(folder_.c_str());
+    while (dir != nullptr) {
+      dirent* entry = readdir(dir);
+      if (entry == nullptr) break;
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    if (dir != nullptr) closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
   }
   std::string List() {
     char* buffer = nullptr;
@@ -580,6 +602,191 @@ TEST_F(ConfigFileTest, SetRejectsBadInputAndLeavesTheFileAlone) {
   EXPECT_NE(std::strstr(ConfigWriterError, "existiert nicht"), nullptr) << ConfigWriterError;
 }
 
+// Files set must leave alone: each is refused with its reason and stays
+// byte for byte, and neither a lock nor a temporary file is left over.
+TEST_F(ConfigFileTest, SetRefusesForeignAndProtectedFilesUnchanged) {
+  const std::string ours = Record(1, "LOGIN", "sa");
+  const std::string foreign = folder_ + "/passwd";
+  const std::string foreignText = "root:x:0:0:root:/root:/bin/bash\ndaemon:x:1:1::/usr/sbin:/usr/sbin/nologin\n";
+  const std::string link = folder_ + "/link.ini";
+  struct Case {
+    const char* Name;
+    std::string Content;  // written to path_ unless empty
+    mode_t Mode;
+    const char* Target;   // set writes here
+    const char* Reason;
+  };
+  const Case cases[] = {
+      {"foreign text", foreignText, 0600, "path", "keine Konfigurationsdatei in diesem Format (Zeile 1"},
+      {"value not hexadecimal", ours + "2;GENTRMX;\n2;PASS;klartext\n", 0600, "path", "(Zeile 4"},
+      {"binary", "1;G;\n1;K;00\n\x01\x02;;\n3;X;00\n", 0600, "path", "(Zeile 3"},
+      {"read-only", ours, 0444, "path", "schreibgeschuetzt (Modus 0444)"},
+      {"link to a foreign file", "", 0600, "link", "keine Konfigurationsdatei in diesem Format"},
+      {"link to nothing", "", 0600, "dangling", "Verweis auf eine Datei, die nicht besteht"},
+      {"folder", "", 0600, "folder", "keine gewoehnliche Datei"},
+  };
+  std::ofstream(foreign, std::ios::binary) << foreignText;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::string target = path_;
+    if (!c.Content.empty()) {
+      WriteFile(c.Content);
+      ASSERT_EQ(chmod(path_.c_str(), c.Mode), 0);
+    }
+    if (std::string(c.Target) == "link") {
+      ASSERT_EQ(symlink(foreign.c_str(), link.c_str()), 0);
+      target = link;
+    } else if (std::string(c.Target) == "dangling") {
+      ASSERT_EQ(symlink((folder_ + "/nothing.ini").c_str(), link.c_str()), 0);
+      target = link;
+    } else if (std::string(c.Target) == "folder") {
+      target = folder_ + "/sub.ini";
+      ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
+    }
+    EXPECT_EQ(SetConfigValue(target.c_str(), "PASS", "pw"), -1);
+    EXPECT_NE(std::strstr(ConfigWriterError, c.Reason), nullptr) << ConfigWriterError;
+    if (!c.Content.empty()) {
+      EXPECT_EQ(FileContent(), c.Content);
+      struct stat info;
+      ASSERT_EQ(stat(path_.c_str(), &info), 0);
+      EXPECT_EQ(info.st_mode & 07777, c.Mode);
+      chmod(path_.c_str(), 0600);
+      std::remove(path_.c_str());
+    }
+    std::ifstream in(foreign, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), foreignText);
+    struct stat info;
+    EXPECT_NE(lstat((folder_ + "/nothing.ini").c_str(), &info), 0);
+    unlink(link.c_str());
+    rmdir((folder_ + "/sub.ini").c_str());
+    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"passwd"});
+  }
+  std::remove(foreign.c_str());
+}
+
+// A new file is for its owner only; an existing one keeps its mode; a link
+// to one of ours is followed and stays a link.
+TEST_F(ConfigFileTest, SetKeepsModesAndFollowsALinkToOurFile) {
+  ASSERT_EQ(SetConfigValue(path_.c_str(), "LOGIN", "sa"), 0);
+  struct stat info;
+  ASSERT_EQ(stat(path_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  ASSERT_EQ(chmod(path_.c_str(), 0640), 0);
+  ASSERT_EQ(SetConfigValue(path_.c_str(), "PASS", "pw"), 0);
+  ASSERT_EQ(stat(path_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+  const std::string link = folder_ + "/link.ini";
+  ASSERT_EQ(symlink("quillnest.ini", link.c_str()), 0);
+  ASSERT_EQ(SetConfigValue(link.c_str(), "DATABASE", "db"), 0) << ConfigWriterError;
+  ASSERT_EQ(lstat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_EQ(Lookup("DATABASE"), "db");
+  EXPECT_EQ(Lookup("PASS"), "pw");
+  unlink(link.c_str());
+  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"quillnest.ini"});
+}
+
+// Twenty programs set twenty keys in one file at the same moment: every
+// key is there afterwards, or the call that lost it failed.
+TEST_F(ConfigFileTest, ConcurrentSetsKeepEveryKey) {
+  ASSERT_EQ(SetConfigValue(path_.c_str(), "LOGIN", "sa"), 0);
+  constexpr int Calls = 20;
+  std::vector<pid_t> children;
+  for (int i = 0; i < Calls; ++i) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      const std::string key = "KEY" + std::to_string(i);
+      const std::string value = "value-" + std::to_string(i);
+      execl(GENTRMX_CONFIG_EXE, GENTRMX_CONFIG_EXE, "set", path_.c_str(), key.c_str(), value.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    children.push_back(pid);
+  }
+  std::vector<int> status(Calls);
+  for (int i = 0; i < Calls; ++i) ASSERT_EQ(waitpid(children[i], &status[i], 0), children[i]);
+  int kept = 0;
+  for (int i = 0; i < Calls; ++i) {
+    const std::string key = "KEY" + std::to_string(i);
+    const bool there = Lookup(key.c_str()) == "value-" + std::to_string(i);
+    const bool succeeded = WIFEXITED(status[i]) && WEXITSTATUS(status[i]) == 0;
+    EXPECT_TRUE(there || !succeeded) << key << " lost although its call exited 0";
+    kept += there ? 1 : 0;
+  }
+  EXPECT_EQ(kept, Calls);
+  EXPECT_EQ(Lookup("LOGIN"), "sa");
+  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"quillnest.ini"});
+}
+
+// "-" on a terminal asks for the password twice without echo; the typed
+// text never shows on the terminal.
+TEST_F(ConfigFileTest, PasswordFromATerminalIsAskedTwiceWithoutEcho) {
+  auto runOnTerminal = [&](const std::string& typed, std::string* screen) {
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+      execl(GENTRMX_CONFIG_EXE, GENTRMX_CONFIG_EXE, "set", path_.c_str(), "PASS", "-", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    EXPECT_GT(pid, 0);
+    size_t sent = 0;
+    int status = 0;
+    char buffer[256];
+    for (int round = 0; round < 500; ++round) {
+      pollfd ready = {master, POLLIN, 0};
+      if (poll(&ready, 1, 20) > 0) {
+        const ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0) {
+          // The program closed its terminal: it has ended.
+          close(master);
+          if (waitpid(pid, &status, 0) != pid) return -3;
+          return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        screen->append(buffer, static_cast<size_t>(n));
+      }
+      // One line per prompt, once the prompt is there and echo is off.
+      const size_t prompts = (screen->find("Passwort (PASS): ") != std::string::npos) +
+                             (screen->find("Passwort wiederholen: ") != std::string::npos);
+      const size_t lineEnd = typed.find('\n', sent);
+      if (sent < typed.size() && prompts > static_cast<size_t>(std::count(typed.begin(), typed.begin() + sent, '\n'))) {
+        termios mode;
+        if (tcgetattr(master, &mode) == 0 && (mode.c_lflag & ECHO) == 0) {
+          const std::string line = typed.substr(sent, lineEnd + 1 - sent);
+          EXPECT_EQ(write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+          sent = lineEnd + 1;
+        }
+      }
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        pollfd rest = {master, POLLIN, 0};
+        while (poll(&rest, 1, 50) > 0) {
+          const ssize_t n = read(master, buffer, sizeof buffer);
+          if (n <= 0) break;
+          screen->append(buffer, static_cast<size_t>(n));
+        }
+        close(master);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    close(master);
+    return -2;
+  };
+  std::string screen;
+  EXPECT_EQ(runOnTerminal("Geheim-42\nGeheim-42\n", &screen), 0) << screen;
+  EXPECT_EQ(screen.find("Geheim-42"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("Passwort wiederholen: "), std::string::npos) << screen;
+  EXPECT_EQ(Lookup("PASS"), "Geheim-42");
+
+  screen.clear();
+  EXPECT_EQ(runOnTerminal("neu-1\nneu-2\n", &screen), 1) << screen;
+  EXPECT_NE(screen.find("stimmen nicht ueberein"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("neu-"), std::string::npos) << screen;
+  EXPECT_EQ(Lookup("PASS"), "Geheim-42");
+}
+
 TEST_F(ConfigFileTest, ListShowsRecordsAndHidesThePassword) {
   ASSERT_EQ(SetConfigValue(path_.c_str(), "LOGIN", "sa"), 0);
   ASSERT_EQ(SetConfigValue(path_.c_str(), "PASS", "geheim!"), 0);
@@ -640,10 +847,15 @@ TEST_F(ConfigFileTest, ProgramReportsFailures) {
   EXPECT_NE(result.Stderr.find("Fehler"), std::string::npos);
 
   result = run({"set", path_, "LOGIN"});
-  EXPECT_EQ(result.ExitCode, 1);
+  EXPECT_EQ(result.ExitCode, 2);
   EXPECT_NE(result.Stderr.find("Aufruf"), std::string::npos);
   result = run({"get", path_});
-  EXPECT_EQ(result.ExitCode, 1);
+  EXPECT_EQ(result.ExitCode, 2);
+  EXPECT_EQ(result.Stdout, "");
+  result = run({"--help"});
+  EXPECT_EQ(result.ExitCode, 0);
+  EXPECT_EQ(result.Stdout.rfind("Aufruf: gentrmx-config set", 0), 0u) << result.Stdout;
+  EXPECT_EQ(result.Stderr, "");
 
   result = run({"set", path_, "LOGIN", std::string(97, 'x')});
   EXPECT_EQ(result.ExitCode, 1);

@@ -5,6 +5,7 @@
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -531,3 +533,43 @@ TEST(SampleGenerator, EveryLookupIsAnIndexSearch) {
 }
 
 }  // namespace
+
+// gentrmx-odbc-setup looks for the driver when it runs: a driver that the
+// driver manager's registry names is the one written, wherever it lies.
+TEST(OdbcSetup, FindsTheDriverWhenItRunsAndAnswersHelp) {
+  char pattern[] = "/tmp/gentrmx_odbcsetup_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string folder = pattern;
+  ASSERT_EQ(mkdir((folder + "/registry").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((folder + "/drivers").c_str(), 0700), 0);
+  const std::string driver = folder + "/drivers/libtdsodbc.so";
+  ASSERT_EQ(symlink(GENTRMX_FREETDS_ODBC_DRIVER, driver.c_str()), 0);
+  std::ofstream(folder + "/registry/odbcinst.ini") << "[Other]\nDriver=/nonexistent/libother.so\n\n[FreeTDS]\n"
+                                                   << "Description=FreeTDS\nDriver = " << driver << "\n";
+  const RunResult set = RunProgram({GENTRMX_ODBC_SETUP, "freetds", folder + "/out", "TDS", "127.0.0.1", "1433"},
+                                   folder, {"ODBCSYSINI=" + folder + "/registry"});
+  EXPECT_EQ(set.ExitCode, 0) << set.Stderr;
+  std::ifstream written(folder + "/out/odbcinst.ini");
+  const std::string text((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("Driver=" + driver + "\n"), std::string::npos) << text;
+
+  const RunResult help = RunProgram({GENTRMX_ODBC_SETUP, "--help"}, folder);
+  EXPECT_EQ(help.ExitCode, 0);
+  EXPECT_EQ(help.Stdout.rfind("Aufruf: gentrmx-odbc-setup sqlite", 0), 0u) << help.Stdout;
+  EXPECT_EQ(help.Stderr, "");
+  EXPECT_EQ(RunProgram({GENTRMX_ODBC_SETUP, "--version"}, folder).Stdout,
+            std::string("gentrmx-odbc-setup ") + GENTRMX_VERSION + "\n");
+  const RunResult wrong = RunProgram({GENTRMX_ODBC_SETUP, "freetds", folder}, folder);
+  EXPECT_EQ(wrong.ExitCode, 2);
+  EXPECT_EQ(wrong.Stdout, "");
+  EXPECT_NE(wrong.Stderr.find("Aufruf: "), std::string::npos);
+  const RunResult missing = RunProgram({GENTRMX_ODBC_SETUP, "freetds", folder + "/out", "TDS", "h", "1"}, folder,
+                                       {"GENTRMX_TDS_ODBC_DRIVER=" + folder + "/none.so"});
+  EXPECT_EQ(missing.ExitCode, 1);
+  EXPECT_NE(missing.Stderr.find(folder + "/none.so (aus GENTRMX_TDS_ODBC_DRIVER) existiert nicht"), std::string::npos)
+      << missing.Stderr;
+
+  for (const char* file : {"/out/odbcinst.ini", "/out/odbc.ini", "/registry/odbcinst.ini", "/drivers/libtdsodbc.so"})
+    std::remove((folder + file).c_str());
+  for (const char* sub : {"/out", "/registry", "/drivers", ""}) rmdir((folder + sub).c_str());
+}

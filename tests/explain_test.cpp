@@ -33,22 +33,43 @@ std::vector<std::string> LinesStartingWith(const std::string& text, const std::s
   return lines;
 }
 
-// The exact bytes explain printed: fixed-width records one a line, quoted
-// lines as they stand.
-std::string ShownBytes(const std::string& out, const RecordLayout& layout) {
+// The records explain printed under "Bytes wie in der Datei", one a line.
+std::string ShownBytes(const std::string& out) {
   const std::string head = "Bytes wie in der Datei: ";
   size_t at = out.find(head);
   if (at == std::string::npos) return "(none shown)";
-  const size_t n = std::stoul(out.substr(at + head.size()));
   const size_t start = out.find('\n', at) + 1;
-  if (layout.Form == RecordForm::QuotedLine) return out.substr(start, n);
-  std::string bytes;
-  const size_t length = layout.RecordLength;
-  for (size_t r = 0; r < n / length; ++r) {
-    bytes += out.substr(start + r * (length + 1), length);
-    EXPECT_EQ(out[start + r * (length + 1) + length], '\n');
+  return out.substr(start, out.find("Nach Feldern:\n", start) - start);
+}
+
+// The file's records as explain shows them: each as UTF-8 text on a line
+// of its own (quoted lines without their CR LF), control bytes as \xNN.
+std::string AsShown(const std::string& bytes, const RecordLayout& layout) {
+  std::string shown;
+  size_t at = 0;
+  while (at < bytes.size()) {
+    size_t length = layout.RecordLength, text = length;
+    if (layout.Form == RecordForm::QuotedLine) {
+      length = bytes.find("\r\n", at) + 2 - at;
+      text = length - 2;
+    }
+    shown += Latin1ToVisibleUtf8(bytes.substr(at, text)) + "\n";
+    at += length;
   }
-  return bytes;
+  return shown;
+}
+
+// True when text is UTF-8 throughout.
+bool IsUtf8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    if (n == 0 || i + n > text.size()) return false;
+    for (size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    i += n;
+  }
+  return true;
 }
 
 struct BadgeInFile {
@@ -204,7 +225,8 @@ TEST(Explain, RecordsAndStatementsAreTheRealRunsForEveryFunction) {
 
       RunResult run = Explain(inst, function, terminal, badge.Number, true);
       ASSERT_EQ(run.ExitCode, 0) << run.Stdout << run.Stderr;
-      EXPECT_EQ(ShownBytes(run.Stdout, layout), badge.Bytes) << run.Stdout;
+      EXPECT_EQ(ShownBytes(run.Stdout), AsShown(badge.Bytes, layout)) << run.Stdout;
+      EXPECT_TRUE(IsUtf8(run.Stdout)) << run.Stdout;
       const std::string runPart = run.Stdout.substr(0, run.Stdout.find("Nachgefragt (eigene Abfragen"));
       EXPECT_EQ(LinesStartingWith(runPart, "SQL> "), StatementsFor(log, badge.Number)) << run.Stdout;
     }

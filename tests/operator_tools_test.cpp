@@ -153,10 +153,24 @@ TEST_F(OperatorTools, ViewDecodesEveryFunctionAgainstTheDatabase) {
     std::vector<std::vector<std::string>> rows = ParseCsv(csv.Stdout);
     ASSERT_EQ(rows.size(), content.Records.size() + 1);
     for (size_t f = 0; f < layout.FieldCount; ++f) EXPECT_EQ(rows[0][f], layout.Fields[f].Name);
+    // The date of a balance display group shows whole, as one value.
+    const std::string today = TodayYmd();
+    const std::string shortDate = today.substr(6, 2) + "." + today.substr(4, 2) + "." + today.substr(2, 2);
+    size_t dates = 0;
     for (size_t r = 0; r < content.Records.size(); ++r) {
       ASSERT_EQ(rows[r + 1].size(), layout.FieldCount);
-      for (size_t f = 0; f < layout.FieldCount; ++f) EXPECT_EQ(rows[r + 1][f], Latin1ToUtf8(content.Records[r].Values[f]));
+      const std::vector<std::string> shown = ShownValues(layout, content.Records[r]);
+      for (size_t f = 0; f < layout.FieldCount; ++f) {
+        EXPECT_EQ(rows[r + 1][f], Latin1ToUtf8(shown[f]));
+        if (rows[r + 1][f] == shortDate) {
+          ++dates;
+          EXPECT_EQ(content.Records[r].Values[f], shortDate.substr(1));
+          EXPECT_EQ(rows[r + 1][f - 1], WithoutTrailingBlanks(rows[r + 1][f - 1]).empty() ? rows[r + 1][f - 1]
+                                                                                         : content.Records[r].Values[f - 1].substr(0, 12));
+        }
+      }
     }
+    EXPECT_EQ(dates > 0, function == std::string("MGDNL18P")) << shortDate;
 
     const bool fixed = layout.Form == RecordForm::FixedWidth;
     const std::string noDate = fixed ? "00000000" : "";
@@ -330,7 +344,10 @@ TEST_F(OperatorTools, DiffFindsExactlyThePlantedChanges) {
   report[rebalanced] = "~ Ausweis " + rebalanced + ": geaendert\n    Saldo W02 (Saldo): \"" + oldBalance +
                        "\" -> \"  4711-\"\n";
   std::string expected = "Vergleich MGDNL17P: " + Path("files", "MGDNL17P") + " -> " + Path("after", "MGDNL17P") + "\n";
-  for (const auto& r : report) expected += r.second;
+  // Added and changed badges in the new file's order, removed ones last.
+  for (const auto& r : report)
+    if (r.first != blocked) expected += r.second;
+  expected += report[blocked];
   expected += "Ausweise: 0 neu, 1 entfernt, 3 geaendert, " + std::to_string(badges.size() - 4) + " gleich\n";
   EXPECT_EQ(access.Stdout, expected);
   EXPECT_EQ(access.ExitCode, 1) << access.Stderr;
@@ -361,6 +378,122 @@ TEST_F(OperatorTools, DiffFindsExactlyThePlantedChanges) {
   EXPECT_EQ(reversed.ExitCode, 1);
   EXPECT_NE(reversed.Stdout.find("+ Ausweis " + blocked + ": neu"), std::string::npos) << reversed.Stdout;
   EXPECT_EQ(Tool({GENTRMX_DIFF_EXE, "--version"}).Stdout, std::string("gentrmx-diff ") + GENTRMX_VERSION + "\n");
+}
+
+// The same records in another order are a difference: the terminal reads
+// the file in order. Swapped records of one badge, and badges that changed
+// places.
+TEST_F(OperatorTools, DiffReportsReorderedRecordsAndBadges) {
+  const std::string old = Inst->ReadFile(Path("files", "MGDNL31P"));
+  const DownloadContent content = Decode("files", "MGDNL31P");
+  const auto badges = RecordsByBadge(content);
+  std::string twoRecords, firstBadge, secondBadge;
+  for (const auto& b : badges)
+    if (twoRecords.empty() && b.second.size() >= 2) twoRecords = b.first;
+  ASSERT_FALSE(twoRecords.empty());
+  firstBadge = WithoutTrailingBlanks(content.Records[0].Values[Mgdnl31p::BadgeNumber]);
+  const size_t L = Mgdnl31p::RecordLength;
+  auto record = [&](size_t i) { return old.substr(i * L, L); };
+
+  // The first two records of twoRecords swapped.
+  const size_t at = badges.at(twoRecords)[0];
+  std::string swapped = old;
+  swapped.replace(at * L, L, record(at + 1));
+  swapped.replace((at + 1) * L, L, record(at));
+  // The whole file reversed, badge by badge.
+  std::string reversed;
+  for (auto b = badges.rbegin(); b != badges.rend(); ++b)
+    for (size_t i : b->second) reversed += record(i);
+  ASSERT_EQ(reversed.size(), old.size());
+  secondBadge = WithoutTrailingBlanks(content.Records[badges.begin()->second.size()].Values[Mgdnl31p::BadgeNumber]);
+
+  const std::string folder = Inst->Root + "/reordered";
+  mkdir(folder.c_str(), 0755);
+  std::ofstream(folder + "/MGDNL31P.swapped", std::ios::binary) << swapped;
+  std::ofstream(folder + "/MGDNL31P.reversed", std::ios::binary) << reversed;
+
+  RunResult inBadge = Tool({GENTRMX_DIFF_EXE, Path("files", "MGDNL31P"), folder + "/MGDNL31P.swapped"});
+  EXPECT_EQ(inBadge.ExitCode, 1) << inBadge.Stderr;
+  EXPECT_NE(inBadge.Stdout.find("~ Ausweis " + twoRecords + ": geaendert\n    Reihenfolge der Saetze geaendert\n"),
+            std::string::npos)
+      << inBadge.Stdout;
+  EXPECT_NE(inBadge.Stdout.find("Ausweise: 0 neu, 0 entfernt, 1 geaendert, "), std::string::npos) << inBadge.Stdout;
+
+  RunResult places = Tool({GENTRMX_DIFF_EXE, Path("files", "MGDNL31P"), folder + "/MGDNL31P.reversed"});
+  EXPECT_EQ(places.ExitCode, 1) << places.Stderr;
+  // Every badge but the new file's first stands after one it used to precede.
+  EXPECT_NE(places.Stdout.find("~ Ausweis " + firstBadge + ": geaendert\n    Reihenfolge: steht in NEU nach Ausweis \"" +
+                               secondBadge + "\", in ALT davor\n"),
+            std::string::npos)
+      << places.Stdout;
+  EXPECT_NE(places.Stdout.find("Ausweise: 0 neu, 0 entfernt, " + std::to_string(badges.size() - 1) + " geaendert, 1 gleich\n"),
+            std::string::npos)
+      << places.Stdout;
+}
+
+// What is no download file is trouble (exit 2) for both tools, and so is
+// what cannot be read; records that do not fit their layout make view
+// exit 1 and are named with their offsets.
+TEST_F(OperatorTools, ToolsRefuseWhatIsNoDownloadFile) {
+  const std::string good = Path("files", "MGDNL31P");
+  const std::string folder = Inst->Root + "/odd";
+  mkdir(folder.c_str(), 0755);
+  struct Unreadable {
+    std::string Path;
+    const char* Message;
+  };
+  const Unreadable unreadable[] = {
+      {folder, " ist ein Verzeichnis"},
+      {"/dev/zero", " ist keine gewoehnliche Datei"},
+      {folder + "/missing.dat", " kann nicht gelesen werden: No such file or directory"},
+  };
+  for (const Unreadable& u : unreadable) {
+    SCOPED_TRACE(u.Path);
+    for (const std::vector<std::string>& argv :
+         {std::vector<std::string>{GENTRMX_VIEW_EXE, u.Path}, {GENTRMX_VIEW_EXE, u.Path, "--function", "MGDNL31P"},
+          {GENTRMX_DIFF_EXE, good, u.Path}, {GENTRMX_DIFF_EXE, u.Path, good, "--function", "MGDNL31P"}}) {
+      RunResult r = Tool(argv);
+      EXPECT_EQ(r.ExitCode, 2) << argv[0];
+      EXPECT_EQ(r.Stdout, "") << argv[0];
+      EXPECT_NE(r.Stderr.find(u.Path + u.Message), std::string::npos) << r.Stderr;
+    }
+  }
+
+  // 4800 random bytes split into 100 MGDNL31P records; not one fits.
+  std::string noise(4800, '\0');
+  unsigned state = 12345;
+  for (char& c : noise) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>(state >> 16);
+  }
+  std::ofstream(folder + "/noise.bin", std::ios::binary) << noise;
+  RunResult random = Tool({GENTRMX_VIEW_EXE, folder + "/noise.bin", "--function", "MGDNL31P"});
+  EXPECT_EQ(random.ExitCode, 1);
+  EXPECT_NE(random.Stderr.find("Satz 1 (Offset 0) passt nicht zum Satzaufbau: Feld "), std::string::npos) << random.Stderr;
+  EXPECT_NE(random.Stderr.find("Satz 100 (Offset 4752) passt nicht"), std::string::npos) << random.Stderr;
+  EXPECT_NE(random.Stderr.find(": 100 Saetze passen nicht zum Satzaufbau\n"), std::string::npos) << random.Stderr;
+
+  // Records one byte too long: from the second on they are shifted.
+  const std::string records = Inst->ReadFile(good);
+  std::string shifted;
+  for (size_t at = 0; at + 48 <= records.size() && shifted.size() < 48 * 49; at += 48) shifted += records.substr(at, 48) + " ";
+  std::ofstream(folder + "/MGDNL31P.shifted", std::ios::binary) << shifted.substr(0, 48 * 48);
+  RunResult wide = Tool({GENTRMX_VIEW_EXE, folder + "/MGDNL31P.shifted", "--csv"});
+  EXPECT_EQ(wide.ExitCode, 1);
+  EXPECT_EQ(wide.Stderr.find("Satz 1 "), std::string::npos) << wide.Stderr;
+  EXPECT_NE(wide.Stderr.find("Satz 2 (Offset 48) passt nicht zum Satzaufbau: Feld "), std::string::npos) << wide.Stderr;
+
+  // Help on standard output with exit 0, for every helper.
+  for (const char* program :
+       {GENTRMX_VIEW_EXE, GENTRMX_DIFF_EXE, GENTRMX_EXPLAIN_EXE, GENTRMX_CONFIG_EXE, GENTRMX_SAMPLE_EXE}) {
+    RunResult help = Tool({program, "--help"});
+    EXPECT_EQ(help.ExitCode, 0) << program;
+    EXPECT_EQ(help.Stdout.rfind("Aufruf: ", 0), 0u) << program << help.Stdout;
+    EXPECT_EQ(help.Stderr, "") << program;
+    RunResult wrong = Tool({program, "--no-such-option"});
+    EXPECT_EQ(wrong.ExitCode, 2) << program;
+    EXPECT_NE(wrong.Stderr.find("Aufruf: "), std::string::npos) << program;
+  }
 }
 
 }  // namespace

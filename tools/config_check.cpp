@@ -96,8 +96,16 @@ bool CheckFile(const char* path) {
     }
     return false;
   }
+  struct stat info;
+  const bool known = fstat(fileno(file), &info) == 0;
   std::fclose(file);
   Ok("Datei %s gefunden und lesbar", path);
+  // The cipher key is part of every gentrmx program: whoever can read the
+  // file can read the password.
+  if (known && (info.st_mode & 077) != 0)
+    Warn("Datei %s ist auch fuer Gruppe oder andere zugaenglich (Modus %04o); wer sie lesen kann, kann das "
+         "Datenbank-Passwort entschluesseln: chmod 600 %s",
+         path, static_cast<unsigned>(info.st_mode & 07777), path);
   return true;
 }
 
@@ -169,6 +177,40 @@ bool LooksLikeLibrary(const std::string& name) {
   return name.find('/') != std::string::npos || name.find(".so") != std::string::npos;
 }
 
+// The extension libraries the SQLite ODBC driver loads at connect
+// (LoadExt, a comma-separated list). The driver only prints to standard
+// error when one fails to load and connects all the same; every query then
+// fails, so a library that cannot be loaded is named here.
+std::string LoadExtension;
+
+bool CheckExtension(const char* dsn) {
+  LoadExtension = ProfileString(dsn, "LoadExt", "ODBC.INI");
+  if (LoadExtension.empty()) return true;
+  bool loadable = true;
+  size_t at = 0;
+  while (at <= LoadExtension.size()) {
+    size_t end = LoadExtension.find(',', at);
+    if (end == std::string::npos) end = LoadExtension.size();
+    std::string library = LoadExtension.substr(at, end - at);
+    at = end + 1;
+    if (library.empty()) continue;
+    // SQLite tries the name as given, then with ".so".
+    void* loaded = dlopen(library.c_str(), RTLD_LAZY | RTLD_LOCAL);
+    if (loaded == nullptr && library.find(".so") == std::string::npos)
+      loaded = dlopen((library + ".so").c_str(), RTLD_LAZY | RTLD_LOCAL);
+    if (loaded == nullptr) {
+      const char* why = dlerror();
+      Fail("SQLite-Erweiterung %s (LoadExt der Datenquelle %s) kann nicht geladen werden: %s", library.c_str(), dsn,
+           why != nullptr ? why : "?");
+      loadable = false;
+      continue;
+    }
+    dlclose(loaded);
+    Ok("SQLite-Erweiterung %s (LoadExt) ist ladbar", library.c_str());
+  }
+  return loadable;
+}
+
 bool CheckDataSource(const char* dsn) {
   if (dsn[0] == '\0') {
     Fail("DATABASE ist leer: keine Datenquelle angegeben");
@@ -213,7 +255,7 @@ bool CheckDataSource(const char* dsn) {
   }
   dlclose(loaded);
   Ok("Treiberbibliothek %s ist ladbar", library.c_str());
-  return true;
+  return CheckExtension(dsn);
 }
 
 // ---------------------------------------------------------------- database
@@ -239,6 +281,12 @@ void CheckDate() {
   if (!LookupSingleRow(&column, 1).IsRow()) {
     Fail("Datum der Datenbank nicht lesbar (convert(char(8), CURRENT_TIMESTAMP, 112))");
     PrintFailureRecord(Secret);
+    if (!LoadExtension.empty())
+      std::printf("Hinweis: convert() und das Schema Dravonix kommen aus der SQLite-Erweiterung %s (LoadExt); "
+                  "sie hat sich beim Verbinden nicht einrichten lassen (Meldung des Treibers auf der "
+                  "Standardfehlerausgabe), z.B. weil die Datenbankdatei keine SQLite-Datenbank ist oder "
+                  "gesperrt ist.\n",
+                  LoadExtension.c_str());
     return;
   }
   Ok("Datum der Datenbank (heute): %s", TrimRight(today));

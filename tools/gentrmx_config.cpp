@@ -1,15 +1,22 @@
 // gentrmx-config: writes encrypted values into the configuration file, lists
 // them and checks whether gentrmx would run with them.
 //
-//   gentrmx-config set <file> <KEY> <value>   ("-" reads the value from stdin)
+//   gentrmx-config set <file> <KEY> <value>   ("-": asked for on a terminal,
+//                                              else the first line of stdin)
 //   gentrmx-config list <file>
 //   gentrmx-config check [<file>] [--terminal <name>]
+//   gentrmx-config --help | --version
 //
-// Messages go to standard error; the listing and the check's report to
-// standard output. Exit status 0 on success, 1 on any failure; check: 0 when
-// every step holds, 1 when one fails, 2 for a wrong command line.
+// Messages go to standard error; the listing, the check's report and the
+// help to standard output. Exit status 0 on success, 1 on any failure
+// (check: when a step fails), 2 for a wrong command line.
+#include <signal.h>
 #include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -24,16 +31,20 @@
 
 namespace {
 
-void PrintUsage() {
+void PrintUsage(FILE* out) {
   std::fputs(
       "Aufruf: gentrmx-config set <Datei> <SCHLUESSEL> <Wert>\n"
       "        gentrmx-config list <Datei>\n"
       "        gentrmx-config check [<Datei>] [--terminal <Name>]\n"
+      "        gentrmx-config --help | --version\n"
       "\n"
       "  set   verschluesselt <Wert> und speichert ihn unter <SCHLUESSEL>; ein\n"
       "        vorhandener Eintrag wird ersetzt, sonst ein neuer angehaengt. Die\n"
-      "        Datei wird angelegt, wenn sie fehlt (das Verzeichnis muss bestehen).\n"
-      "        Mit \"-\" als Wert wird die erste Zeile der Standardeingabe gelesen.\n"
+      "        Datei wird angelegt (nur fuer ihren Besitzer lesbar, Modus 0600), wenn\n"
+      "        sie fehlt; das Verzeichnis muss bestehen. Mit \"-\" als Wert wird der\n"
+      "        Wert am Terminal abgefragt (PASS verdeckt und zweimal), sonst die erste\n"
+      "        Zeile der Standardeingabe gelesen. Passwoerter nie auf der Befehlszeile\n"
+      "        angeben: sie stuenden in der Shell-Historie und in der Prozessliste.\n"
       "  list  zeigt alle Eintraege als SCHLUESSEL=Wert (PASS als ***).\n"
       "  check liest die Einstellungen wie gentrmx (ohne <Datei>: ../../files/quillnest.ini\n"
       "        vom Arbeitsverzeichnis aus) und prueft Schritt fuer Schritt Datenquelle,\n"
@@ -44,7 +55,7 @@ void PrintUsage() {
       "Schluessel des Programms: LOGIN, PASS, DATABASE (je hoechstens 50 Zeichen,\n"
       "DATABASE hoechstens 32), DB_SYSTEM (40) und SCHEMA (21). Vom SCHEMA-Wert wird\n"
       "beim Lesen das letzte Zeichen abgeschnitten.\n",
-      stderr);
+      out);
 }
 
 bool FolderExists(const char* path) {
@@ -58,7 +69,7 @@ bool FolderExists(const char* path) {
 
 int UsageError(const char* command) {
   std::fprintf(stderr, "Fehler: falsche Parameter fuer \"%s\"\n\n", command);
-  PrintUsage();
+  PrintUsage(stderr);
   return 2;
 }
 
@@ -107,14 +118,82 @@ bool ReadValueFromInput(std::string* value) {
   return !std::ferror(stdin);
 }
 
+// The terminal's settings while echo is off, to be put back also when the
+// user breaks off with Ctrl-C.
+struct termios SavedTerminal;
+volatile sig_atomic_t EchoOff = 0;
+
+void RestoreEchoAndStop(int signal) {
+  if (EchoOff) tcsetattr(STDIN_FILENO, TCSAFLUSH, &SavedTerminal);
+  static const char lineEnd[] = "\n";
+  if (write(STDERR_FILENO, lineEnd, 1) < 0) {
+    // Nothing more to do on the way out.
+  }
+  std::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+// One answer from the terminal after prompt (on standard error); with
+// hidden, the typed characters are not echoed.
+bool AskTerminal(const char* prompt, bool hidden, std::string* value) {
+  std::fputs(prompt, stderr);
+  std::fflush(stderr);
+  if (hidden) {
+    if (tcgetattr(STDIN_FILENO, &SavedTerminal) != 0) return false;
+    std::signal(SIGINT, RestoreEchoAndStop);
+    std::signal(SIGTERM, RestoreEchoAndStop);
+    std::signal(SIGHUP, RestoreEchoAndStop);
+    struct termios quiet = SavedTerminal;
+    quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHOE | ECHOK));
+    quiet.c_lflag |= ECHONL;
+    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) return false;
+    EchoOff = 1;
+  }
+  const bool read = ReadValueFromInput(value);
+  if (hidden) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &SavedTerminal);
+    EchoOff = 0;
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGHUP, SIG_DFL);
+  }
+  return read && !std::feof(stdin);
+}
+
+// The value for "-": asked for when standard input is a terminal (a PASS
+// value without echo and twice), else the first line of standard input.
+bool ReadValue(const char* key, std::string* value) {
+  if (!isatty(STDIN_FILENO)) {
+    if (ReadValueFromInput(value)) return true;
+    std::fprintf(stderr, "Fehler: Wert konnte nicht von der Standardeingabe gelesen werden\n");
+    return false;
+  }
+  const bool secret = std::strcmp(key, "PASS") == 0;
+  const std::string prompt = secret ? "Passwort (PASS): " : std::string("Wert fuer ") + key + ": ";
+  if (!AskTerminal(prompt.c_str(), secret, value)) {
+    std::fprintf(stderr, "\nFehler: keine Eingabe, nichts gespeichert\n");
+    return false;
+  }
+  if (!secret) return true;
+  std::string again;
+  if (!AskTerminal("Passwort wiederholen: ", true, &again)) {
+    std::fprintf(stderr, "\nFehler: keine Eingabe, nichts gespeichert\n");
+    return false;
+  }
+  const bool same = again == *value;
+  std::fill(again.begin(), again.end(), '\0');
+  if (!same) {
+    std::fprintf(stderr, "Fehler: Die beiden Eingaben stimmen nicht ueberein, nichts gespeichert\n");
+    return false;
+  }
+  return true;
+}
+
 int RunSet(const char* path, const char* key, const char* valueArgument) {
   std::string value = valueArgument;
   if (value == "-") {
     value.clear();
-    if (!ReadValueFromInput(&value)) {
-      std::fprintf(stderr, "Fehler: Wert konnte nicht von der Standardeingabe gelesen werden\n");
-      return 1;
-    }
+    if (!ReadValue(key, &value)) return 1;
   }
   if (value.find('\0') != std::string::npos) {
     std::fprintf(stderr, "Fehler: Der Wert darf kein Nullbyte enthalten\n");
@@ -191,18 +270,18 @@ int main(int argc, char** argv) {
     std::printf("gentrmx-config %s\n", GENTRMX_VERSION);
     return 0;
   }
+  if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+    PrintUsage(stdout);
+    return 0;
+  }
   if (argc == 5 && std::strcmp(argv[1], "set") == 0) return RunSet(argv[2], argv[3], argv[4]);
   if (argc == 3 && std::strcmp(argv[1], "list") == 0) return RunList(argv[2]);
   if (argc >= 2 && std::strcmp(argv[1], "check") == 0) return RunCheck(argc, argv);
-  if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-    PrintUsage();
-    return 0;
-  }
   if (argc >= 2 && (std::strcmp(argv[1], "set") == 0 || std::strcmp(argv[1], "list") == 0)) {
     std::fprintf(stderr, "Fehler: falsche Anzahl Parameter fuer \"%s\"\n\n", argv[1]);
   } else if (argc >= 2) {
     std::fprintf(stderr, "Fehler: unbekannter Befehl \"%s\"\n\n", argv[1]);
   }
-  PrintUsage();
-  return 1;
+  PrintUsage(stderr);
+  return 2;
 }

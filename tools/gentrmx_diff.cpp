@@ -2,26 +2,48 @@
 // badge by badge.
 //
 //   gentrmx-diff OLD NEW [--function NAME]
-//   gentrmx-diff --version
+//   gentrmx-diff --help | --version
 //
 // Lists the badges that were added or removed and, for a badge in both,
-// each field whose value changed. A badge's records are taken as a set:
-// the access class fields (one record per class) are compared as the set
-// of classes on each reader group, "gained" or "lost"; every other field
-// by its values. A summary line closes the output. Exit status as diff's:
-// 0 no difference, 1 differences, 2 trouble (wrong call, unreadable or
-// damaged file, files of different functions).
+// each field whose value changed. Order counts, as the terminal reads the
+// file in order: a badge whose records come in another order, or that
+// stands elsewhere among the other badges, is changed too. The access
+// class fields (one record per class) are compared as the set of classes
+// on each reader group, "gained" or "lost"; every other field by its
+// values. Added and changed badges come in the new file's order, removed
+// ones after them in the old file's order; a summary line closes the
+// output.
+//
+// Memory: the old file's records are kept, indexed by badge; the new file
+// is read record by record. A file too large for that is a message and
+// exit status 2, never an abort. Exit status as diff's: 0 no difference,
+// 1 differences, 2 trouble (wrong call, unreadable or damaged file, a
+// folder or a device, files of different functions, too little memory).
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "layouts/download_reader.h"
 
 namespace {
 
-const char Usage[] = "Aufruf: gentrmx-diff ALT NEU [--function NAME]\n";
+const char Usage[] =
+    "Aufruf: gentrmx-diff ALT NEU [--function NAME]\n"
+    "        gentrmx-diff --help | --version\n";
+
+const char Help[] =
+    "\n"
+    "Vergleicht zwei Download-Dateien einer Funktion Ausweis fuer Ausweis: neue,\n"
+    "entfernte und geaenderte Ausweise mit jedem geaenderten Feld; eine andere\n"
+    "Reihenfolge der Saetze oder der Ausweise gilt als Aenderung.\n"
+    "Ende mit 0: keine Unterschiede; 1: Unterschiede; 2: falscher Aufruf, Datei\n"
+    "nicht lesbar oder beschaedigt (auch Verzeichnis, Geraet), verschiedene\n"
+    "Funktionen, zu wenig Speicher.\n";
 
 struct Counts {
   int Added = 0, Removed = 0, Changed = 0, Same = 0;
@@ -67,7 +89,13 @@ std::vector<std::string> CompareBadge(const RecordLayout& layout, const Download
                                       const std::vector<size_t>& old, const DownloadContent& after,
                                       const std::vector<size_t>& now) {
   std::vector<std::string> lines;
-  if (RecordSet(before, old) == RecordSet(after, now)) return lines;
+  if (RecordSet(before, old) == RecordSet(after, now)) {
+    bool sameOrder = old.size() == now.size();
+    for (size_t i = 0; sameOrder && i < old.size(); ++i)
+      sameOrder = before.Records[old[i]].Values == after.Records[now[i]].Values;
+    if (!sameOrder) lines.push_back("Reihenfolge der Saetze geaendert");
+    return lines;
+  }
   for (size_t f = 0; f < layout.FieldCount; ++f) {
     const FieldLayout& field = layout.Fields[f];
     if (f == layout.KeyField) continue;
@@ -89,11 +117,148 @@ std::vector<std::string> CompareBadge(const RecordLayout& layout, const Download
   return lines;
 }
 
-bool Load(const std::string& path, std::string* bytes) {
-  std::string error;
-  if (ReadWholeFile(path, bytes, &error)) return true;
-  std::fprintf(stderr, "%s\n", error.c_str());
+// A badge of the old file: its records' bytes one after the other, and
+// where it stands among the old file's badges.
+struct OldBadge {
+  std::string Bytes;
+  size_t Records = 0;
+  size_t Ordinal = 0;
+  bool Seen = false;
+};
+
+std::vector<size_t> AllIndexes(size_t n) {
+  std::vector<size_t> indexes(n);
+  for (size_t i = 0; i < n; ++i) indexes[i] = i;
+  return indexes;
+}
+
+// Reports a damaged file or a read error; true when the step is one.
+bool Trouble(DownloadFileReader::Step step, const DownloadFileReader& reader, const RecordLayout& layout,
+             const std::string& path) {
+  if (step == DownloadFileReader::Step::ReadError) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", reader.Error.c_str());
+    return true;
+  }
+  if (step == DownloadFileReader::Step::Damage) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: Datei %s beschaedigt ab Offset %zu: %s\n", layout.Function, path.c_str(),
+                 reader.DamageOffset, reader.Damage.c_str());
+    return true;
+  }
   return false;
+}
+
+// The comparison; 0, 1 or 2 as the program's exit status.
+int Compare(DownloadFileReader* readers, const std::string* paths, const RecordLayout& layout) {
+  std::string error;
+  // The old file, indexed by badge.
+  std::unordered_map<std::string, OldBadge> before;
+  std::vector<const std::string*> oldOrder;
+  if (!readers[0].Start(layout, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 2;
+  }
+  DownloadRecord record;
+  std::string raw;
+  for (;;) {
+    const DownloadFileReader::Step step = readers[0].Next(&record, &raw);
+    if (step == DownloadFileReader::Step::End) break;
+    if (Trouble(step, readers[0], layout, paths[0])) return 2;
+    auto entry = before.try_emplace(WithoutTrailingBlanks(record.Values[layout.KeyField]));
+    OldBadge& badge = entry.first->second;
+    if (entry.second) {
+      badge.Ordinal = oldOrder.size();
+      oldOrder.push_back(&entry.first->first);
+    }
+    badge.Bytes += raw;
+    ++badge.Records;
+  }
+
+  std::printf("Vergleich %s: %s -> %s\n", layout.Function, Latin1ToUtf8(paths[0]).c_str(),
+              Latin1ToUtf8(paths[1]).c_str());
+  Counts counts;
+  std::unordered_set<std::string> added;
+  const std::string* previous = nullptr;  // the last badge of both files, in the new file's order
+  size_t previousOrdinal = 0;
+
+  // One badge's run of records in the new file, compared when it ends.
+  std::string runBadge;
+  DownloadContent run;
+  run.Layout = &layout;
+  auto finishRun = [&]() {
+    if (run.Records.empty()) return;
+    const std::string name = Latin1ToUtf8(runBadge);
+    auto was = before.find(runBadge);
+    std::vector<std::string> lines;
+    if (was == before.end()) {
+      if (added.insert(runBadge).second) {
+        ++counts.Added;
+        std::printf("+ Ausweis %s: neu (%s)\n", name.c_str(), RecordCount(run.Records.size()).c_str());
+      } else {
+        ++counts.Changed;
+        std::printf("~ Ausweis %s: geaendert\n    weitere %s an anderer Stelle (ab Offset %zu)\n", name.c_str(),
+                    RecordCount(run.Records.size()).c_str(), run.Records[0].Offset);
+      }
+      run.Records.clear();
+      return;
+    }
+    OldBadge& old = was->second;
+    if (old.Seen) {
+      lines.push_back("weitere " + RecordCount(run.Records.size()) + " an anderer Stelle (ab Offset " +
+                      std::to_string(run.Records[0].Offset) + ")");
+    } else {
+      old.Seen = true;
+      const DownloadContent oldContent = SplitDownload(old.Bytes, layout);
+      lines = CompareBadge(layout, oldContent, AllIndexes(oldContent.Records.size()), run,
+                           AllIndexes(run.Records.size()));
+      if (previous != nullptr && old.Ordinal < previousOrdinal)
+        lines.push_back("Reihenfolge: steht in NEU nach Ausweis " + Quoted(*previous) + ", in ALT davor");
+      previous = &was->first;
+      previousOrdinal = old.Ordinal;
+      // Its records are no longer needed.
+      std::string().swap(old.Bytes);
+    }
+    run.Records.clear();
+    if (lines.empty()) {
+      ++counts.Same;
+      return;
+    }
+    ++counts.Changed;
+    std::printf("~ Ausweis %s: geaendert\n", name.c_str());
+    for (const std::string& line : lines) std::printf("    %s\n", line.c_str());
+  };
+
+  if (!readers[1].Start(layout, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 2;
+  }
+  for (;;) {
+    const DownloadFileReader::Step step = readers[1].Next(&record);
+    if (step == DownloadFileReader::Step::End) break;
+    if (Trouble(step, readers[1], layout, paths[1])) return 2;
+    std::string badge = WithoutTrailingBlanks(record.Values[layout.KeyField]);
+    if (badge != runBadge) {
+      finishRun();
+      runBadge = std::move(badge);
+    }
+    run.Records.push_back(record);
+  }
+  finishRun();
+
+  for (const std::string* key : oldOrder) {
+    const OldBadge& badge = before.at(*key);
+    if (badge.Seen) continue;
+    ++counts.Removed;
+    std::printf("- Ausweis %s: entfernt (%s)\n", Latin1ToUtf8(*key).c_str(), RecordCount(badge.Records).c_str());
+  }
+  std::printf("Ausweise: %d neu, %d entfernt, %d geaendert, %d gleich\n", counts.Added, counts.Removed,
+              counts.Changed, counts.Same);
+  if (std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "Ausgabe konnte nicht geschrieben werden\n");
+    return 2;
+  }
+  return counts.Added + counts.Removed + counts.Changed == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -104,6 +269,9 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--version") == 0) {
       std::printf("gentrmx-diff %s\n", GENTRMX_VERSION);
+      return 0;
+    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf("%s%s", Usage, Help);
       return 0;
     } else if (std::strcmp(argv[i], "--function") == 0 && i + 1 < argc) {
       function = argv[++i];
@@ -119,8 +287,15 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  std::string bytes[2];
-  if (!Load(paths[0], &bytes[0]) || !Load(paths[1], &bytes[1])) return 2;
+  DownloadFileReader readers[2];
+  std::string heads[2];
+  for (int i = 0; i < 2; ++i) {
+    std::string error;
+    if (!readers[i].Open(paths[i], &error) || !readers[i].ReadHead(&heads[i], &error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 2;
+    }
+  }
 
   const RecordLayout* layout = nullptr;
   if (function != nullptr) {
@@ -130,8 +305,8 @@ int main(int argc, char** argv) {
     // A file whose function its own name and content leave open takes the
     // other file's.
     std::string reason[2];
-    const RecordLayout* found[2] = {DetectLayout(paths[0], bytes[0], &reason[0]),
-                                    DetectLayout(paths[1], bytes[1], &reason[1])};
+    const RecordLayout* found[2] = {DetectLayout(paths[0], heads[0], readers[0].Size(), &reason[0]),
+                                    DetectLayout(paths[1], heads[1], readers[1].Size(), &reason[1])};
     if (found[0] != nullptr && found[1] != nullptr && found[0] != found[1]) {
       std::fprintf(stderr, "Die Dateien gehoeren zu verschiedenen Funktionen: %s ist %s, %s ist %s\n",
                    paths[0].c_str(), found[0]->Function, paths[1].c_str(), found[1]->Function);
@@ -145,46 +320,13 @@ int main(int argc, char** argv) {
     }
   }
 
-  DownloadContent content[2] = {SplitDownload(bytes[0], *layout), SplitDownload(bytes[1], *layout)};
-  for (int i = 0; i < 2; ++i) {
-    if (!content[i].Whole) {
-      std::fprintf(stderr, "%s: Datei %s beschaedigt ab Offset %zu: %s\n", layout->Function, paths[i].c_str(),
-                   content[i].DamageOffset, content[i].Damage.c_str());
-      return 2;
-    }
+  try {
+    return Compare(readers, paths.data(), *layout);
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Zu wenig Speicher fuer den Vergleich: die Saetze von %s (%llu Bytes) passen nicht in den "
+                         "Speicher\n",
+                 paths[0].c_str(), static_cast<unsigned long long>(readers[0].Size()));
+    return 2;
   }
-
-  std::printf("Vergleich %s: %s -> %s\n", layout->Function, Latin1ToUtf8(paths[0]).c_str(),
-              Latin1ToUtf8(paths[1]).c_str());
-  const auto before = RecordsByBadge(content[0]);
-  const auto after = RecordsByBadge(content[1]);
-  std::set<std::string> badges;
-  for (const auto& b : before) badges.insert(b.first);
-  for (const auto& b : after) badges.insert(b.first);
-
-  Counts counts;
-  for (const std::string& badge : badges) {
-    auto was = before.find(badge);
-    auto is = after.find(badge);
-    const std::string name = Latin1ToUtf8(badge);
-    if (was == before.end()) {
-      ++counts.Added;
-      std::printf("+ Ausweis %s: neu (%s)\n", name.c_str(), RecordCount(is->second.size()).c_str());
-    } else if (is == after.end()) {
-      ++counts.Removed;
-      std::printf("- Ausweis %s: entfernt (%s)\n", name.c_str(), RecordCount(was->second.size()).c_str());
-    } else {
-      std::vector<std::string> lines = CompareBadge(*layout, content[0], was->second, content[1], is->second);
-      if (lines.empty()) {
-        ++counts.Same;
-        continue;
-      }
-      ++counts.Changed;
-      std::printf("~ Ausweis %s: geaendert\n", name.c_str());
-      for (const std::string& line : lines) std::printf("    %s\n", line.c_str());
-    }
-  }
-  std::printf("Ausweise: %d neu, %d entfernt, %d geaendert, %d gleich\n", counts.Added, counts.Removed,
-              counts.Changed, counts.Same);
-  return counts.Added + counts.Removed + counts.Changed == 0 ? 0 : 1;
 }

@@ -1,7 +1,7 @@
 // gentrmx-explain: why a badge is, or is not, in a terminal's download file.
 //
 //   gentrmx-explain FUNCTION TERMINAL BADGE [--sql]
-//   gentrmx-explain --version
+//   gentrmx-explain --help | --version
 //
 // Runs where gentrmx runs (same configuration file, same data source) and
 // runs the same writer, with the explain switch on: the badge walk hands
@@ -14,6 +14,10 @@
 //
 // Exit status: 0 explained, 1 trouble (unknown function, no connection, a
 // database error in the walk), 2 wrong call.
+//
+// The output is UTF-8 throughout: texts from the database and the file's
+// bytes are Latin-1 and shown as their characters, a byte that has none
+// (a control byte) as \xNN.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,7 +40,23 @@
 
 namespace {
 
-const char Usage[] = "Aufruf: gentrmx-explain FUNKTION TERMINAL AUSWEIS [--sql]\n";
+const char Usage[] =
+    "Aufruf: gentrmx-explain FUNKTION TERMINAL AUSWEIS [--sql]\n"
+    "        gentrmx-explain --help | --version\n";
+
+const char Help[] =
+    "\n"
+    "Erklaert, warum ein Ausweis in der Download-Datei eines Terminals steht oder\n"
+    "nicht: liest wie gentrmx (../../files/quillnest.ini vom Arbeitsverzeichnis aus,\n"
+    "dieselbe Datenquelle) und laesst den Schreiber der Funktion nur fuer diesen\n"
+    "Ausweis laufen. Schreibt nichts, weder Datei noch Datenbank. --sql zeigt jede\n"
+    "Abfrage. Ausgabe in UTF-8.\n"
+    "Ende mit 0: erklaert; 1: Fehler (unbekannte Funktion, keine Verbindung,\n"
+    "Datenbankfehler); 2: falscher Aufruf.\n";
+
+// Latin-1 text (from the database, the file or the command line, which
+// the queries take byte for byte) as UTF-8, control bytes as \xNN.
+std::string Text(const std::string& latin1) { return Latin1ToVisibleUtf8(latin1); }
 
 // The badge query's conditions, as the badge cursor sends them.
 const BadgeQueryConditions& Conditions = BadgeConditions;
@@ -73,7 +93,7 @@ bool QueryRows(int columnCount, std::vector<Row>* rows) {
   return true;
 }
 
-std::string Shown(const std::string& value) { return value.empty() ? "(leer)" : value; }
+std::string Shown(const std::string& value) { return value.empty() ? "(leer)" : Text(value); }
 
 void Reason(const std::string& text) {
   std::printf("Grund: ");
@@ -92,7 +112,7 @@ void Aside(const std::string& text) {
 // Which of the badge query's conditions keep the badge out. Returns false
 // when a query failed.
 bool ExplainExclusion(const TerminalRecord& terminal, const char* badge, bool bound) {
-  std::printf("Die Ausweisabfrage liefert Ausweis %s nicht.\n", badge);
+  std::printf("Die Ausweisabfrage liefert Ausweis %s nicht.\n", Text(badge).c_str());
   // The badge rows, each with the date and status conditions evaluated by
   // the database and, for a bound terminal, its matching client rows.
   std::string dates = bound ? Conditions.BoundDates : std::string("(") + Conditions.AllDates + ")";
@@ -142,7 +162,7 @@ bool ExplainExclusion(const TerminalRecord& terminal, const char* badge, bool bo
     const std::string& until = r[1];
     const std::string& today = r[5];
     std::printf("Ausweiszeile %zu: gueltig ab %s bis %s (heute %s), AswSta %s, Lizenz %s Mandant %s\n", i + 1,
-                Shown(from).c_str(), Shown(until).c_str(), today.c_str(), Shown(r[2]).c_str(), Shown(r[3]).c_str(),
+                Shown(from).c_str(), Shown(until).c_str(), Text(today).c_str(), Shown(r[2]).c_str(), Shown(r[3]).c_str(),
                 Shown(r[4]).c_str());
     if (r[6] != "1") {
       if (from.empty() && until.empty())
@@ -198,35 +218,50 @@ bool ExplainTimeClasses(const TerminalRecord& terminal, const char* badge) {
   std::vector<Row> rows;
   if (!QueryRows(1, &rows)) return false;
   std::string classes;
-  for (const Row& r : rows) classes += (classes.empty() ? "'" : ", '") + r[0] + "'";
+  for (const Row& r : rows) classes += (classes.empty() ? "'" : ", '") + Text(r[0]) + "'";
   std::printf("Zeitberechtigung gewaehrt durch Buchungsklasse(n): %s\n", classes.empty() ? "keine" : classes.c_str());
   return true;
 }
 
-// The bytes as the file holds them, then each record by field.
+// The bytes as the file holds them (as UTF-8 characters, control bytes as
+// \xNN), then each record by field.
 void ShowRecords(const RecordLayout& layout, const std::string& bytes) {
   const bool fixed = layout.Form == RecordForm::FixedWidth;
   std::printf("Bytes wie in der Datei: %zu (%s)\n", bytes.size(),
-              fixed ? "je Satz eine Zeile" : "Zeilen mit CR LF");
-  if (fixed) {
-    for (size_t at = 0; at + layout.RecordLength <= bytes.size(); at += layout.RecordLength) {
-      std::fwrite(bytes.data() + at, 1, layout.RecordLength, stdout);
-      std::fputs("\n", stdout);
+              fixed ? "je Satz eine Zeile" : "Zeilen mit CR LF, hier ohne");
+  size_t at = 0;
+  while (at < bytes.size()) {
+    size_t length = layout.RecordLength;
+    size_t shown = length;
+    if (!fixed) {
+      const size_t end = bytes.find("\r\n", at);
+      length = end == std::string::npos ? bytes.size() - at : end + 2 - at;
+      shown = end == std::string::npos ? length : length - 2;
+    } else if (at + length > bytes.size()) {
+      break;
     }
-  } else {
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::printf("%s\n", Text(bytes.substr(at, shown)).c_str());
+    at += length;
   }
   std::printf("Nach Feldern:\n");
   const DownloadContent content = SplitDownload(bytes, layout);
   for (size_t r = 0; r < content.Records.size(); ++r) {
     std::printf("Satz %zu:\n", r + 1);
+    const std::vector<std::string> values = ShownValues(layout, content.Records[r]);
     for (size_t f = 0; f < layout.FieldCount; ++f) {
       const FieldLayout& field = layout.Fields[f];
       if (field.Kind == FieldKind::Filler) continue;
-      std::printf("  %-12s %-7s '", field.Name, FieldPositionText(field).c_str());
-      const std::string& value = content.Records[r].Values[f];
-      PrintForTerminal(value.data(), value.size());
-      std::printf("'  %s\n", field.Meaning);
+      std::string position = FieldPositionText(field);
+      const char* meaning = field.Meaning;
+      if (values[f] != content.Records[r].Values[f]) {
+        // One value over two fields (the MGDNL18P date).
+        const bool date = field.Kind == FieldKind::DisplayValue;
+        const FieldLayout over = date ? Mgdnl18p::DateColumn(field.Group) : field;
+        position = date ? FieldPositionText(over) : std::to_string(field.Position) + "-" +
+                                                        std::to_string(field.Position + field.Width - 2);
+        if (date) meaning = over.Meaning;
+      }
+      std::printf("  %-12s %-7s '%s'  %s\n", field.Name, position.c_str(), Text(values[f]).c_str(), meaning);
     }
   }
   if (!content.Whole) std::printf("Achtung: %s\n", content.Damage.c_str());
@@ -240,6 +275,9 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--version") == 0) {
       std::printf("gentrmx-explain %s\n", GENTRMX_VERSION);
+      return 0;
+    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf("%s%s", Usage, Help);
       return 0;
     } else if (std::strcmp(argv[i], "--sql") == 0) {
       sql = true;
@@ -276,14 +314,15 @@ int main(int argc, char** argv) {
   ReadLoginSettings(&settings);
   ExplainSql = sql;
   if (ConnectDatabase(settings.Login, settings.Pass, settings.Database, settings.Schema) != 0) {
-    std::printf("Keine Verbindung zur Datenbank (Datenquelle %s, Benutzer %s)!\n", settings.Database, settings.Login);
+    std::printf("Keine Verbindung zur Datenbank (Datenquelle %s, Benutzer %s)!\n", Text(settings.Database).c_str(),
+                Text(settings.Login).c_str());
     PrintFailureRecord(settings.Pass);
     std::memset(&settings, 0, sizeof settings);
     return 1;
   }
   std::memset(settings.Pass, 0, sizeof settings.Pass);
 
-  std::printf("Ausweis %s auf Terminal %s, Funktion %s\n", badge, positional[1], function);
+  std::printf("Ausweis %s auf Terminal %s, Funktion %s\n", Text(badge).c_str(), Text(positional[1]).c_str(), function);
   StartTerminalRecord(&terminal, positional[1]);
   const StatementResult found = LookUpTerminal(&terminal);
   if (found.Failed()) {
@@ -293,7 +332,8 @@ int main(int argc, char** argv) {
   }
   if (found.IsRow())
     std::printf("Terminal: Modell %s, Saldensatz %s, Lizenz-/Mandantenzeilen (Xel115Tfz) %d\n",
-                TerminalText(terminal.TrmMod), TerminalText(terminal.TrmSal), static_cast<int>(terminal.TfzCount));
+                Text(TerminalText(terminal.TrmMod)).c_str(), Text(TerminalText(terminal.TrmSal)).c_str(),
+                static_cast<int>(terminal.TfzCount));
   else
     std::printf("Terminal nicht gefunden (oder Status 4/8): Modell und Saldensatz bleiben leer\n");
   const bool bound = terminal.TfzCount > 0;
@@ -320,9 +360,9 @@ int main(int argc, char** argv) {
   }
 
   if (records.empty())
-    std::printf("Ergebnis: Ausweis %s steht nicht in der Datei %s.\n", badge, function);
+    std::printf("Ergebnis: Ausweis %s steht nicht in der Datei %s.\n", Text(badge).c_str(), function);
   else
-    std::printf("Ergebnis: Ausweis %s steht in der Datei %s.\n", badge, function);
+    std::printf("Ergebnis: Ausweis %s steht in der Datei %s.\n", Text(badge).c_str(), function);
   if (!records.empty()) ShowRecords(*layout, records);
 
   // From here on queries of the explanation's own, not of the run.

@@ -412,10 +412,10 @@ Counts WriteBadges(Database& db, int badges, unsigned seed, int64_t today) {
   return counts;
 }
 
-void PrintUsage() {
+void PrintUsage(FILE* out = stderr) {
   std::fputs(
       "Aufruf: gentrmx-sample --db <Datei> [--badges N] [--seed S] [--schema <schema.sql>] [--empty]\n"
-      "        gentrmx-sample --version\n"
+      "        gentrmx-sample --help | --version\n"
       "\n"
       "  Legt eine Beispiel-Installation als SQLite-Datenbank <Datei> an; eine\n"
       "  vorhandene Datei wird ersetzt. Gleicher Startwert am gleichen Tag ergibt\n"
@@ -425,7 +425,7 @@ void PrintUsage() {
       "  --schema   Schema aus dieser Datei statt des eingebauten\n"
       "  --empty    nur die Tabellen anlegen\n"
       "  --version  zeigt die Version\n",
-      stderr);
+      out);
 }
 
 bool ParseNumber(const char* text, unsigned long max, unsigned long* out) {
@@ -450,7 +450,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-    PrintUsage();
+    PrintUsage(stdout);
     return 0;
   }
   for (int i = 1; i < argc; i++) {

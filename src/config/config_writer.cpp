@@ -4,9 +4,12 @@
 #include "config/config_writer.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -70,50 +73,218 @@ bool ReadWholeFile(FILE* file, std::string* content) {
   return !std::ferror(file);
 }
 
-// Writes content to a new file beside target and moves it over target, so
-// that a failed write leaves the old file as it was.
-int ReplaceFile(const char* target, const std::string& content, bool existed, mode_t mode) {
-  std::string temporary = std::string(target) + ".XXXXXX";
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// True when line (without its line end) is a first line of a record as this
+// program and the installation write them: "<n>;<group>;" and more fields.
+bool IsGroupLine(const std::string& line) {
+  return line.size() < static_cast<size_t>(ConfigFirstLineChars) && std::count(line.begin(), line.end(), ';') >= 2;
+}
+
+// True for "<id>;<key>;<hexadecimal value>": a number, a key without ";",
+// and nothing but hexadecimal digits after the second ";".
+bool IsValueLine(const std::string& line) {
+  if (line.size() >= static_cast<size_t>(ConfigSecondLineChars)) return false;
+  size_t p = 0;
+  while (p < line.size() && (line[p] == ' ' || line[p] == '\t')) ++p;
+  if (p < line.size() && (line[p] == '+' || line[p] == '-')) ++p;
+  const size_t digits = p;
+  while (p < line.size() && line[p] >= '0' && line[p] <= '9') ++p;
+  if (p == digits || p >= line.size() || line[p] != ';') return false;
+  const size_t keyEnd = line.find(';', p + 1);
+  if (keyEnd == std::string::npos) return false;
+  return line.find_first_not_of("0123456789ABCDEFabcdef", keyEnd + 1) == std::string::npos;
+}
+
+// Whether content is a configuration file of this format: text lines that
+// pair into group lines and id/key/value lines. A last line without a
+// partner is left to the caller, which names it. On false, *line is the
+// 1-based number of the first line that does not fit.
+bool IsConfigContent(const std::string& content, size_t* line) {
+  size_t number = 0;
+  size_t at = 0;
+  while (at < content.size()) {
+    size_t end = content.find('\n', at);
+    const bool last = end == std::string::npos;
+    if (last) end = content.size();
+    std::string text = content.substr(at, end - at);
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    ++number;
+    *line = number;
+    for (unsigned char c : text)
+      if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
+    if (number % 2 == 1 ? !IsGroupLine(text) : !IsValueLine(text)) {
+      // An unpaired last line: the caller's message is the clearer one.
+      if (number % 2 == 1 && (last || end + 1 == content.size())) return true;
+      return false;
+    }
+    at = end + 1;
+  }
+  return true;
+}
+
+// The lock beside the configuration file (its name with ".lock"): created
+// exclusively, so that one set at a time reads, changes and replaces the
+// file. SIGINT, SIGTERM and SIGHUP wait while it is held, so that no lock
+// is left behind by them.
+class ConfigLock {
+ public:
+  ~ConfigLock() { Release(); }
+
+  bool Acquire(const std::string& target) {
+    path_ = target + ".lock";
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGHUP);
+    sigprocmask(SIG_BLOCK, &stop, &saved_);
+    blocked_ = true;
+    for (int waited = 0;; ++waited) {
+      const int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      if (fd >= 0) {
+        char pid[32];
+        const int n = std::snprintf(pid, sizeof pid, "%ld\n", static_cast<long>(getpid()));
+        if (write(fd, pid, static_cast<size_t>(n)) < 0) {
+          // The lock holds without its note.
+        }
+        close(fd);
+        held_ = true;
+        return true;
+      }
+      if (errno == ENOENT || errno == ENOTDIR) {
+        SetError("Verzeichnis der Datei %s existiert nicht", target.c_str());
+        break;
+      }
+      if (errno != EEXIST) {
+        SetError("Datei %s kann nicht geschrieben werden: Sperrdatei %s nicht anlegbar: %s", target.c_str(),
+                 path_.c_str(), std::strerror(errno));
+        break;
+      }
+      if (waited >= WaitSteps) {
+        SetError("Datei %s wird von einem anderen Aufruf geaendert: die Sperrdatei %s besteht seit %d Sekunden; "
+                 "laeuft kein gentrmx-config mehr, bitte die Sperrdatei loeschen",
+                 target.c_str(), path_.c_str(), WaitSteps * StepMilliseconds / 1000);
+        break;
+      }
+      const struct timespec step = {0, StepMilliseconds * 1000000L};
+      nanosleep(&step, nullptr);
+    }
+    Release();
+    return false;
+  }
+
+  void Release() {
+    if (held_) unlink(path_.c_str());
+    held_ = false;
+    if (blocked_) sigprocmask(SIG_SETMASK, &saved_, nullptr);
+    blocked_ = false;
+  }
+
+ private:
+  static constexpr int StepMilliseconds = 20;
+  static constexpr int WaitSteps = 1000;  // 20 seconds
+  std::string path_;
+  sigset_t saved_;
+  bool held_ = false;
+  bool blocked_ = false;
+};
+
+// Writes content to a hidden new file beside target and renames it over
+// target, so that the file is always either the old or the new one. The new
+// file takes the old one's permission bits and, for root, its owner; a
+// file that did not exist is created readable by its owner only.
+int ReplaceFile(const std::string& target, const std::string& content, const struct stat* old) {
+  const std::string folder = FolderOf(target);
+  std::string temporary = folder + "/." + BaseNameOf(target) + ".XXXXXX";
   const int fd = mkstemp(&temporary[0]);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) {
-      SetError("Verzeichnis der Datei %s existiert nicht", target);
+      SetError("Verzeichnis der Datei %s existiert nicht", target.c_str());
     } else {
-      SetError("Datei %s kann nicht geschrieben werden: %s", target, std::strerror(errno));
+      SetError("Datei %s kann nicht geschrieben werden: %s", target.c_str(), std::strerror(errno));
     }
     return -1;
   }
-  if (existed) {
-    fchmod(fd, mode & 07777);
-  } else {
-    // mkstemp creates with 0600; a new file gets the usual permissions.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
+  bool written = true;
+  int savedErrno = 0;
+  if (old != nullptr) {
+    if (geteuid() == 0 && fchown(fd, old->st_uid, old->st_gid) != 0) {
+      written = false;
+      savedErrno = errno;
+    }
+    if (written && fchmod(fd, old->st_mode & 07777) != 0) {
+      written = false;
+      savedErrno = errno;
+    }
+  } else if (fchmod(fd, 0600) != 0) {
+    written = false;
+    savedErrno = errno;
   }
   size_t done = 0;
-  while (done < content.size()) {
+  while (written && done < content.size()) {
     const ssize_t n = write(fd, content.data() + done, content.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
+      written = false;
+      savedErrno = errno;
       break;
     }
     done += static_cast<size_t>(n);
   }
-  const bool written = done == content.size() && fsync(fd) == 0;
-  const int savedErrno = errno;
-  if (close(fd) != 0 || !written) {
-    SetError("Datei %s kann nicht geschrieben werden: %s", target,
-             std::strerror(written ? errno : savedErrno));
+  if (written && fsync(fd) != 0) {
+    written = false;
+    savedErrno = errno;
+  }
+  if (close(fd) != 0 && written) {
+    written = false;
+    savedErrno = errno;
+  }
+  if (!written) {
+    SetError("Datei %s kann nicht geschrieben werden: %s", target.c_str(), std::strerror(savedErrno));
     unlink(temporary.c_str());
     return -1;
   }
-  if (std::rename(temporary.c_str(), target) != 0) {
-    SetError("Datei %s kann nicht ersetzt werden: %s", target, std::strerror(errno));
+  if (std::rename(temporary.c_str(), target.c_str()) != 0) {
+    SetError("Datei %s kann nicht ersetzt werden: %s", target.c_str(), std::strerror(errno));
     unlink(temporary.c_str());
     return -1;
+  }
+  // The rename itself lasts once the folder is on disk.
+  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
   }
   return 0;
+}
+
+// The file set writes for path: path itself, or for a symbolic link the
+// file it points to, which must exist. False with the reason set.
+bool ResolveTarget(const char* path, std::string* target) {
+  struct stat link;
+  if (lstat(path, &link) != 0 || !S_ISLNK(link.st_mode)) {
+    *target = path;
+    return true;
+  }
+  char resolved[PATH_MAX];
+  if (realpath(path, resolved) == nullptr) {
+    SetError("Datei %s ist ein Verweis auf eine Datei, die nicht besteht (%s); set schreibt hinter einem Verweis "
+             "nur in eine bestehende Konfigurationsdatei",
+             path, std::strerror(errno));
+    return false;
+  }
+  *target = resolved;
+  return true;
 }
 
 void PrintVisible(const char* text, FILE* out) { std::fputs(VisibleText(text).c_str(), out); }
@@ -135,25 +306,48 @@ int SetConfigValue(const char* path, const char* key, const char* plainValue) {
     SetError("Der Schluessel darf weder \";\" noch einen Zeilenumbruch enthalten");
     return -1;
   }
+  for (const char* c = key; *c != '\0'; ++c) {
+    if ((static_cast<unsigned char>(*c) < 0x20 && *c != '\t') || *c == 0x7F) {
+      SetError("Der Schluessel darf keine Steuerzeichen enthalten");
+      return -1;
+    }
+  }
   if (std::strlen(plainValue) > static_cast<size_t>(ConfigMaxPlainValue)) {
     SetError("Der Wert ist laenger als %d Zeichen", ConfigMaxPlainValue);
     return -1;
   }
 
   // Replace the file a link points to, not the link.
-  std::string target = path;
-  char resolved[PATH_MAX];
-  if (realpath(path, resolved) != nullptr) target = resolved;
+  std::string target;
+  if (!ResolveTarget(path, &target)) return -1;
+
+  ConfigLock lock;
+  if (!lock.Acquire(target)) return -1;
 
   std::string content;
   ScanResult scan;
+  struct stat old;
   bool existed = false;
-  mode_t mode = 0;
-  FILE* file = std::fopen(target.c_str(), "rb");
-  if (file != nullptr) {
+  const int fd = open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd >= 0) {
     existed = true;
-    struct stat info;
-    if (fstat(fileno(file), &info) == 0) mode = info.st_mode;
+    if (fstat(fd, &old) != 0 || !S_ISREG(old.st_mode)) {
+      close(fd);
+      SetError("%s ist keine gewoehnliche Datei; set schreibt nur in Konfigurationsdateien", path);
+      return -1;
+    }
+    if ((old.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0) {
+      close(fd);
+      SetError("Datei %s ist schreibgeschuetzt (Modus %04o) und bleibt unveraendert", path,
+               static_cast<unsigned>(old.st_mode & 07777));
+      return -1;
+    }
+    FILE* file = fdopen(fd, "rb");
+    if (file == nullptr) {
+      close(fd);
+      SetError("Datei %s kann nicht gelesen werden: %s", path, std::strerror(errno));
+      return -1;
+    }
     const bool read = ReadWholeFile(file, &content);
     if (read) {
       std::rewind(file);
@@ -165,6 +359,16 @@ int SetConfigValue(const char* path, const char* key, const char* plainValue) {
       SetError("Datei %s kann nicht gelesen werden", path);
       return -1;
     }
+    size_t line = 0;
+    if (!IsConfigContent(content, &line)) {
+      SetError("Datei %s ist keine Konfigurationsdatei in diesem Format (Zeile %zu passt nicht zu "
+               "\"<Nr>;<Gruppe>;\" und \"<Nr>;<Schluessel>;<Hexwert>\"); sie bleibt unveraendert",
+               path, line);
+      return -1;
+    }
+  } else if (errno == ELOOP) {
+    SetError("Datei %s ist ein Verweis, der sich nicht aufloesen laesst", path);
+    return -1;
   } else if (errno != ENOENT) {
     SetError("Datei %s kann nicht geoeffnet werden: %s", path, std::strerror(errno));
     return -1;
@@ -215,7 +419,7 @@ int SetConfigValue(const char* path, const char* key, const char* plainValue) {
     updated += number + ";" + key + ";" + hex + lineEnd;
   }
 
-  return ReplaceFile(target.c_str(), updated, existed, mode);
+  return ReplaceFile(target, updated, existed ? &old : nullptr);
 }
 
 int ListConfigValues(const char* path, FILE* out) {
@@ -269,4 +473,22 @@ std::string VisibleText(const char* text) {
     }
   }
   return shown;
+}
+
+std::string DescribeConfigFile(const char* path) {
+  char folder[PATH_MAX];
+  const char* here = getcwd(folder, sizeof folder) != nullptr ? folder : "?";
+  std::string text = "Konfigurationsdatei " + VisibleText(path);
+  if (path[0] != '/') text += std::string(" (Arbeitsverzeichnis ") + VisibleText(here) + ")";
+  struct stat info;
+  if (stat(path, &info) != 0) {
+    text += errno == ENOENT ? ": nicht gefunden" : std::string(": nicht zugreifbar: ") + std::strerror(errno);
+  } else if (S_ISDIR(info.st_mode)) {
+    text += ": ist ein Verzeichnis";
+  } else if (access(path, R_OK) != 0) {
+    text += std::string(": gefunden, aber nicht lesbar: ") + std::strerror(errno);
+  } else {
+    text += ": gefunden";
+  }
+  return text;
 }

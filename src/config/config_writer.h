@@ -17,10 +17,22 @@ extern char ConfigWriterError[512];
 // Encrypts plainValue and stores it under key in the file at path: replaces
 // the value of the first record with that key, or appends a new record
 // ("<n>;GENTRMX;" and "<n>;<key>;<hex>", n the record's running number).
-// Creates the file when it does not exist; the folder must exist. Rejects
-// values over ConfigMaxPlainValue characters, empty keys, keys over
-// ConfigMaxKey characters or holding ";" or a line break, and files that
-// end with an unpaired line. Returns 0 on success, -1 on failure.
+// Creates the file, readable by its owner only, when it does not exist;
+// the folder must exist. An existing file keeps its permission bits (and,
+// for root, its owner). A symbolic link is followed to an existing file.
+//
+// The file is whole or untouched: a lock file beside it ("<file>.lock",
+// waited for up to 20 seconds) admits one writer at a time, and the new
+// content goes into a hidden temporary file that is renamed over the old
+// one. So concurrent calls each keep their record, or fail.
+//
+// Rejects, leaving the file as it was: values over ConfigMaxPlainValue
+// characters; empty keys, keys over ConfigMaxKey characters or holding
+// ";", a line break or another control character; a file that is not a
+// configuration file of this format (pairs of "<n>;<group>;..." and
+// "<n>;<key>;<hexadecimal value>" lines), that ends with an unpaired line,
+// that is read-only or not a regular file; a link to a missing file.
+// Returns 0 on success, -1 on failure (reason in ConfigWriterError).
 int SetConfigValue(const char* path, const char* key, const char* plainValue);
 
 // Prints every record of the file as "KEY=value" with the decrypted value,
@@ -28,6 +40,13 @@ int SetConfigValue(const char* path, const char* key, const char* plainValue);
 // are shown as \xNN. Returns the number of records, or -1 when the file
 // cannot be read.
 int ListConfigValues(const char* path, FILE* out);
+
+// One line for a report on the configuration file that a program looked
+// for: its path, the working folder a relative path starts from, and
+// whether it was found and can be read, e.g.
+// "Konfigurationsdatei ../../files/quillnest.ini (Arbeitsverzeichnis /opt/x): nicht gefunden".
+// No value of the file is read.
+std::string DescribeConfigFile(const char* path);
 
 // text with every control character (below 0x20, and 0x7F) shown as \xNN,
 // as the listing shows keys and values.
