@@ -313,6 +313,7 @@ int main(int argc, char** argv) {
   LoginSettings settings;
   ReadLoginSettings(&settings);
   ExplainSql = sql;
+  PrintUtf8 = true;
   if (ConnectDatabase(settings.Login, settings.Pass, settings.Database, settings.Schema) != 0) {
     std::printf("Keine Verbindung zur Datenbank (Datenquelle %s, Benutzer %s)!\n", Text(settings.Database).c_str(),
                 Text(settings.Login).c_str());

@@ -8,6 +8,7 @@ bool DebugTrace = false;
 
 const char* ExplainBadge = nullptr;
 bool ExplainSql = false;
+bool PrintUtf8 = false;
 int ExplainRowsDelivered = 0;
 
 void PrintForTerminal(const char* text, unsigned long length) {
@@ -24,6 +25,13 @@ void PrintForTerminal(const char* text, unsigned long length) {
       std::printf("\\x%02X", c);
     }
   }
+}
+
+void PrintDatabaseText(const char* text, unsigned long length) {
+  if (PrintUtf8)
+    PrintForTerminal(text, length);
+  else
+    std::fwrite(text, 1, length, stdout);
 }
 
 void PrintExplainNote(const char* format, ...) {

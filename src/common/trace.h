@@ -25,3 +25,10 @@ void PrintExplainNote(const char* format, ...) __attribute__((format(printf, 1, 
 
 // text for a terminal, as PrintExplainNote shows it.
 void PrintForTerminal(const char* text, unsigned long length);
+
+// On in a program that prints UTF-8 (gentrmx-explain): texts from the
+// database and the driver are then shown through PrintForTerminal; off,
+// they go out as the Latin-1 bytes they are.
+extern bool PrintUtf8;
+// text as the program prints texts from the database and the driver.
+void PrintDatabaseText(const char* text, unsigned long length);

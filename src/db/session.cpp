@@ -121,10 +121,10 @@ void PrintFailureRecord(const char* secret) {
     while (*text != '\0') {
       const char* found = secretLength > 0 ? std::strstr(text, secret) : nullptr;
       if (found == nullptr) {
-        std::fputs(text, stdout);
+        PrintDatabaseText(text, std::strlen(text));
         break;
       }
-      std::fwrite(text, 1, static_cast<size_t>(found - text), stdout);
+      PrintDatabaseText(text, static_cast<size_t>(found - text));
       std::fputs("***", stdout);
       text = found + secretLength;
     }
@@ -139,10 +139,13 @@ StatementResult NameFailedQuery(const char* query, StatementResult result) noexc
 
 void PrintStatementFailure(const char* subject) {
   const DiagnosticRecord& first = LastFailure.Records[0];
-  std::printf("Datenbankfehler bei %s fuer %s: SQLSTATE %s, Fehlernummer %ld, Meldung: %s\n",
-              LastFailure.Query != nullptr ? LastFailure.Query : "Abfrage", subject,
-              LastFailure.Count > 0 ? first.State : "-", static_cast<long>(first.NativeError),
-              LastFailure.Count > 0 ? first.Message : "keine Angabe des Treibers");
+  const char* message = LastFailure.Count > 0 ? first.Message : "keine Angabe des Treibers";
+  std::printf("Datenbankfehler bei %s fuer ", LastFailure.Query != nullptr ? LastFailure.Query : "Abfrage");
+  PrintDatabaseText(subject, std::strlen(subject));
+  std::printf(": SQLSTATE %s, Fehlernummer %ld, Meldung: ", LastFailure.Count > 0 ? first.State : "-",
+              static_cast<long>(first.NativeError));
+  PrintDatabaseText(message, std::strlen(message));
+  std::fputs("\n", stdout);
   if (DebugTrace && LastFailure.Count > 1) PrintFailureRecord(nullptr);
 }
 
@@ -259,7 +262,11 @@ StatementResult Statement::Execute() noexcept {
     SetOwnFailure("Anweisung ohne Handle");
     return Failure();
   }
-  if (ExplainSql) std::printf("SQL> %s\n", SqlText);
+  if (ExplainSql) {
+    std::fputs("SQL> ", stdout);
+    PrintDatabaseText(SqlText, std::strlen(SqlText));
+    std::fputs("\n", stdout);
+  }
   SQLRETURN rc = SQLExecDirect(Handle_, reinterpret_cast<SQLCHAR*>(SqlText), SQL_NTS);
   // SQL_NO_DATA is a statement that touched no row: executed.
   if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO && rc != SQL_NO_DATA) {
