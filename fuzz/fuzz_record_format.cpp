@@ -17,7 +17,7 @@
 #include "common/text.h"
 #include "db/sql_text.h"
 #include "layouts/record_layouts.h"
-#include "writers/record_layout.h"
+#include "writers/placement.h"
 
 namespace {
 

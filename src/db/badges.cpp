@@ -76,27 +76,41 @@ void FormatDecimal(char (&field)[FieldSize], int32_t value) {
 
 }  // namespace
 
+// The conditions of the two badge queries, each written once: the query
+// texts below are put together from them, and an explanation asks them one
+// by one (BadgeConditions).
+#define GENTRMX_BOUND_DATES                                                                                    \
+  "((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), "           \
+  "CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo " \
+  "      AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))"
+#define GENTRMX_ALL_DATES                                                                 \
+  "AswGvo <= convert(char(8), CURRENT_TIMESTAMP, 112)  AND  (AswGbi IS NULL OR AswGbi >= " \
+  "convert(char(8), CURRENT_TIMESTAMP, 112))"
+#define GENTRMX_BADGE_STATUS "((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)"
+#define GENTRMX_ASSIGNMENT_CODE "(AWVCOD <> 8 OR AWVCOD IS NULL)"
+#define GENTRMX_ASSIGNMENT_STATUS "((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)"
+#define GENTRMX_CLIENT_MATCH "ASWLIZ = TFZLIZ  AND ASWMND = TFZMND"
+#define GENTRMX_BADGE_COLUMNS                                                                                 \
+  "SELECT  AswNum, CONVERT(char(8),AswGvo,112), CONVERT(char(8),AswGbi,112), AswPnr, AswBkl, AswGrp, AswAan, " \
+  "AswAtp, AwvSto, AswSal, AswBk2,  AswSpr, AswPin  FROM  "
+
 const BadgeQueryConditions BadgeConditions = {
-    "((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), "
-    "CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo "
-    "      AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))",
-    "AswGvo <= convert(char(8), CURRENT_TIMESTAMP, 112)  AND  (AswGbi IS NULL OR AswGbi >= convert(char(8), "
-    "CURRENT_TIMESTAMP, 112))",
-    "((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)",
-    "(AWVCOD <> 8 OR AWVCOD IS NULL)",
-    "((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)",
-    "ASWLIZ = TFZLIZ  AND ASWMND = TFZMND",
+    GENTRMX_BOUND_DATES,     GENTRMX_ALL_DATES,         GENTRMX_BADGE_STATUS,
+    GENTRMX_ASSIGNMENT_CODE, GENTRMX_ASSIGNMENT_STATUS, GENTRMX_CLIENT_MATCH,
 };
 
 StatementResult OpenBadgeCursor(const TerminalRecord* terminal) {
   if (terminal->TfzCount > 0) TerminalBinding = true;
   if (TerminalBinding) {
-    FormatSqlText(
-        "SELECT  AswNum, CONVERT(char(8),AswGvo,112), CONVERT(char(8),AswGbi,112), AswPnr, AswBkl, AswGrp, AswAan, AswAtp, AwvSto, AswSal, AswBk2,  AswSpr, AswPin  FROM  Dravonix.Xel301Asw, Dravonix.Xel113Awv, Dravonix.Xel115Tfz  WHERE TFZTRM = '%q'  AND ASWLIZ = TFZLIZ  AND ASWMND = TFZMND  AND ASWNUM = AWVNUM  AND ((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo       AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))  AND (AWVCOD <> 8 OR AWVCOD IS NULL)  AND ((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)  AND ((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)  ORDER BY AswNum, AswGvo, AswBkl ",
-        terminal->TrmNam);
+    FormatSqlText(GENTRMX_BADGE_COLUMNS
+                  "Dravonix.Xel301Asw, Dravonix.Xel113Awv, Dravonix.Xel115Tfz  WHERE TFZTRM = '%q'  AND " GENTRMX_CLIENT_MATCH
+                  "  AND ASWNUM = AWVNUM  AND " GENTRMX_BOUND_DATES "  AND " GENTRMX_ASSIGNMENT_CODE
+                  "  AND " GENTRMX_ASSIGNMENT_STATUS "  AND " GENTRMX_BADGE_STATUS "  ORDER BY AswNum, AswGvo, AswBkl ",
+                  terminal->TrmNam);
   } else {
-    FormatSqlText("%s",
-        "SELECT  AswNum, CONVERT(char(8),AswGvo,112), CONVERT(char(8),AswGbi,112), AswPnr, AswBkl, AswGrp, AswAan, AswAtp, AwvSto, AswSal, AswBk2,  AswSpr, AswPin  FROM  Dravonix.Xel301Asw, Dravonix.Xel113Awv  WHERE ASWNUM = AWVNUM  AND   AswGvo <= convert(char(8), CURRENT_TIMESTAMP, 112)  AND  (AswGbi IS NULL OR AswGbi >= convert(char(8), CURRENT_TIMESTAMP, 112))  AND  (AWVCOD <> 8 OR AWVCOD IS NULL)  AND ((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)  AND ((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)  ORDER BY AswNum, AswGvo, AswBkl ");
+    FormatSqlText("%s", GENTRMX_BADGE_COLUMNS "Dravonix.Xel301Asw, Dravonix.Xel113Awv  WHERE ASWNUM = AWVNUM  AND   "
+                  GENTRMX_ALL_DATES "  AND  " GENTRMX_ASSIGNMENT_CODE "  AND " GENTRMX_ASSIGNMENT_STATUS
+                  "  AND " GENTRMX_BADGE_STATUS "  ORDER BY AswNum, AswGvo, AswBkl ");
   }
   return NameFailedQuery("Ausweisabfrage", OpenCursor(BadgeCursor));
 }

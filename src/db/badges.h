@@ -12,9 +12,9 @@ StatementResult OpenBadgeCursor(const TerminalRecord* terminal);
 StatementResult FetchBadge(BadgeRecord* record);
 void CloseBadgeCursor();
 
-// The conditions of the two badge queries, each exactly as the query texts
-// above hold it (a test checks that it stands there), so that an explanation
-// of a badge the query does not deliver asks the very same conditions.
+// The conditions of the two badge queries, the very fragments their texts
+// are put together from, so that an explanation of a badge the query does
+// not deliver asks the same conditions.
 struct BadgeQueryConditions {
   const char* BoundDates;        // valid today, query of a terminal with client rows
   const char* AllDates;          // valid today, query of all badges

@@ -3,8 +3,8 @@
 // place their fields through these tables, the operator tools decode files
 // with them. No database code here: the tools link this without ODBC.
 //
-// Positions are 1-based, as the layouts are usually written down and as
-// PlaceText takes them: a field covers Position to Position + Width - 1.
+// Positions are 1-based, as the layouts are usually written down: a field
+// covers Position to Position + Width - 1.
 // In a fixed-width record every byte belongs to exactly one field (unused
 // ranges are "Frei" fields of kind Filler); the static_asserts below check
 // that the fields of each table tile their record. IDSTAMM has no fixed
@@ -12,8 +12,7 @@
 //
 // A writer places a field through its enum index:
 //
-//   const FieldLayout& from = Mgdnl31pFields[Mgdnl31p::ValidFrom];
-//   PlaceTextCut(Record, Mgdnl31p::RecordLength, from.Position, Badge.AswGvo, from.Width);
+//   PlaceField(Record, Mgdnl31p::RecordLength, Mgdnl31pFields[Mgdnl31p::ValidFrom], Badge.AswGvo);
 //
 // or, for the reader groups, Mgdnl17pFields[Mgdnl17p::ReaderField(k)].
 #pragma once
@@ -217,7 +216,6 @@ inline constexpr FieldLayout Mgdnl60pFields[] = {
 
 // ----------------------------------------------------------------- IDSTAMM
 namespace IdStamm {
-constexpr size_t FieldTotal = 14;
 enum Field : uint8_t {
   BadgeNumber, ValidFrom, ValidUntil, Location, TimePermission, AccessPermission, Language, BalanceSet,
   Count, AccessClass, Name, BadgeNumberAgain, BadgeType, Pin,

@@ -19,7 +19,7 @@
 #include "db/records.h"
 #include "common/download_file.h"
 #include "common/trace.h"
-#include "writers/record_layout.h"
+#include "writers/placement.h"
 #include "writers/writers.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "db/location.h"
 #include "common/download_file.h"
 #include "common/trace.h"
-#include "writers/record_layout.h"
+#include "writers/placement.h"
 #include "writers/writers.h"
 
 namespace {
@@ -74,7 +74,7 @@ BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
     ExplainNote("Satz geschrieben (ohne Zutrittsklasse)");
     return BadgeOutcome::Written;
   }
-  return WrittenIf(WriteClassRecords(Record, Fields, RecordLength, Badge, ClassGroups, "MGDNL17P"));
+  return WrittenIf(WriteReaderClassRecords(Record, Fields, RecordLength, Badge, ClassGroups, "MGDNL17P"));
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include "db/location.h"
 #include "common/download_file.h"
 #include "common/trace.h"
-#include "writers/record_layout.h"
+#include "writers/placement.h"
 #include "writers/writers.h"
 
 namespace {
@@ -57,17 +57,10 @@ BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
   PlaceConstant(Record, Fields[Mgdnl31p::Count]);
   PlaceField(Record, RecordLength, Fields[Mgdnl31p::Location], Badge.StoKtx);
 
-  bool written = false;
-  for (int32_t e = 0; e < ZoneList.Count; ++e) {
-    const char* entry = ZoneList.Entries[e];
-    // A longer class would overwrite the location text.
-    if (!ZoneClassFits(entry, Badge, "MGDNL31P")) continue;
-    std::memcpy(Record + ClassAt, entry, ClassWidth);
-    WriteDownloadRecord(Record, RecordLength);
-    ExplainNote("Satz geschrieben (Zutrittsklasse '%s')", entry);
-    written = true;
-  }
-  return WrittenIf(written);
+  // One record per class; a longer class would overwrite the location text.
+  return WrittenIf(WriteClassRecords(Record, RecordLength, Badge, "MGDNL31P", [](char* record, const char* entry) {
+    std::memcpy(record + ClassAt, entry, ClassWidth);
+  }));
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include "db/balance_values.h"
 #include "common/download_file.h"
 #include "common/trace.h"
-#include "writers/record_layout.h"
+#include "writers/placement.h"
 #include "writers/writers.h"
 
 namespace {
@@ -51,7 +51,7 @@ BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
 
   if (Record[AccessAt] == '1') {
     if (!BadgeNumberFits(Badge, "MGDNL60P")) return BadgeOutcome::Skipped;
-    return WrittenIf(WriteClassRecords(Record, Fields, RecordLength, Badge, ReaderCount, "MGDNL60P"));
+    return WrittenIf(WriteReaderClassRecords(Record, Fields, RecordLength, Badge, ReaderCount, "MGDNL60P"));
   }
   if (Record[TimeAt] == '1') {
     if (!BadgeNumberFits(Badge, "MGDNL60P")) return BadgeOutcome::Skipped;

@@ -15,17 +15,9 @@
 #include "db/records.h"
 #include "layouts/record_layouts.h"
 
-// Copies text into a fixed-width record from a 1-based position, without
-// its terminator; never past the record's end.
-inline void PlaceText(char* record, size_t recordLength, size_t position, const char* text) {
-  size_t start = position - 1;
-  if (start >= recordLength) return;
-  size_t n = std::strlen(text);
-  if (n > recordLength - start) n = recordLength - start;
-  std::memcpy(record + start, text, n);
-}
-
-// Copies at most maxLength characters of text, as PlaceText.
+// Copies at most maxLength characters of text into a fixed-width record
+// from a 1-based position, without its terminator; never past the record's
+// end.
 inline void PlaceTextCut(char* record, size_t recordLength, size_t position, const char* text,
                          size_t maxLength) {
   size_t start = position - 1;
@@ -179,22 +171,32 @@ inline void StartReaderRecord(char* record, const FieldLayout* fields, size_t le
   ZeroFillBlankDate(record, fields[Mgdnl17p::ValidFrom]);
 }
 
-// Writes the record once per ZoneList entry that fits, with the entry in
-// the class fields of the filled reader groups 1 to classGroups (a longer
-// class would run into the next group's reader number). Returns true when
-// at least one record went into the file.
-inline bool WriteClassRecords(char* record, const FieldLayout* fields, size_t length, const BadgeRecord& badge,
-                              int classGroups, const char* fileName) {
+// Writes the record once per ZoneList entry that fits (a longer class would
+// run into the next field), after placeClass(record, entry) put the entry
+// where the file wants it. Returns true when at least one record went into
+// the file.
+template <typename PlaceClassFn>
+inline bool WriteClassRecords(char* record, size_t length, const BadgeRecord& badge, const char* fileName,
+                              PlaceClassFn placeClass) {
   bool written = false;
   for (int32_t e = 0; e < ZoneList.Count; ++e) {
     const char* entry = ZoneList.Entries[e];
     if (!ZoneClassFits(entry, badge, fileName)) continue;
-    PlaceClass(record, fields, badge, classGroups, entry);
+    placeClass(record, entry);
     WriteDownloadRecord(record, length);
     ExplainNote("Satz geschrieben (Zutrittsklasse '%s')", entry);
     written = true;
   }
   return written;
+}
+
+// WriteClassRecords with the entry in the class fields of the filled reader
+// groups 1 to classGroups (MGDNL17P, MGDNL60P; fields: the file's table).
+inline bool WriteReaderClassRecords(char* record, const FieldLayout* fields, size_t length, const BadgeRecord& badge,
+                                    int classGroups, const char* fileName) {
+  return WriteClassRecords(record, length, badge, fileName, [&](char* out, const char* entry) {
+    PlaceClass(out, fields, badge, classGroups, entry);
+  });
 }
 
 // What a writer did with one badge: left it out, put it into the file, or
