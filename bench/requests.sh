@@ -11,8 +11,10 @@
 # Prints, per function and terminal: the badges the run read, the requests
 # received (login and pre-login left out) and the requests per badge by kind
 # (SQL batches, cursor open, cursor option, cursor fetch, cursor close,
-# ATTENTION). Each run's download file is compared with the same run through
-# the SQLite driver; a difference fails the script.
+# ATTENTION), then the scroll and concurrency options the cursors were
+# opened with. Each run's download file is compared with the same run
+# through the SQLite driver; a difference fails the script, and so does a
+# cursor that asks for scroll locks.
 #
 # Settings (environment): BENCH_FUNCTIONS, BENCH_TERMINALS as for run.sh.
 set -euo pipefail
@@ -66,7 +68,7 @@ kinds=(SQLBATCH RPC:sp_cursoropen RPC:sp_cursoroption RPC:sp_cursorfetch RPC:sp_
 printf '%-9s %-7s %7s %9s %8s | %s\n' function terminal badges requests 'per badge' \
   'per badge by kind: batch, open, option, fetch, close, attention'
 all=0
-declare -A by_kind
+declare -A by_kind by_options
 for f in "${functions[@]}"; do
   for t in "${terminals[@]}"; do
     configure GENTRMX_REQ_SQLITE
@@ -89,8 +91,18 @@ for f in "${functions[@]}"; do
     done
     echo "$line"
     all=$((all + total))
+    while IFS= read -r options; do
+      by_options[$options]=$(( ${by_options[$options]:-0} + 1 ))
+    done < <(grep '^RPC:sp_cursoropen' "$server_log" | cut -f3)
   done
 done
 echo "all runs: $all requests: ${by_kind[SQLBATCH]} batches, ${by_kind[RPC:sp_cursoropen]} cursor opens," \
   "${by_kind[RPC:sp_cursoroption]} options, ${by_kind[RPC:sp_cursorfetch]} fetches," \
   "${by_kind[RPC:sp_cursorclose]} closes, ${by_kind[ATTENTION]} ATTENTION"
+locks=0
+for options in "${!by_options[@]}"; do
+  echo "cursor opens with $options: ${by_options[$options]}"
+  ccopt=${options##*ccopt }
+  if [[ $ccopt =~ ^0x[0-9A-Fa-f]+$ ]] && (( ccopt & 0x0002 )); then locks=1; fi
+done
+[ "$locks" = 0 ] || { echo "requests.sh: a cursor asks for scroll locks (concurrency option 0x0002)" >&2; exit 1; }

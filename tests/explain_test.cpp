@@ -98,7 +98,9 @@ BadgeInFile BusiestBadge(const std::string& file, const RecordLayout& layout) {
 
 // The real run's statements for one badge: everything up to the badge
 // query, then the run from the first to the last statement that names the
-// badge.
+// badge. A run reads the terminal's reader rows once, at its first badge;
+// the explanation, whose first badge this one is, reads them just before
+// the badge's zone class query.
 std::vector<std::string> StatementsFor(const std::vector<std::string>& log, const std::string& badge) {
   std::vector<std::string> out;
   size_t i = 0;
@@ -114,7 +116,13 @@ std::vector<std::string> StatementsFor(const std::vector<std::string>& log, cons
       last = k;
     }
   EXPECT_LT(first, log.size()) << "no statement names " << badge;
-  for (size_t k = first; k <= last && k < log.size(); ++k) out.push_back(log[k]);
+  std::string readers;
+  for (size_t k = i + 1; k < log.size() && k < first; ++k)
+    if (log[k].rfind("SELECT ZlsLes,", 0) == 0) readers = log[k];
+  for (size_t k = first; k <= last && k < log.size(); ++k) {
+    if (!readers.empty() && log[k].rfind("SELECT DISTINCT M35BKL", 0) == 0) out.push_back(readers);
+    out.push_back(log[k]);
+  }
   return out;
 }
 

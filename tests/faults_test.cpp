@@ -320,6 +320,24 @@ TEST_F(FaultDatabase, LocationTableMissingEndsTheRunAtTheFirstBadge) {
   EXPECT_FALSE(Inst().FileExists(Out()));
 }
 
+// The reader table missing: the reader query of the first badge fails and
+// ends the run there, in both functions that read the terminal's readers;
+// no badge is written without its reader numbers.
+TEST_F(FaultDatabase, ReaderTableMissingEndsTheRunAtTheFirstBadge) {
+  Inst().Exec("DROP TABLE Xel401Zls");
+  for (const std::string function : {"MGDNL17P", "MGDNL60P"}) {
+    SCOPED_TRACE(function);
+    RunResult r = Inst().Run({function, "T1", Out(), "1"});
+    EXPECT_EQ(r.ExitCode, 255);
+    const std::string failed = "Datenbankfehler bei Leserabfrage fuer Ausweis B001 auf Terminal T1: SQLSTATE HY000, "
+                               "Fehlernummer 1, Meldung: [SQLite]no such table: Dravonix.Xel401Zls (1)\n";
+    EXPECT_EQ(r.Stdout, ConnectedMessage + failed + SummaryMessage(1, 0) +
+                            (function == "MGDNL17P" ? "FehlerCode EndWorkMgDnl17P: -1\n" : "") + AbortMessage(function));
+    EXPECT_EQ(r.Stderr, "");
+    EXPECT_FALSE(Inst().FileExists(Out()));
+  }
+}
+
 // Removed while the run is under way (after the connect, before the first
 // query): the open file stays readable to the connection, so the run
 // completes with the very file a run without the fault writes. Making the

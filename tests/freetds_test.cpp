@@ -1,9 +1,9 @@
 // The production path: the tool through FreeTDS and SQL Server's wire
 // protocol (the TDS test server answering from the installation's database
-// file), held against the same runs through the SQLite ODBC driver. Multi-row
-// cursors are server cursors there, lookups default result sets, text passes
-// the driver's character-set conversion, and connect failures come from the
-// network and the login.
+// file), held against the same runs through the SQLite ODBC driver. The
+// badge cursor is a server cursor there, every other query a default result
+// set, text passes the driver's character-set conversion, and connect
+// failures come from the network and the login.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -46,12 +46,28 @@ std::string ExpectSameThroughBothDrivers(ScratchInstallation& inst, const std::v
       EXPECT_EQ(tds.File, sqlite.File);
       EXPECT_EQ(tds.Statements, sqlite.Statements);
       EXPECT_NE(sqlite.Stdout.find("Ausweise gesamt: "), std::string::npos) << sqlite.Stdout;
-      size_t fetches = 0, attentions = 0;
+      size_t fetches = 0, attentions = 0, opens = 0, readerQueries = 0;
       for (const std::string& request : inst.RequestLog()) {
         if (request.rfind("RPC:sp_cursorfetch", 0) == 0) ++fetches;
         if (request.rfind("ATTENTION", 0) == 0) ++attentions;
+        if (request.rfind("SQLBATCH\tSELECT ZlsLes, ZlsZko ", 0) == 0) ++readerQueries;
+        if (request.rfind("RPC:sp_cursoropen\t", 0) != 0) continue;
+        // Only the badge query, which stays open while the statements of
+        // each badge run, is a server cursor, and it locks nothing: no
+        // scroll locks (concurrency option 0x0002).
+        ++opens;
+        EXPECT_EQ(request.rfind("RPC:sp_cursoropen\tSELECT  AswNum, ", 0), 0u) << request;
+        const size_t at = request.rfind("\tscrollopt 0x");
+        const size_t cc = at == std::string::npos ? at : request.find(" ccopt 0x", at);
+        if (cc == std::string::npos) {
+          ADD_FAILURE() << "no concurrency option: " << request;
+          continue;
+        }
+        EXPECT_EQ(std::stoul(request.substr(cc + 9), nullptr, 16) & 0x0002u, 0u) << "scroll locks: " << request;
       }
-      EXPECT_GT(fetches, 0u) << "the cursors are server cursors";
+      EXPECT_EQ(opens, 1u) << "the badge query";
+      EXPECT_GT(fetches, 0u) << "the badge query is a server cursor";
+      EXPECT_LE(readerQueries, 1u) << "the reader rows are read once per run";
       EXPECT_EQ(attentions, 0u) << "a normal run cancels nothing";
       everything += sqlite.File + sqlite.Stdout;
     }

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
+#include "fault_checks.h"
 #include "installation.h"
 #include "writer_checks.h"
 
@@ -188,6 +190,44 @@ TEST_F(Mgdnl17pTest, LineFeedInsideValueKeepsRecordLength) {
   const std::string file = Inst.ReadFile("out.dnl");
   ASSERT_EQ(file.size(), RecordLength);
   EXPECT_EQ(file.substr(60, 5), "07A\nB");
+}
+
+// The terminal's reader rows are read once per run, at its first badge:
+// readers taken out of service while the run is under way still fill the
+// reader groups of every later badge. (The SQLite driver without StepAPI
+// reads each result whole at its execution, so the database can be changed
+// between two statements of the run: the per-badge queries after the change
+// see it.) A run after the change leaves the reader groups blank. Twelve
+// more access classes for every badge make the file far larger than what
+// the pipe and the tool's stream buffer hold when the run is stopped.
+TEST(Mgdnl17pReaderRows, ASnapshotTakenAtTheFirstBadge) {
+  ScratchInstallation inst = ScratchInstallation::Generated(600, 3);
+  inst.Exec("WITH RECURSIVE n(k) AS (SELECT 10 UNION ALL SELECT k + 1 FROM n WHERE k < 21) "
+            "INSERT INTO MGSST35P (M35Trm, M35Bkl, M35Bch) SELECT 'TERM02', 'X' || k, '0' FROM n;"
+            "INSERT INTO Xel301Awb (AwbAsw, AwbBkl) SELECT AswNum, M35Bkl FROM Xel301Asw, MGSST35P "
+            "WHERE M35Trm = 'TERM02' AND M35Bkl LIKE 'X%'");
+  const RunResult before = inst.Run({"MGDNL17P", "TERM02", inst.Root + "/before.dnl", "1"});
+  ASSERT_EQ(before.ExitCode, 0) << before.Stdout;
+  const std::string full = inst.ReadFile("before.dnl");
+  ASSERT_GT(full.size(), 4u * 131072u);
+
+  FifoRun run(inst, "MGDNL17P", "TERM02");
+  ASSERT_TRUE(run.WaitBlockedInWrite(std::chrono::seconds(120)));
+  inst.Exec("UPDATE Xel401Zls SET ZlsSta = 4 WHERE ZlsTrm = 'TERM02'");
+  std::string file;
+  const RunResult during = run.Finish(&file);
+  EXPECT_EQ(during.ExitCode, 0) << during.Stdout;
+  EXPECT_EQ(during.Stdout, before.Stdout);
+  EXPECT_EQ(file, full);
+
+  const RunResult after = inst.Run({"MGDNL17P", "TERM02", inst.Root + "/after.dnl", "1"});
+  ASSERT_EQ(after.ExitCode, 0) << after.Stdout;
+  const std::string changed = inst.ReadFile("after.dnl");
+  ASSERT_EQ(changed.size(), full.size());
+  // The last quarter of the file: badges the run above reached after the
+  // change (it had written at least a pipe's worth when it was changed).
+  const size_t tail = full.size() - full.size() / 4 / RecordLength * RecordLength;
+  EXPECT_NE(changed.substr(tail), full.substr(tail));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "db/session.h"
 #include "installation.h"
@@ -100,10 +101,7 @@ std::unique_ptr<ScratchInstallation> BlockFetch::Inst;
 // empty with the rest staying; a NULL number keeps its preset; a cut text
 // gives code 1 at its own row only. Only an explicit end ends the cursor:
 // after the short third block comes one more fetch, which finds no row.
-TEST_P(BlockFetch, RowsReachTheCallersBuffersAsFetchedOneByOne) {
-  ASSERT_EQ(FormatSqlText("SELECT k, txt, num FROM Blk ORDER BY k"), 0);
-  Statement cursor;
-  ASSERT_EQ(ResultText(OpenCursor(cursor)), "Done 0");
+void ExpectTheFortyRows(Statement& cursor) {
   int32_t k = 0, num = 0;
   char txt[8];
   const ColumnBinding columns[] = {
@@ -127,10 +125,39 @@ TEST_P(BlockFetch, RowsReachTheCallersBuffersAsFetchedOneByOne) {
   }
   EXPECT_EQ(ResultText(FetchCursor(cursor, columns, 3)), "NoRow 100");  // SQL_NO_DATA
   EXPECT_EQ(SqlCode, SQL_NO_DATA);
+}
+
+TEST_P(BlockFetch, RowsReachTheCallersBuffersAsFetchedOneByOne) {
+  ASSERT_EQ(FormatSqlText("SELECT k, txt, num FROM Blk ORDER BY k"), 0);
+  Statement cursor;
+  ASSERT_EQ(ResultText(OpenCursor(cursor)), "Done 0");
+  ExpectTheFortyRows(cursor);
   CloseCursor(cursor);
   EXPECT_EQ(cursor.Handle(), nullptr);
   if (GetParam() == Path::FreeTds) {
     EXPECT_EQ(CursorFetchRequests(), 4u) << "16 + 16 + 8 rows, then the end";
+  }
+}
+
+// A plain statement gives the same rows and codes, all from the one reply
+// to its SQL batch. Read to its end, it has ended its reply: the next
+// statement runs while it is still allocated, and freeing it cancels
+// nothing.
+TEST_P(BlockFetch, PlainStatementGivesTheRowsFromOneReply) {
+  const std::string query = "SELECT k, txt, num FROM Blk ORDER BY k";
+  ASSERT_EQ(FormatSqlText("%s", query.c_str()), 0);
+  Statement plain;
+  ASSERT_EQ(ResultText(OpenResultSet(plain)), "Done 0");
+  ExpectTheFortyRows(plain);
+  ASSERT_EQ(FormatSqlText("SELECT num FROM Blk WHERE k = 3"), 0);
+  int32_t num = 0;
+  const ColumnBinding column = {SQL_C_LONG, &num, sizeof num};
+  EXPECT_EQ(ResultText(RunLookup(&column, 1)), "Row 0");
+  EXPECT_EQ(num, 30);
+  CloseCursor(plain);
+  if (GetParam() == Path::FreeTds) {
+    EXPECT_EQ(Inst->RequestLog(),
+              (std::vector<std::string>{"SQLBATCH\t" + query, "SQLBATCH\tSELECT num FROM Blk WHERE k = 3"}));
   }
 }
 

@@ -228,7 +228,7 @@ TEST_F(TdsDriverTest, ServerCursorRowsInterleaveWithLookups) {
   SQLFreeHandle(SQL_HANDLE_STMT, cursor);
 
   const std::vector<std::string> expected = {
-      "RPC:sp_cursoropen\t" + query, "RPC:sp_cursoroption",     "RPC:sp_cursorfetch",
+      "RPC:sp_cursoropen\t" + query + "\tscrollopt 0x0004 ccopt 0x2002", "RPC:sp_cursoroption", "RPC:sp_cursorfetch",
       "SQLBATCH\tSELECT name FROM t WHERE id = 1",                 "RPC:sp_cursorfetch",
       "SQLBATCH\tSELECT name FROM t WHERE id = 2",                 "RPC:sp_cursorfetch",
       "SQLBATCH\tSELECT name FROM t WHERE id = 3",                 "RPC:sp_cursorfetch",
@@ -252,7 +252,8 @@ TEST_F(TdsDriverTest, ServerCursorFetchesRowArrays) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ(i + 1, ids[i]);
   EXPECT_EQ(SQL_NO_DATA, SQLFetch(cursor));
   SQLFreeHandle(SQL_HANDLE_STMT, cursor);
-  const std::vector<std::string> expected = {"RPC:sp_cursoropen\tSELECT id FROM t", "RPC:sp_cursoroption",
+  const std::vector<std::string> expected = {"RPC:sp_cursoropen\tSELECT id FROM t\tscrollopt 0x0004 ccopt 0x2002",
+                                             "RPC:sp_cursoroption",
                                              "RPC:sp_cursorfetch", "RPC:sp_cursorfetch", "RPC:sp_cursorclose"};
   EXPECT_EQ(expected, Requests());
 }

@@ -24,6 +24,8 @@ int32_t ZoneListCapacity = 0;
 int32_t TimePermissionBuffer;
 
 Statement ReaderCursor;
+// The reader rows of a build that keeps no snapshot.
+ReaderSnapshot BuildReaders;
 int32_t ZlsLesBuffer;
 char ZlsZkoBuffer[6];
 const ColumnBinding ReaderColumns[] = {
@@ -66,28 +68,54 @@ StatementResult CountTimePermissions(const char* badgeNumber, const char* termin
   return counted;
 }
 
-Permission BuildZoneList(BadgeRecord* badge, const TerminalRecord* terminal, int32_t limit, int fillSlots) {
+const std::vector<ReaderRow>* ReaderRowsFor(const char* terminalName, int32_t limit, ReaderSnapshot* snapshot) {
+  if (snapshot->Taken && snapshot->Limit == limit && std::strcmp(snapshot->Terminal, terminalName) == 0)
+    return &snapshot->Rows;
+  snapshot->Taken = false;
+  snapshot->Rows.clear();
+  StatementResult fetched = OpenReaderCursor(terminalName, limit);
+  ReaderRow row;
+  while (!fetched.Failed() && (fetched = FetchReader(&row.Number, row.Zone)).IsRow()) {
+    if (!KeepRow(snapshot->Rows, row)) {
+      SetOwnFailure("kein Speicher fuer die Leserzeilen");
+      fetched = NameFailedQuery("Leserabfrage", Failure());
+    }
+  }
+  CloseReaderCursor();
+  if (fetched.Failed()) return nullptr;
+  const size_t n = strnlen(terminalName, sizeof snapshot->Terminal - 1);
+  std::memcpy(snapshot->Terminal, terminalName, n);
+  snapshot->Terminal[n] = '\0';
+  snapshot->Limit = limit;
+  snapshot->Taken = true;
+  return &snapshot->Rows;
+}
+
+Permission BuildZoneList(BadgeRecord* badge, const TerminalRecord* terminal, int32_t limit, int fillSlots,
+                         ReaderSnapshot* readers) {
   ZoneList.Count = 0;
 
   if (fillSlots != 0) {
-    StatementResult fetched = OpenReaderCursor(terminal->TrmNam, limit);
-    int32_t number = 0;
-    char zone[sizeof ZlsZkoBuffer];  // fetched, not used
-    while (!fetched.Failed() && (fetched = FetchReader(&number, zone)).IsRow()) {
+    if (readers == nullptr) {
+      readers = &BuildReaders;
+      readers->Taken = false;
+    }
+    const std::vector<ReaderRow>* rows = ReaderRowsFor(terminal->TrmNam, limit, readers);
+    if (rows == nullptr) return Permission::Failed;
+    for (const ReaderRow& row : *rows) {
+      const int32_t number = row.Number;
       // There are slots for reader numbers 1 to 11 only.
       if (number < 1 || number > ZoneSlotCount) {
-        ExplainNote("Leser %d (Zone '%s'): ohne Platz im Satz, uebergangen", static_cast<int>(number), zone);
+        ExplainNote("Leser %d (Zone '%s'): ohne Platz im Satz, uebergangen", static_cast<int>(number), row.Zone);
         continue;
       }
-      ExplainNote("Leser %d (Zone '%s') belegt Leserplatz %02d", static_cast<int>(number), zone,
+      ExplainNote("Leser %d (Zone '%s') belegt Leserplatz %02d", static_cast<int>(number), row.Zone,
                   static_cast<int>(number));
       char* slot = badge->ZoneSlots[number - 1];
       slot[0] = static_cast<char>('0' + number / 10);
       slot[1] = static_cast<char>('0' + number % 10);
       slot[2] = '\0';
     }
-    CloseReaderCursor();
-    if (fetched.Failed()) return Permission::Failed;
   }
 
   StatementResult fetched = OpenZoneClassCursor(badge->AswNum, terminal->TrmNam);
@@ -139,7 +167,7 @@ StatementResult OpenReaderCursor(const char* terminalName, int32_t limit) {
   FormatSqlText(
       "SELECT ZlsLes, ZlsZko  FROM  Dravonix.Xel401Zls  WHERE ZlsTrm = '%q'  AND ZlsLes <= %ld  AND ((ZlsSta <> 4 AND ZlsSta <> 8) OR ZlsSta IS NULL)  ORDER BY ZlsLes ",
       terminalName, static_cast<long>(limit));
-  return NameFailedQuery("Leserabfrage", OpenCursor(ReaderCursor));
+  return NameFailedQuery("Leserabfrage", OpenResultSet(ReaderCursor));
 }
 
 StatementResult FetchReader(int32_t* number, char* text) {
@@ -159,7 +187,7 @@ StatementResult OpenZoneClassCursor(const char* badgeNumber, const char* termina
   FormatSqlText(
       "SELECT DISTINCT M35BKL FROM   Dravonix.MGSST35P, Dravonix.Xel301Awb WHERE  M35TRM = '%q' AND    AWBASW = '%q' AND    M35Bch = '0' AND    M35Bkl = AWBBKL ORDER BY M35BKL",
       terminalName, badgeNumber);
-  return NameFailedQuery("Zutrittsklassenabfrage", OpenCursor(ZoneClassCursor));
+  return NameFailedQuery("Zutrittsklassenabfrage", OpenResultSet(ZoneClassCursor));
 }
 
 StatementResult FetchZoneClass(char* entry) {

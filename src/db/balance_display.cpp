@@ -4,10 +4,18 @@
 // is followed by a single-row query for its value code (language text list
 // 220002); the display text comes from the definition or, where that is
 // empty, from language text list 220001.
+//
+// The definition query is a plain statement, read whole when it is opened:
+// its rows are kept as fetched and handed out one by one afterwards, with
+// the fetch code each had, and the end (or the failure) comes after the
+// last of them, where the fetch that met it would have come. So the
+// value-code queries still follow their definitions one by one, and a
+// walk that stops early never sees what came after.
 #include "db/balance_display.h"
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "common/text.h"
 #include "db/session.h"
@@ -72,8 +80,19 @@ StatementResult QueryValueCode(BalanceDisplaySlot* slot, bool traceFetch) {
   return RowFound();
 }
 
-// One variant of the definitions: its cursor, the key of its last open
-// (kept for the value-code queries) and its query texts.
+// One definition as its fetch left the receiving buffers, with the
+// fetch's code (1: a text was cut).
+struct DefinitionRow {
+  int32_t Number;
+  int32_t Selector;
+  char List[sizeof ListText];
+  char Definition[sizeof DefinitionText];
+  int Code;
+};
+
+// One variant of the definitions: its statement, the key of its last open
+// (kept for the value-code queries), its query texts and the definitions
+// of the last open, read whole.
 struct DisplayVariant {
   Statement Cursor;
   size_t KeyLength;  // characters of the key that are kept
@@ -82,6 +101,11 @@ struct DisplayVariant {
   const char* ValueCodeQuery;   // '%q' the key, %ld the running number
   bool FixListText;             // the list text may hold "&#241;"
   bool TraceFetches;            // print the two fetch trace lines
+  bool Opened;                  // open, and not yet closed
+  std::vector<DefinitionRow> Rows;
+  size_t Next;                  // the next row to hand out
+  StatementResult End;          // what the fetch after the last row gave
+  FailureRecord EndFailure;     // its records, when it failed
 };
 
 // The terminal name is kept whole (up to the 255 characters the terminal
@@ -90,37 +114,83 @@ DisplayVariant TerminalDisplay = {
     Statement(), 255, "",
     "SELECT  MsdLfd, COALESCE(MsdSpl, 1), SubString(FtxT50, 1, 17), substring(MsdTxt, 1, 12) FROM  Dravonix.Xel1140Trm, Dravonix.Xel119Msd, Dravonix.Xel102Whl  WHERE TrmNam = '%q'  AND TrmSal = MsdSal  AND ((TrmMnd = MsdMnd AND TrmLiz = MsdLiz) OR  MsdErf = 'ORVELIX')  AND FtxNumSpr = 220001  AND FtxWhl = MsdAnz  AND FtxSpr = TrmSpr  AND ((TrmSta <> 4 AND TrmSta <> 8) OR TrmSta IS NULL)  AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS NULL)  ORDER BY MsdSal, MsdLfd ",
     " SELECT FTXT10   FROM DRAVONIX.XEL1140TRM, DRAVONIX.XEL119MSD, DRAVONIX.XEL102WHL   WHERE TRMNAM  = '%q'   AND TRMSAL = MSDSAL   AND ((TrmMnd = MsdMnd AND TrmLiz = MsdLiz) OR  MsdErf = 'ORVELIX')   AND FTXNUMSPR = 220002   AND FTXWHL = MSDWRT   AND FTXSPR  = TRMSPR   AND MSDLFD = %ld   AND ((TrmSta <> 4 AND TrmSta <> 8) OR TrmSta IS NULL)   AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS NULL) ",
-    true, true};
+    true, true, false, {}, 0, NoRowFound(), {}};
 DisplayVariant BadgeDisplay = {
     Statement(), 50, "",
     "SELECT  MsdLfd, COALESCE(MsdSpl, 1), SubString(FtxT50, 1, 12), substring(MsdTxt, 1, 12) FROM Dravonix.Xel301Asw, Dravonix.Xel119Msd, Dravonix.Xel102Whl  WHERE AswNum = '%q'  AND AswSal = MsdSal  AND FtxNumSpr = 220001  AND FtxWhl = MsdAnz  AND FtxSpr = AswSpr  AND ((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo       AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))  AND ((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)  AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS NULL)  ORDER BY MsdSal, MsdLfd ",
     " SELECT FTXT10  FROM DRAVONIX.XEL301ASW, DRAVONIX.XEL119MSD, DRAVONIX.XEL102WHL  WHERE ASWNUM  = '%q'  AND  ASWSAL = MSDSAL  AND FTXNUMSPR = 220002  AND  FTXWHL = MSDWRT  AND FTXSPR  = ASWSPR  AND  MSDLFD = %ld  AND ((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo       AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))  AND ((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)  AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS NULL) ",
-    false, false};
+    false, false, false, {}, 0, NoRowFound(), {}};
 
+// Executes the variant's definition query for key and reads all its rows
+// (the text buffers cleared before each fetch, so that a NULL text reads as
+// empty; a NULL number keeps the row before's), up to the fetch that gave
+// no row, whose result (and records) wait for the walk to reach it. Done,
+// or Failed when the query could not be executed (Code as OpenCursor's).
 StatementResult OpenDisplayCursor(DisplayVariant& variant, const char* key) {
+  variant.Opened = false;
+  variant.Rows.clear();
+  variant.Next = 0;
   const size_t n = strnlen(key, variant.KeyLength);
   std::memcpy(variant.Key, key, n);
   variant.Key[n] = '\0';
   FormatSqlText(variant.DefinitionQuery, variant.Key);
-  return NameFailedQuery("Abfrage der Saldenanzeige", OpenCursor(variant.Cursor));
+  const StatementResult opened = OpenResultSet(variant.Cursor);
+  if (opened.Failed()) return NameFailedQuery("Abfrage der Saldenanzeige", opened);
+  for (;;) {
+    ListText[0] = '\0';
+    DefinitionText[0] = '\0';
+    const StatementResult fetched = variant.Cursor.Fetch(DefinitionColumns, 4);
+    if (!fetched.IsRow()) {
+      variant.End = fetched;
+      if (fetched.Failed()) variant.EndFailure = LastFailure;
+      break;
+    }
+    DefinitionRow row;
+    row.Number = RunningNumber;
+    row.Selector = ColumnSelector;
+    std::memcpy(row.List, ListText, sizeof row.List);
+    std::memcpy(row.Definition, DefinitionText, sizeof row.Definition);
+    row.Code = fetched.Code;
+    if (!KeepRow(variant.Rows, row)) {
+      SetOwnFailure("kein Speicher fuer die Definitionen der Saldenanzeige");
+      variant.End = Failure();
+      variant.EndFailure = LastFailure;
+      break;
+    }
+  }
+  CloseCursor(variant.Cursor);
+  variant.Opened = true;
+  return opened;
 }
 
-// Fetches the next definition of the variant into slot and formats its
-// value-code query. Row or NoRow with the fetch code, or Failed (also when
-// the cursor is closed, then without the trace line).
+// Hands out the next definition of the variant into slot and formats its
+// value-code query. Row or NoRow with the code its fetch gave, or Failed
+// (also when the variant is not open, then without the trace line).
 StatementResult FetchDefinition(DisplayVariant& variant, BalanceDisplaySlot* slot) {
-  ListText[0] = '\0';
-  DefinitionText[0] = '\0';
-  if (!variant.Cursor.IsOpen()) {
+  if (!variant.Opened) {
     SetOwnFailure("Abfrage der Saldenanzeige nicht offen");
     return NameFailedQuery("Abfrage der Saldenanzeige", Failure());
   }
-  const StatementResult fetched = variant.Cursor.Fetch(DefinitionColumns, 4);
-  if (variant.TraceFetches) std::printf("Fetch Sal_DspTxtVar_Read! RC:%ld!\n", static_cast<long>(fetched.Code));
-  if (!fetched.IsRow()) return NameFailedQuery("Abfrage der Saldenanzeige", fetched);
+  if (variant.Next >= variant.Rows.size()) {
+    const StatementResult end = variant.End;
+    if (variant.TraceFetches) std::printf("Fetch Sal_DspTxtVar_Read! RC:%ld!\n", static_cast<long>(end.Code));
+    if (end.Failed()) LastFailure = variant.EndFailure;
+    return NameFailedQuery("Abfrage der Saldenanzeige", end);
+  }
+  const DefinitionRow& row = variant.Rows[variant.Next++];
+  RunningNumber = row.Number;
+  ColumnSelector = row.Selector;
+  std::memcpy(ListText, row.List, sizeof ListText);
+  std::memcpy(DefinitionText, row.Definition, sizeof DefinitionText);
+  if (variant.TraceFetches) std::printf("Fetch Sal_DspTxtVar_Read! RC:%ld!\n", static_cast<long>(row.Code));
   FillSlot(slot, variant.FixListText);
   FormatSqlText(variant.ValueCodeQuery, variant.Key, static_cast<long>(slot->MsdLfd));
-  return fetched;
+  return RowFound(row.Code);
+}
+
+void CloseDisplayCursor(DisplayVariant& variant) {
+  CloseCursor(variant.Cursor);
+  variant.Opened = false;
 }
 
 }  // namespace
@@ -143,7 +213,7 @@ StatementResult FetchTerminalDisplay(BalanceDisplaySlot* slot) {
   return QueryValueCode(slot, true);
 }
 
-void CloseTerminalDisplayCursor() { CloseCursor(TerminalDisplay.Cursor); }
+void CloseTerminalDisplayCursor() { CloseDisplayCursor(TerminalDisplay); }
 
 // Opens the definitions of the badge's own balance set; results as
 // OpenTerminalDisplayCursor.
@@ -165,4 +235,4 @@ StatementResult FetchBadgeDisplay(BalanceDisplaySlot* slot) {
   return found;
 }
 
-void CloseBadgeDisplayCursor() { CloseCursor(BadgeDisplay.Cursor); }
+void CloseBadgeDisplayCursor() { CloseDisplayCursor(BadgeDisplay); }

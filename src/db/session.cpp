@@ -191,8 +191,14 @@ void Statement::TakeFrom(Statement& other) noexcept {
   HeldCode_ = other.HeldCode_;
   if (BlockFetch_) {
     // The driver writes the row count and statuses where the attributes
-    // said: pointed at this object's.
-    PointBlockAttributes();
+    // said: pointed at this object's. Should the driver refuse, the next
+    // fetch fails instead of letting it write into the other object.
+    if (!PointBlockAttributes()) {
+      BlockRowCount_ = 0;
+      NextRow_ = 0;
+      FailureHeld_ = true;
+      HeldCode_ = SQL_ERROR;
+    }
     return;
   }
   // The driver writes the indicators where the binding said: bound anew
@@ -220,10 +226,19 @@ bool Statement::Allocate() noexcept {
   return true;
 }
 
+// Not scrollable, optimistic concurrency (row versions): FreeTDS opens it
+// with scroll option FORWARD_ONLY, as before, and concurrency OPTCC, and
+// SQL Server holds no lock on the rows a fetch delivered (lock concurrency
+// asked for SCROLL_LOCKS: update locks on every fetched block until the next
+// fetch). Forward-only and read-only together would give a plain statement
+// instead; a dynamic read-only cursor would do on SQL Server, but the SQLite
+// driver has no dynamic cursor and substitutes a static one, which reads the
+// whole result at execution. The tool never updates through a cursor, so
+// the optimistic check is never made.
 bool Statement::UseServerCursor() noexcept {
   if (!SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_CURSOR_SCROLLABLE,
                                     reinterpret_cast<SQLPOINTER>(SQL_NONSCROLLABLE), SQL_IS_INTEGER)) ||
-      !SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK),
+      !SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_ROWVER),
                                     SQL_IS_INTEGER))) {
     CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
     return false;
@@ -232,20 +247,31 @@ bool Statement::UseServerCursor() noexcept {
   return true;
 }
 
-void Statement::UseBlockFetch() noexcept {
-  if (SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0) !=
-          SQL_SUCCESS ||
-      SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(BlockRows), 0) != SQL_SUCCESS) {
-    SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
-    return;
+bool Statement::UseBlockFetch() noexcept {
+  if (SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0) ==
+          SQL_SUCCESS &&
+      SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(BlockRows), 0) == SQL_SUCCESS &&
+      PointBlockAttributes()) {
+    BlockFetch_ = true;
+    return true;
   }
-  PointBlockAttributes();
-  BlockFetch_ = true;
+  // One row at a time. A driver left with a larger row array would write
+  // that many rows into buffers of one.
+  SQLSetStmtAttr(Handle_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+  SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+  if (!SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0))) {
+    CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+    if (LastFailure.Count == 0) SetOwnFailure("Zeilenblock nicht einstellbar (ohne Diagnose des Treibers)");
+    return false;
+  }
+  return true;
 }
 
-void Statement::PointBlockAttributes() noexcept {
-  SQLSetStmtAttr(Handle_, SQL_ATTR_ROWS_FETCHED_PTR, &RowsFetched_, 0);
-  SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_STATUS_PTR, RowStatus_, 0);
+// Where the driver counts the rows of a block and marks their status. false
+// when it refused either.
+bool Statement::PointBlockAttributes() noexcept {
+  return SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_ROWS_FETCHED_PTR, &RowsFetched_, 0)) &&
+         SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_STATUS_PTR, RowStatus_, 0));
 }
 
 StatementResult Statement::Execute() noexcept {
@@ -365,7 +391,7 @@ StatementResult Statement::Fetch(const ColumnBinding* columns, int count) noexce
       const SQLRETURN rc = FetchBlock();
       if (rc != SQL_SUCCESS) {
         ResultsDone();
-        if (rc == SQL_NO_DATA) return NoRowFound(rc);
+        if (rc == SQL_NO_DATA) return RowsEnded();
         return Failed(rc);
       }
     }
@@ -396,8 +422,18 @@ StatementResult Statement::Fetch(const ColumnBinding* columns, int count) noexce
     return RowFound(rc);
   }
   ResultsDone();
-  if (rc == SQL_NO_DATA) return NoRowFound(rc);
+  if (rc == SQL_NO_DATA) return RowsEnded();
   return Failed(rc);
+}
+
+// The fetch found no more rows. A plain statement reads the rest of its
+// reply as well (after SQL_NO_DATA, never before: SQLMoreResults after the
+// last row but before SQL_NO_DATA would report the final status as a
+// further result): freeing it then needs no cancel, and an error the server
+// sent behind the rows is not lost.
+StatementResult Statement::RowsEnded() noexcept {
+  if (!ServerCursor_ && !EndResults()) return Failure();
+  return NoRowFound(SQL_NO_DATA);
 }
 
 // Whether a diagnostic record of the statement is more than a warning
@@ -538,21 +574,31 @@ void Statement::ResultsDone() noexcept {
 // ---------------------------------------------------------------------------
 // Conventions
 
-StatementResult OpenCursor(Statement& cursor) {
-  if (!cursor.Allocate()) return Failure();
-  if (!cursor.UseServerCursor()) {
-    cursor.Free();
+namespace {
+
+// Allocates, sets the attributes and executes SqlText: Done, or Failed
+// (Code the native error of a failed execution, else -1; the statement is
+// empty).
+StatementResult OpenStatement(Statement& stmt, bool serverCursor) {
+  if (!stmt.Allocate()) return Failure();
+  if ((serverCursor && !stmt.UseServerCursor()) || !stmt.UseBlockFetch()) {
+    stmt.Free();
     return Failure();
   }
-  cursor.UseBlockFetch();
-  const StatementResult executed = cursor.Execute();
+  const StatementResult executed = stmt.Execute();
   if (executed.Failed()) {
-    cursor.Free();
+    stmt.Free();
     const int32_t native = FailureNativeError();
     return Failure(native != 0 ? native : -1);
   }
   return executed;
 }
+
+}  // namespace
+
+StatementResult OpenCursor(Statement& cursor) { return OpenStatement(cursor, true); }
+
+StatementResult OpenResultSet(Statement& query) { return OpenStatement(query, false); }
 
 StatementResult FetchCursor(Statement& cursor, const ColumnBinding* columns, int columnCount) {
   const StatementResult fetched = cursor.Fetch(columns, columnCount);

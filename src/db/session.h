@@ -4,12 +4,15 @@
 // statement is prepared and no parameter is bound. Multi-row queries are
 // cursors (open, fetch, close) with one process-wide Statement each, empty
 // while the cursor is closed; single-row lookups hold their Statement only
-// during the call.
+// during the call. Only the badge cursor, which stays open while the
+// statements of each badge run, is a server cursor; every other query is a
+// plain statement read to its end before the next statement starts.
 #pragma once
 #include <sql.h>
 #include <sqlext.h>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "db/sql_text.h"
 
@@ -142,13 +145,17 @@ class Statement {
   // with the session's query timeout. false (and empty, LastFailure set)
   // when the allocation or the timeout failed.
   [[nodiscard]] bool Allocate() noexcept;
-  // Not scrollable, lock concurrency: a server cursor on SQL Server, which
-  // does not keep the connection busy. false (LastFailure set) when the
-  // driver refused either attribute.
+  // Not scrollable, optimistic concurrency: a server cursor on SQL Server,
+  // which does not keep the connection busy and holds no lock on the rows
+  // it has read. false (LastFailure set) when the driver refused either
+  // attribute; a driver that substitutes other values (01S02, the SQLite
+  // driver) is taken at its word.
   [[nodiscard]] bool UseServerCursor() noexcept;
   // Rows are fetched BlockRows at a time (before Execute). A driver that
-  // refuses the row array keeps fetching one row at a time.
-  void UseBlockFetch() noexcept;
+  // refuses the row array keeps fetching one row at a time. false
+  // (LastFailure set) when the driver took the row array but cannot be told
+  // where to count the rows, nor be set back to one row.
+  [[nodiscard]] bool UseBlockFetch() noexcept;
   // Executes SqlText: Done, or Failed with LastFailure set; Failed also
   // when SqlText is empty (a query that did not fit), without calling the
   // driver.
@@ -157,7 +164,10 @@ class Statement {
   // buffers of one statement's fetches never change; other columns are
   // bound anew). Row (Code 0, or 1 when a text was cut), NoRow (Code 100)
   // or Failed (Code the driver's code, LastFailure set); Failed without
-  // fetching when there are more than MaxColumns columns.
+  // fetching when there are more than MaxColumns columns. A plain
+  // statement (no server cursor) whose rows are read to their end also
+  // reads the rest of its reply (EndResults), so that freeing it sends no
+  // cancel; a failure there is Failed.
   StatementResult Fetch(const ColumnBinding* columns, int count) noexcept;
   // Reads the rest of the reply and discards it (SQLMoreResults), without
   // writing into the bound buffers. false (LastFailure set) when the rest
@@ -172,11 +182,12 @@ class Statement {
   void Bind(const ColumnBinding* columns, int count) noexcept;
   bool BlockTakes(const ColumnBinding* columns, int count) const noexcept;
   bool BindBlock(const ColumnBinding* columns, int count) noexcept;
-  void PointBlockAttributes() noexcept;
+  bool PointBlockAttributes() noexcept;
   SQLRETURN FetchBlock() noexcept;
   bool DiagnosticsReportError() const noexcept;
   StatementResult Failed(SQLRETURN rc) noexcept;
   SQLRETURN HandOutRow(const ColumnBinding* columns, int count) noexcept;
+  StatementResult RowsEnded() noexcept;
   // The statement's results are read to their end or given up.
   void ResultsDone() noexcept;
 
@@ -213,17 +224,36 @@ class Statement {
 
 // Multi-row cursor convention. `cursor` is the cursor's process-wide
 // Statement.
-//  OpenCursor: frees what the cursor held; allocates; not scrollable, lock
-//    concurrency, block fetch; executes SqlText (formatted by the caller).
-//    Done, or Failed (Code the native error of a failed execution, else -1;
-//    LastFailure holds the records; the cursor is empty).
+//  OpenCursor: frees what the cursor held; allocates; a server cursor
+//    (UseServerCursor), block fetch; executes SqlText (formatted by the
+//    caller). Done, or Failed (Code the native error of a failed execution,
+//    else -1; LastFailure holds the records; the cursor is empty). For a
+//    query whose rows are read while other statements run between them.
 StatementResult OpenCursor(Statement& cursor);
+//  OpenResultSet: as OpenCursor, without cursor attributes: a plain
+//    statement, whose rows SQL Server sends in the one reply to it (one
+//    request, where a server cursor takes four). Its rows must be fetched
+//    to their end (or the statement freed) before the next statement is
+//    executed: until then the connection is busy with them.
+StatementResult OpenResultSet(Statement& query);
 //  FetchCursor: fetches into columns (always the same ones for one cursor);
 //    an empty cursor fails. SqlCode := the fetch code (-1 on a failure of
 //    the tool's own; 0 and 1 are rows: the caller sets SqlCode to 0).
 StatementResult FetchCursor(Statement& cursor, const ColumnBinding* columns, int columnCount);
 //  CloseCursor: frees the cursor's handle, if any.
 void CloseCursor(Statement& cursor);
+
+// Keeps one more row of a query read whole; false (the rows as they were)
+// when memory ran out.
+template <typename Row>
+bool KeepRow(std::vector<Row>& rows, const Row& row) noexcept {
+  try {
+    rows.push_back(row);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
 
 // Single-row lookup convention: allocate (no attributes), execute SqlText
 // (formatted by the caller), fetch once, and when a row came, read the rest

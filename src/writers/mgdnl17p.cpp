@@ -29,6 +29,8 @@ constexpr size_t AccessAt = FieldOffset(Fields[Mgdnl17p::AccessPermission]);
 // Built once per badge; the class loop changes only the class positions.
 char Record[RecordLength];
 BadgeRecord Badge;
+// The terminal's reader rows, read at the first badge of the run.
+ReaderSnapshot Readers;
 
 // Builds and writes the records of the current badge.
 BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
@@ -46,7 +48,7 @@ BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
   const Permission time = HasTimePermission(&Badge, terminal);
   if (time == Permission::Failed) return BadgeOutcome::Failed;
   if (time == Permission::Granted) Record[TimeAt] = '1';
-  const Permission access = BuildZoneList(&Badge, terminal, 11, 1);
+  const Permission access = BuildZoneList(&Badge, terminal, 11, 1, &Readers);
   if (access == Permission::Failed) return BadgeOutcome::Failed;
   if (access == Permission::Granted) {
     Record[AccessAt] = '1';
@@ -80,6 +82,7 @@ BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
 }  // namespace
 
 int WorkMgDnl17P(TerminalRecord* terminal) {
+  Readers.Taken = false;
   const int rc = WalkBadgeCursor(terminal, Badge, WriteBadge, true);
   if (rc == 100) return 1;
   std::printf("FehlerCode EndWorkMgDnl17P: %d\n", rc);

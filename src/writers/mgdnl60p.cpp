@@ -28,6 +28,8 @@ constexpr size_t AccessAt = FieldOffset(Fields[Mgdnl60p::AccessPermission]);
 // Built once per badge; the class loop changes only the class positions.
 char Record[RecordLength];
 BadgeRecord Badge;
+// The terminal's reader rows, read at the first badge of the run.
+ReaderSnapshot Readers;
 
 // Builds and writes the records of the current badge.
 BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
@@ -42,7 +44,7 @@ BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
   if (time == Permission::Failed) return BadgeOutcome::Failed;
   Record[TimeAt] = time == Permission::Granted ? '1' : '0';
   Record[AccessAt] = '0';
-  const Permission access = BuildZoneList(&Badge, terminal, ReaderCount, 1);
+  const Permission access = BuildZoneList(&Badge, terminal, ReaderCount, 1, &Readers);
   if (access == Permission::Failed) return BadgeOutcome::Failed;
   if (access == Permission::Granted) {
     Record[AccessAt] = '1';
@@ -68,5 +70,6 @@ BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
 }  // namespace
 
 int WorkMgDnl60P(TerminalRecord* terminal) {
+  Readers.Taken = false;
   return WalkBadges(terminal, Badge, WriteBadge);
 }

@@ -24,7 +24,9 @@ row would have been, and a cancel cuts the reply short.
 Request log (--log): one line per request received, its kind ("PRELOGIN",
 "LOGIN7", "SQLBATCH", "RPC:sp_cursoropen", "ATTENTION", ...), for a batch or
 a cursor open a tab and the statement text in code page 1252 with backslash,
-newline, carriage return and tab written as \\\\, \\n, \\r and \\t.
+newline, carriage return and tab written as \\\\, \\n, \\r and \\t; a cursor
+open then a tab and its scroll and concurrency options ("scrollopt 0x0004
+ccopt 0x2002").
 
 Requests are counted per connection from 1, as they arrive: the PRELOGIN is
 the 1st, the LOGIN7 the 2nd, the first batch or RPC message after the login
@@ -404,16 +406,29 @@ class Server:
         self.log_lock = threading.Lock()
         self.log_file = open(args.log, "ab") if args.log else None
 
-    def log(self, kind, text=None):
+    def log(self, kind, text=None, options=None):
         if self.log_file is None:
             return
         line = kind.encode("ascii")
         if text is not None:
             escaped = text.replace(b"\\", b"\\\\").replace(b"\n", b"\\n").replace(b"\r", b"\\r").replace(b"\t", b"\\t")
             line += b"\t" + escaped
+        if options is not None:
+            line += b"\t" + options
         with self.log_lock:
             self.log_file.write(line + b"\n")
             self.log_file.flush()
+
+
+def cursor_options(params):
+    """The scroll and concurrency options of an sp_cursoropen call as the
+    request log shows them: "scrollopt 0x0004 ccopt 0x2002" ("-" for an
+    option not given)."""
+    shown = []
+    for name, index in (("scrollopt", 2), ("ccopt", 3)):
+        value = params[index] if len(params) > index else None
+        shown.append("%s %s" % (name, "0x%04X" % (value & 0xFFFFFFFF) if isinstance(value, int) else "-"))
+    return " ".join(shown).encode("ascii")
 
 
 class Connection:
@@ -549,7 +564,7 @@ class Connection:
                         text = None
                         if name == "sp_cursoropen" and len(params) > 1 and isinstance(params[1], str):
                             text = to_cp1252(params[1])
-                        self.server.log("RPC:" + name, text)
+                        self.server.log("RPC:" + name, text, cursor_options(params) if text is not None else None)
                     if self.withhold():
                         continue
                     self.send_reply(self.rpc(calls))
