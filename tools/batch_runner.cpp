@@ -52,9 +52,14 @@ std::string KeptOutput::Text() const {
   return Head_ + "\n[... " + std::to_string(Dropped_) + " Bytes ausgelassen ...]\n" + Tail_;
 }
 
-std::string ExitText(const JobResult& result) {
+std::string StatusText(const JobResult& result) {
   if (result.Signal != 0) return "Signal " + std::to_string(result.Signal);
   return std::to_string(result.ExitCode == 255 ? -1 : result.ExitCode);
+}
+
+std::string ExitText(const JobResult& result) {
+  if (result.Signal != 0) return "beendet durch Signal " + std::to_string(result.Signal);
+  return "Exitstatus " + StatusText(result);
 }
 
 namespace {
@@ -303,7 +308,7 @@ class Batch {
     for (size_t j = 0; j < Jobs_.size(); ++j) {
       if (Results_[j].Phase != JobResult::State::Waiting) continue;
       Results_[j].Phase = JobResult::State::NotStarted;
-      if (Results_[j].Note.empty()) Results_[j].Note = "nicht gestartet: Abbruch durch Signal";
+      if (Results_[j].Note.empty()) Results_[j].Note = "Abbruch durch Signal";
     }
     ClearProgress();
     return StopSignal_;
@@ -438,7 +443,7 @@ class Batch {
       for (; chain.Next < chain.Jobs.size(); ++chain.Next) {
         const size_t k = chain.Jobs[chain.Next];
         Results_[k].Phase = JobResult::State::NotStarted;
-        Results_[k].Note = "nicht gestartet: der Auftrag davor auf dieselbe Datei ist fehlgeschlagen";
+        Results_[k].Note = "der Auftrag davor auf dieselbe Datei ist fehlgeschlagen";
         ++Done_;
       }
     }
@@ -471,7 +476,7 @@ class Batch {
     if (result.Phase != JobResult::State::Finished) {
       line += result.Note;
     } else {
-      line += "Exitstatus " + ExitText(result);
+      line += ExitText(result);
       if (result.BadgesRead >= 0)
         line += ", " + std::to_string(result.BadgesRead) + " Ausweise, " + std::to_string(result.BadgesWritten) +
                 " in Datei";
@@ -518,10 +523,16 @@ class Batch {
 
   void ShowProgress() {
     if (!Settings_.Progress) return;
-    const double elapsed = std::chrono::duration<double>(Clocks::now() - Begin_).count();
+    // Redrawn when a job starts or ends, else a few times a second.
+    const auto now = Clocks::now();
+    const size_t state = Done_ * 1000 + static_cast<size_t>(Running_);
+    if (ProgressShown_ && state == LastState_ && now - LastDrawn_ < std::chrono::milliseconds(250)) return;
+    LastState_ = state;
+    LastDrawn_ = now;
+    const double elapsed = std::chrono::duration<double>(now - Begin_).count();
     std::string left = "?";
     if (Done_ > 0 && Done_ < Jobs_.size()) left = Clock(elapsed / Done_ * (Jobs_.size() - Done_));
-    std::printf("\r\033[K%zu/%zu fertig, %zu fehlgeschlagen, %d laufen, %s vergangen, noch etwa %s", Done_,
+    std::printf("\r\033[K%zu/%zu fertig, %zu fehlgeschlagen, %d laufend, %s vergangen, noch etwa %s", Done_,
                 Jobs_.size(), Failed_, Running_, Clock(elapsed).c_str(), left.c_str());
     std::fflush(stdout);
     ProgressShown_ = true;
@@ -543,7 +554,8 @@ class Batch {
   std::vector<Chain> Chains_;
   std::map<size_t, KeptOutput> DiffOutput_;
   std::map<size_t, bool> Reported_;
-  Clocks::time_point Begin_;
+  Clocks::time_point Begin_, LastDrawn_;
+  size_t LastState_ = 0;
   int Running_ = 0;
   size_t Done_ = 0, Failed_ = 0;
   int StopSignal_ = 0;

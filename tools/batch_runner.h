@@ -65,7 +65,9 @@ struct BatchSettings {
 // stopped the batch, 0 when none did.
 int RunBatch(const std::vector<BatchJob>& jobs, const BatchSettings& settings, std::vector<JobResult>* results);
 
-// The exit status as gentrmx documents it: 255 is its -1.
+// The exit status as gentrmx documents it (255 is its -1), or "Signal <n>".
+std::string StatusText(const JobResult& result);
+// "Exitstatus <status>" or "beendet durch Signal <n>".
 std::string ExitText(const JobResult& result);
 // A text for the terminal: kept as it is when it is UTF-8, else each byte
 // taken as Latin-1 (gentrmx's messages, names from the database).

@@ -347,7 +347,7 @@ void PrintTable(const std::vector<BatchJob>& jobs, const std::vector<JobResult>&
   for (size_t j = 0; j < jobs.size(); ++j) {
     const JobResult& r = results[j];
     std::vector<std::string> row = {jobs[j].Function, jobs[j].Terminal,
-                                    r.Ran() ? ExitText(r) : Outcome(r), Figure(r.BadgesRead),
+                                    r.Ran() ? StatusText(r) : Outcome(r), Figure(r.BadgesRead),
                                     Figure(r.BadgesWritten), Seconds(r)};
     if (verify) row.push_back(CheckText(r));
     row.push_back(jobs[j].Path);
@@ -387,7 +387,7 @@ bool WriteCsv(std::FILE* file, const std::vector<BatchJob>& jobs, const std::vec
     const JobResult& r = results[j];
     const std::vector<std::string> fields = {
         jobs[j].Function, Shown(jobs[j].Terminal), Shown(jobs[j].Path), std::string(1, jobs[j].Mode), Outcome(r),
-        r.Ran() ? ExitText(r) : "", r.BadgesRead < 0 ? "" : std::to_string(r.BadgesRead),
+        r.Ran() ? StatusText(r) : "", r.BadgesRead < 0 ? "" : std::to_string(r.BadgesRead),
         r.BadgesWritten < 0 ? "" : std::to_string(r.BadgesWritten), r.Ran() ? Seconds(r) : "", CheckWord(r.Check),
         r.Added < 0 ? "" : std::to_string(r.Added), r.Removed < 0 ? "" : std::to_string(r.Removed),
         r.Differing < 0 ? "" : std::to_string(r.Differing), Shown(r.Note)};
@@ -615,18 +615,26 @@ int main(int argc, char** argv) {
     std::printf("Pruefung: %zu unveraendert, %zu geaendert, %zu fehlen, %zu nicht lesbar, %zu fehlgeschlagen\n",
                 verdicts[Verdict::Unchanged], verdicts[Verdict::Changed], verdicts[Verdict::Missing],
                 verdicts[Verdict::Unreadable], verdicts[Verdict::Failed]);
-  if (failed + notRun > 0) {
-    std::printf("Fehlgeschlagen oder nicht gelaufen:\n");
-    for (size_t j = 0; j < jobs.size(); ++j) {
-      const JobResult& r = results[j];
-      if (r.Succeeded()) continue;
-      std::string why = r.Ran() ? "Exitstatus " + ExitText(r) : Outcome(r);
-      if (!r.Note.empty()) why += ": " + r.Note;
-      std::printf("  %s %s -> %s (%s)\n", jobs[j].Function.c_str(), Shown(jobs[j].Terminal).c_str(),
-                  Shown(jobs[j].Path).c_str(), Shown(why).c_str());
+  // The failed and refused jobs by name; those not started after a stop
+  // only counted (the table names them).
+  size_t stopped = 0;
+  bool headed = false;
+  for (size_t j = 0; j < jobs.size(); ++j) {
+    const JobResult& r = results[j];
+    if (r.Succeeded()) continue;
+    if (r.Phase == JobResult::State::NotStarted && stopSignal != 0) {
+      ++stopped;
+      continue;
     }
+    if (!headed) std::printf("Fehlgeschlagen oder nicht gelaufen:\n");
+    headed = true;
+    std::string why = r.Ran() ? ExitText(r) : Outcome(r);
+    if (!r.Note.empty()) why += ": " + r.Note;
+    std::printf("  %s %s -> %s (%s)\n", jobs[j].Function.c_str(), Shown(jobs[j].Terminal).c_str(),
+                Shown(jobs[j].Path).c_str(), Shown(why).c_str());
   }
-  if (stopSignal != 0) std::printf("Abgebrochen durch %s.\n", SignalName(stopSignal));
+  if (stopSignal != 0)
+    std::printf("Abgebrochen durch %s, %zu Auftraege nicht gestartet.\n", SignalName(stopSignal), stopped);
   std::fflush(stdout);
 
   bool good = succeeded == jobs.size() && stopSignal == 0;
