@@ -11,7 +11,7 @@
 // folder and environment, so each behaves as the single call would. Before
 // anything runs the batch reads the same configuration, connects as gentrmx
 // does and checks every terminal against the terminal table (for "all":
-// reads it); then it lets go of the connection.
+// reads it); the jobs get none of its descriptors.
 //
 // Exit status: 0 every job succeeded (with --verify: every file unchanged),
 // 1 a job failed or was not run, a file differs, or the batch was stopped,
@@ -163,13 +163,11 @@ void QueryFailed() {
   PrintFailureRecord(nullptr);
 }
 
-// The jobs run as processes of their own: they get no handle of the batch
-// but their output pipe (the connection is gone, the CSV file stays ours).
-void Disconnect() {
-  SQLDisconnect(DbSession.Connection);
-  SQLFreeHandle(SQL_HANDLE_DBC, DbSession.Connection);
-  SQLFreeHandle(SQL_HANDLE_ENV, DbSession.Environment);
-  DbSession = {};
+// The jobs run as processes of their own: they get no descriptor of the
+// batch but their output pipe. The connection itself is held, idle, until
+// the batch ends, as gentrmx holds its own (the driver manager unloads the
+// drivers when the last connection goes).
+void KeepDescriptorsFromJobs() {
   if (DIR* folder = opendir("/proc/self/fd")) {
     while (dirent* entry = readdir(folder)) {
       const int fd = std::atoi(entry->d_name);
@@ -534,7 +532,7 @@ int main(int argc, char** argv) {
     if (checked == 1) QueryFailed();
     if (checked != 0) return checked;
   }
-  Disconnect();
+  KeepDescriptorsFromJobs();
   if (options.HasTerminals && !BuildJobs(terminals, functions, options.Out, allTerminals, &jobs)) return 2;
 
   // The folders a pattern leads to are made (a list names exact calls).
