@@ -83,7 +83,7 @@ configure() {  # data source
   "$build/gentrmx-config" set "$cfg" SCHEMA 'Dravonix.' >/dev/null 2>&1
 }
 
-declare -A best
+declare -A best best_cpu
 reference=$out/reference
 run_case() {  # source jobs
   local source=$1 jobs=$2 dsn=GENTRMX_BATCH_SQLITE
@@ -92,7 +92,8 @@ run_case() {  # source jobs
   local files=$out/files-$source-$jobs
   rm -rf "$files"
   local start=$EPOCHREALTIME status=0
-  (cd "$inst/work/dir" && "$build/gentrmx-batch" --terminals all --functions "$functions" \
+  (cd "$inst/work/dir" && /usr/bin/time -f '%U %S' -o "$out/usage.tmp" "$build/gentrmx-batch" --terminals all \
+    --functions "$functions" \
     --out "$files/{terminal}.{function}" --jobs "$jobs" >"$out/$source-$jobs.out" 2>&1) || status=$?
   local end=$EPOCHREALTIME
   [ "$status" -eq 0 ] || { echo "batch.sh: $source --jobs $jobs exited with $status" >&2
@@ -105,12 +106,16 @@ run_case() {  # source jobs
     echo "batch.sh: $source --jobs $jobs wrote other files than the first run" >&2
     exit 1
   fi
-  local key=$source-$jobs
+  local key=$source-$jobs user system cpu
+  read -r user system < <(tail -1 "$out/usage.tmp")
+  cpu=$(awk -v a="$user" -v b="$system" 'BEGIN { printf "%.2f", a + b }')
   best[$key]=$(awk -v a="${best[$key]:-}" -v b="$wall" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }')
-  note "batch $source --jobs $jobs: ${wall}s"
+  best_cpu[$key]=$(awk -v a="${best_cpu[$key]:-}" -v b="$cpu" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }')
+  note "batch $source --jobs $jobs: ${wall}s, cpu ${cpu}s"
 }
 
 rm -rf "$reference"
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for ((pass = 1; pass <= repeat; pass++)); do
   for source in "${sources[@]}"; do
     for jobs in "${job_counts[@]}"; do run_case "$source" "$jobs"; done
@@ -120,12 +125,14 @@ done
 echo ""
 echo "gentrmx-batch: 3 terminals x 5 functions = 15 runs, $badges_total badges (seed $seed), fastest of $repeat"
 echo "machine: $(nproc) cores (nproc), $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
-printf '%-8s %6s %9s %9s\n' source jobs 'wall s' speed-up
+echo "load average (1, 5, 15 min) before the runs $load_before, after $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "cpu s = user + system of gentrmx-batch and its jobs (not the TDS server)"
+printf '%-8s %6s %9s %9s %8s\n' source jobs 'wall s' speed-up 'cpu s'
 for source in "${sources[@]}"; do
   base=${best[$source-${job_counts[0]}]}
   for jobs in "${job_counts[@]}"; do
-    printf '%-8s %6s %9.3f %9.2f\n' "$source" "$jobs" "${best[$source-$jobs]}" \
-      "$(awk -v a="$base" -v b="${best[$source-$jobs]}" 'BEGIN { print a / b }')"
+    printf '%-8s %6s %9.3f %9.2f %8.2f\n' "$source" "$jobs" "${best[$source-$jobs]}" \
+      "$(awk -v a="$base" -v b="${best[$source-$jobs]}" 'BEGIN { print a / b }')" "${best_cpu[$source-$jobs]}"
   done
 done
-echo "every run exited 0 and wrote the same 15 files, through both drivers"
+echo "every run exited 0 and wrote the same 15 files (${sources[*]})"
