@@ -23,6 +23,8 @@
 #                            3), alternating, one pass over all cases after
 #                            the other; the fastest of each counts
 #   BENCH_STEPAPI            the SQLite driver's StepAPI option (default 1)
+#   BENCH_BATCH_BADGES       installation size for the batch part,
+#                            bench/batch.sh (default 10000; 0 skips it)
 #
 # Time: about 15 minutes on 2 cores for the defaults (the 100,000-badge runs
 # take most of it, callgrind on 1,000 badges about 4). Everything goes to
@@ -39,12 +41,13 @@ read -r -a terminals <<<"${BENCH_TERMINALS:-TERM01 TERM02}"
 cg_badges=${BENCH_CALLGRIND_BADGES:-1000}
 repeat=${BENCH_REPEAT:-}
 step_api=${BENCH_STEPAPI:-1}
+batch_badges=${BENCH_BATCH_BADGES:-10000}
 seed=1
 # The badge cursor, which the tool keeps open while it runs the statements of
 # each badge (see bench/floor_replay.cpp, --hold).
 badge_cursor_prefix='SELECT  AswNum, '
 
-for n in "${sizes[@]}" "$cg_badges"; do
+for n in "${sizes[@]}" "$cg_badges" "$batch_badges"; do
   [[ $n =~ ^[0-9]+$ ]] || { echo "run.sh: not a number of badges: $n" >&2; exit 2; }
 done
 
@@ -320,6 +323,11 @@ if [ "$cg_badges" -gt 0 ]; then
         "$(calc %.5f "${cg_tool[$c]} / ${cg_floor[$c]}")")"
     done
   done
+fi
+# ---- gentrmx-batch: all terminals and functions with --jobs 1, 2, 4 --------
+if [ "$batch_badges" -gt 0 ]; then
+  note "batch part ($batch_badges badges)"
+  BENCH_REPEAT=${repeat:-3} bash bench/batch.sh "$batch_badges" | tee -a "$results"
 fi
 say ""
 if [ "$missed" -eq 0 ]; then say "All targets met."; else say "$missed figure(s) missed their target."; fi

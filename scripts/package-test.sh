@@ -3,8 +3,9 @@
 # installed programs there, away from the source tree: gentrmx-sample makes
 # a database, gentrmx-odbc-setup points a data source at it with the
 # installed extension, gentrmx-config writes the configuration and the
-# installed gentrmx writes download files. The same run with the build
-# tree's programs must give the same bytes. Also checks the package's
+# installed gentrmx writes download files, and the installed gentrmx-batch
+# writes them again. The same run with the build tree's programs must give
+# the same bytes. Also checks the package's
 # fields and the helpers' --version against VERSION. Exits non-zero on any
 # difference.
 #
@@ -64,7 +65,7 @@ done
 
 pkg=$work/root
 dpkg-deb -x "$deb" "$pkg"
-programs="gentrmx gentrmx-config gentrmx-sample gentrmx-odbc-setup gentrmx-view gentrmx-diff gentrmx-explain"
+programs="gentrmx gentrmx-config gentrmx-sample gentrmx-odbc-setup gentrmx-view gentrmx-diff gentrmx-explain gentrmx-batch"
 for program in $programs; do
   for f in usr/bin/$program usr/share/man/man1/$program.1.gz; do
     [ -f "$pkg/$f" ] || die "the package lacks /$f"
@@ -77,7 +78,7 @@ ext=$(find "$pkg/usr/lib" -name gentrmx_sqlext.so)
 [ -n "$ext" ] && [ "$(wc -l <<<"$ext")" -eq 1 ] || die "expected one gentrmx_sqlext.so under /usr/lib, found: ${ext:-none}"
 echo "package-test: unpacked, extension at ${ext#"$pkg"}"
 
-for program in gentrmx-sample gentrmx-config gentrmx-odbc-setup gentrmx-view gentrmx-diff gentrmx-explain; do
+for program in gentrmx-sample gentrmx-config gentrmx-odbc-setup gentrmx-view gentrmx-diff gentrmx-explain gentrmx-batch; do
   said=$("$pkg/usr/bin/$program" --version) || die "$program --version failed"
   [ "$said" = "$program $version" ] || die "$program --version says '$said', expected '$program $version'"
   "$pkg/usr/bin/$program" --help >/dev/null || die "$program --help failed"
@@ -131,4 +132,21 @@ for terminal in TERM01 TERM02; do
     runs=$((runs + 1))
   done
 done
-echo "package-test: ok: $runs download files of the installed gentrmx equal the build tree's, byte for byte"
+
+# The installed gentrmx-batch runs the installed gentrmx beside it: the same
+# files again, and --verify finds them unchanged.
+batch_out=$work/installed/batch
+for verify in "" --verify; do
+  (cd "$work/installed/work/dir" &&
+    env -u ODBCINSTINI -u GENTRMX_SQL_LOG ODBCSYSINI="$work/installed" ODBCINI="$work/installed/odbc.ini" \
+      "$pkg/usr/bin/gentrmx-batch" --terminals TERM01,TERM02 --functions MGDNL31P,IDSTAMM,MGDNL17P \
+      --out "$batch_out/{terminal}.{function}" --jobs 2 $verify) >"$work/batch$verify.stdout" 2>&1 ||
+    { cat "$work/batch$verify.stdout" >&2; die "the installed gentrmx-batch $verify failed"; }
+done
+for terminal in TERM01 TERM02; do
+  for function in MGDNL31P IDSTAMM MGDNL17P; do
+    same "gentrmx-batch's $function $terminal" "$batch_out/$terminal.$function" "$work/built/out/$function-$terminal"
+  done
+done
+echo "package-test: ok: $runs download files of the installed gentrmx equal the build tree's, byte for byte," \
+  "and the installed gentrmx-batch's"
