@@ -208,19 +208,36 @@ bool ReadDiffCounts(const std::string& output, JobResult* result) {
 
 enum class Compared { Same, Different, Missing, Unreadable };
 
+// Compares the two files chunk by chunk: memory stays flat in their size.
 Compared CompareFiles(const std::string& written, const std::string& inPlace, std::string* note) {
   struct stat info {};
   if (stat(inPlace.c_str(), &info) != 0 && errno == ENOENT) return Compared::Missing;
-  std::string a, b, error;
-  if (!ReadWholeFile(inPlace, &b, &error)) {
-    *note = error;
+  std::FILE* old = std::fopen(inPlace.c_str(), "rb");
+  std::FILE* fresh = old != nullptr ? std::fopen(written.c_str(), "rb") : nullptr;
+  if (fresh == nullptr) {
+    *note = (old == nullptr ? inPlace : written) + ": " + std::strerror(errno);
+    if (old != nullptr) std::fclose(old);
     return Compared::Unreadable;
   }
-  if (!ReadWholeFile(written, &a, &error)) {
-    *note = error;
-    return Compared::Unreadable;
+  Compared result = Compared::Same;
+  static char a[1 << 16], b[1 << 16];
+  for (;;) {
+    const size_t na = std::fread(a, 1, sizeof a, old);
+    const size_t nb = std::fread(b, 1, sizeof b, fresh);
+    if (std::ferror(old) || std::ferror(fresh)) {
+      *note = "Lesefehler";
+      result = Compared::Unreadable;
+      break;
+    }
+    if (na != nb || std::memcmp(a, b, na) != 0) {
+      result = Compared::Different;
+      break;
+    }
+    if (na == 0) break;
   }
-  return a == b ? Compared::Same : Compared::Different;
+  std::fclose(old);
+  std::fclose(fresh);
+  return result;
 }
 
 std::string Clock(double seconds) {

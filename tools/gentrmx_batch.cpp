@@ -109,13 +109,13 @@ bool ReadTerminals(std::vector<std::string>* names) {
   static char name[1024];
   const ColumnBinding columns[] = {{SQL_C_CHAR, name, sizeof name}};
   Statement cursor;
-  if (OpenCursor(cursor) != 0) return false;
+  if (OpenCursor(cursor).Failed()) return false;
   std::set<std::string> found;
   for (;;) {
     name[0] = '\0';
-    const int rc = FetchCursor(cursor, columns, 1);
-    if (rc == SQL_NO_DATA) break;
-    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
+    const StatementResult fetched = FetchCursor(cursor, columns, 1);
+    if (fetched.IsNoRow()) break;
+    if (!fetched.IsRow()) {
       CloseCursor(cursor);
       return false;
     }
@@ -137,7 +137,7 @@ bool CheckTerminal(const std::string& terminal, std::string* problem) {
     return true;
   }
   const ColumnBinding columns[] = {{SQL_C_LONG, &rows, sizeof rows}, {SQL_C_LONG, &blocked, sizeof blocked}};
-  if (LookupSingleRow(columns, 2) != 0) return false;
+  if (!LookupSingleRow(columns, 2).IsRow()) return false;
   if (rows == 0) *problem = "nicht in der Terminaltabelle (Xel1140Trm)";
   else if (rows == blocked) *problem = "gesperrt oder geloescht (TrmSta 4 oder 8)";
   else problem->clear();
@@ -295,7 +295,7 @@ std::string Seconds(const JobResult& result) {
   return text;
 }
 
-std::string Outcome(const JobResult& result) {
+std::string JobOutcome(const JobResult& result) {
   switch (result.Phase) {
     case JobResult::State::Refused: return "abgelehnt";
     case JobResult::State::NotStarted: return "nicht gestartet";
@@ -345,7 +345,7 @@ void PrintTable(const std::vector<BatchJob>& jobs, const std::vector<JobResult>&
   for (size_t j = 0; j < jobs.size(); ++j) {
     const JobResult& r = results[j];
     std::vector<std::string> row = {jobs[j].Function, jobs[j].Terminal,
-                                    r.Ran() ? StatusText(r) : Outcome(r), Figure(r.BadgesRead),
+                                    r.Ran() ? StatusText(r) : JobOutcome(r), Figure(r.BadgesRead),
                                     Figure(r.BadgesWritten), Seconds(r)};
     if (verify) row.push_back(CheckText(r));
     row.push_back(jobs[j].Path);
@@ -384,7 +384,7 @@ bool WriteCsv(std::FILE* file, const std::vector<BatchJob>& jobs, const std::vec
   for (size_t j = 0; j < jobs.size(); ++j) {
     const JobResult& r = results[j];
     const std::vector<std::string> fields = {
-        jobs[j].Function, Shown(jobs[j].Terminal), Shown(jobs[j].Path), std::string(1, jobs[j].Mode), Outcome(r),
+        jobs[j].Function, Shown(jobs[j].Terminal), Shown(jobs[j].Path), std::string(1, jobs[j].Mode), JobOutcome(r),
         r.Ran() ? StatusText(r) : "", r.BadgesRead < 0 ? "" : std::to_string(r.BadgesRead),
         r.BadgesWritten < 0 ? "" : std::to_string(r.BadgesWritten), r.Ran() ? Seconds(r) : "", CheckWord(r.Check),
         r.Added < 0 ? "" : std::to_string(r.Added), r.Removed < 0 ? "" : std::to_string(r.Removed),
@@ -626,7 +626,7 @@ int main(int argc, char** argv) {
     }
     if (!headed) std::printf("Fehlgeschlagen oder nicht gelaufen:\n");
     headed = true;
-    std::string why = r.Ran() ? ExitText(r) : Outcome(r);
+    std::string why = r.Ran() ? ExitText(r) : JobOutcome(r);
     if (!r.Note.empty()) why += ": " + r.Note;
     std::printf("  %s %s -> %s (%s)\n", jobs[j].Function.c_str(), Shown(jobs[j].Terminal).c_str(),
                 Shown(jobs[j].Path).c_str(), Shown(why).c_str());
