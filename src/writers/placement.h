@@ -15,9 +15,17 @@
 #include "db/records.h"
 #include "layouts/record_layouts.h"
 
-// Copies at most maxLength characters of text into a fixed-width record
-// from a 1-based position, without its terminator; never past the record's
-// end.
+// Copies text into a fixed-width record from a 1-based position, without
+// its terminator; never past the record's end.
+inline void PlaceText(char* record, size_t recordLength, size_t position, const char* text) {
+  size_t start = position - 1;
+  if (start >= recordLength) return;
+  size_t n = std::strlen(text);
+  if (n > recordLength - start) n = recordLength - start;
+  std::memcpy(record + start, text, n);
+}
+
+// Copies at most maxLength characters of text, as PlaceText.
 inline void PlaceTextCut(char* record, size_t recordLength, size_t position, const char* text,
                          size_t maxLength) {
   size_t start = position - 1;
