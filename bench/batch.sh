@@ -35,6 +35,8 @@ seed=1
 bash scripts/setup.sh
 
 build=$root/build-bench
+# shellcheck source=bench/lib.sh
+source "$root/bench/lib.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGENTRMX_TESTS=OFF -DGENTRMX_BUSY_CHECK=OFF \
   -DGENTRMX_SANITIZE=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target gentrmx gentrmx-batch gentrmx-diff gentrmx-config gentrmx-sample \
@@ -73,15 +75,7 @@ if [[ " ${sources[*]} " == *" freetds "* ]]; then
   "$build/gentrmx-odbc-setup" freetds "$out" GENTRMX_BATCH_TDS 127.0.0.1 "$port"
 fi
 
-configure() {  # data source
-  local cfg=$inst/files/quillnest.ini
-  rm -f "$cfg"
-  "$build/gentrmx-config" set "$cfg" LOGIN bench >/dev/null 2>&1
-  "$build/gentrmx-config" set "$cfg" PASS bench >/dev/null 2>&1
-  "$build/gentrmx-config" set "$cfg" DATABASE "$1" >/dev/null 2>&1
-  "$build/gentrmx-config" set "$cfg" DB_SYSTEM MSSQL >/dev/null 2>&1
-  "$build/gentrmx-config" set "$cfg" SCHEMA 'Dravonix.' >/dev/null 2>&1
-}
+configure() { write_bench_config "$inst/files/quillnest.ini" "$1"; }
 
 declare -A best best_cpu
 reference=$out/reference

@@ -30,6 +30,8 @@ seed=1
 bash scripts/setup.sh
 
 build=$root/build-bench
+# shellcheck source=bench/lib.sh
+source "$root/bench/lib.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGENTRMX_TESTS=OFF -DGENTRMX_BUSY_CHECK=OFF \
   -DGENTRMX_SANITIZE=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target gentrmx gentrmx-config gentrmx-sample gentrmx_sqlext >/dev/null
@@ -54,15 +56,7 @@ read -r -t 20 word port <&"${SERVER[0]}" || true
 "$build/gentrmx-odbc-setup" sqlite "$out" GENTRMX_REQ_SQLITE "$out/db.sqlite" "$build/gentrmx_sqlext.so" --step-api
 "$build/gentrmx-odbc-setup" freetds "$out" GENTRMX_REQ_TDS 127.0.0.1 "$port"
 
-configure() {
-  local cfg=$out/files/quillnest.ini
-  rm -f "$cfg"
-  "$build/gentrmx-config" set "$cfg" LOGIN bench >/dev/null 2>&1
-  "$build/gentrmx-config" set "$cfg" PASS bench >/dev/null 2>&1
-  "$build/gentrmx-config" set "$cfg" DATABASE "$1" >/dev/null 2>&1
-  "$build/gentrmx-config" set "$cfg" DB_SYSTEM MSSQL >/dev/null 2>&1
-  "$build/gentrmx-config" set "$cfg" SCHEMA 'Dravonix.' >/dev/null 2>&1
-}
+configure() { write_bench_config "$out/files/quillnest.ini" "$1"; }
 
 kinds=(SQLBATCH RPC:sp_cursoropen RPC:sp_cursoroption RPC:sp_cursorfetch RPC:sp_cursorclose ATTENTION)
 printf '%-9s %-7s %7s %9s %8s | %s\n' function terminal badges requests 'per badge' \

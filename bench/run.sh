@@ -55,6 +55,8 @@ bash scripts/setup.sh
 
 # A Release build of its own: no busy check, no sanitizers, no tests.
 build=$root/build-bench
+# shellcheck source=bench/lib.sh
+source "$root/bench/lib.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGENTRMX_TESTS=OFF -DGENTRMX_BUSY_CHECK=OFF \
   -DGENTRMX_SANITIZE=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target gentrmx gentrmx-config gentrmx-sample gentrmx_sqlext gentrmx-floor \
@@ -88,13 +90,7 @@ prepare() {
     echo "$stamp" >"$inst/stamp"
   fi
   "$build/gentrmx-odbc-setup" sqlite "$out" "$dsn" "$inst/db.sqlite" "$build/gentrmx_sqlext.so" "${step_api_option[@]}"
-  local cfg=$inst/files/quillnest.ini
-  rm -f "$cfg"
-  "$build/gentrmx-config" set "$cfg" LOGIN bench >/dev/null 2>&1
-  "$build/gentrmx-config" set "$cfg" PASS bench >/dev/null 2>&1
-  "$build/gentrmx-config" set "$cfg" DATABASE "$dsn" >/dev/null 2>&1
-  "$build/gentrmx-config" set "$cfg" DB_SYSTEM MSSQL >/dev/null 2>&1
-  "$build/gentrmx-config" set "$cfg" SCHEMA 'Dravonix.' >/dev/null 2>&1
+  write_bench_config "$inst/files/quillnest.ini" "$dsn"
   # The driver only warns when LoadExt fails.
   local probe
   probe=$(printf 'SELECT convert(char(8), CURRENT_TIMESTAMP, 112), COUNT(*) FROM Dravonix.Xel301Asw\n' |

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/ending_signals.h"
+
 DownloadFileStream DownloadFile = {nullptr, false};
 
 namespace {
@@ -38,15 +40,8 @@ int Fd = -1;
 // never meets a half-changed placement.
 class SignalsBlocked {
  public:
-  SignalsBlocked() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    sigprocmask(SIG_BLOCK, &set, &Old);
-  }
-  ~SignalsBlocked() { sigprocmask(SIG_SETMASK, &Old, nullptr); }
+  SignalsBlocked() { BlockEndingSignals(&Old); }
+  ~SignalsBlocked() { RestoreSignalMask(Old); }
   SignalsBlocked(const SignalsBlocked&) = delete;
   SignalsBlocked& operator=(const SignalsBlocked&) = delete;
 

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/ending_signals.h"
 #include "config/config_file.h"
 
 char ConfigWriterError[512] = "";
@@ -142,12 +143,7 @@ class ConfigLock {
 
   bool Acquire(const std::string& target) {
     path_ = target + ".lock";
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    sigaddset(&stop, SIGHUP);
-    sigprocmask(SIG_BLOCK, &stop, &saved_);
+    BlockEndingSignals(&saved_);
     blocked_ = true;
     for (int waited = 0;; ++waited) {
       const int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -186,7 +182,7 @@ class ConfigLock {
   void Release() {
     if (held_) unlink(path_.c_str());
     held_ = false;
-    if (blocked_) sigprocmask(SIG_SETMASK, &saved_, nullptr);
+    if (blocked_) RestoreSignalMask(saved_);
     blocked_ = false;
   }
 
