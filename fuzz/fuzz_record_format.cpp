@@ -233,7 +233,8 @@ void CheckSqlText(const std::string& text, const Params& p) {
   QuoteSqlValue(text.c_str(), quoted.data(), quoted.size());
   const std::string padding(static_cast<size_t>(p.At(2)) * 8, 'x');  // up to 2040 characters
   const std::string want = " SELECT A FROM T WHERE N = '" + std::string(quoted.data()) + "' " + padding;
-  const int rc = FormatSqlText(" SELECT A FROM T WHERE N = '%q' %s", text.c_str(), padding.c_str());
+  static char SqlText[SqlTextSize];
+  const int rc = FormatSqlTextInto(SqlText, " SELECT A FROM T WHERE N = '%q' %s", text.c_str(), padding.c_str());
   const void* end = std::memchr(SqlText, '\0', SqlTextSize);
   if (end == nullptr) Fail("FormatSqlText", "SqlText not terminated");
   const std::string got(SqlText, static_cast<const char*>(end) - SqlText);

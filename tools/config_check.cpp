@@ -260,11 +260,11 @@ bool CheckDataSource(const char* dsn) {
 
 // ---------------------------------------------------------------- database
 
-bool CheckConnect(const LoginSettings& settings) {
-  if (ConnectDatabase(settings.Login, settings.Pass, settings.Database, settings.Schema) != 0) {
+bool CheckConnect(Session& db, const LoginSettings& settings) {
+  if (db.Connect(settings.Login, settings.Pass, settings.Database, settings.Schema) != 0) {
     Fail("Verbindung zur Datenquelle %s als Benutzer %s fehlgeschlagen", VisibleText(settings.Database).c_str(),
          VisibleText(settings.Login).c_str());
-    PrintFailureRecord(settings.Pass);
+    db.PrintFailureRecord(settings.Pass);
     return false;
   }
   Ok("Verbindung zur Datenquelle %s als Benutzer %s hergestellt", settings.Database, VisibleText(settings.Login).c_str());
@@ -274,13 +274,13 @@ bool CheckConnect(const LoginSettings& settings) {
 // The password, so that no driver message shows it.
 const char* Secret = "";
 
-void CheckDate() {
+void CheckDate(Session& db) {
   char today[16] = "";
-  FormatSqlText("%s", "select convert(char(8), CURRENT_TIMESTAMP, 112)");
+  db.FormatSqlText("%s", "select convert(char(8), CURRENT_TIMESTAMP, 112)");
   const ColumnBinding column = {SQL_C_CHAR, today, sizeof today};
-  if (!LookupSingleRow(&column, 1).IsRow()) {
+  if (!LookupSingleRow(db, &column, 1).IsRow()) {
     Fail("Datum der Datenbank nicht lesbar (convert(char(8), CURRENT_TIMESTAMP, 112))");
-    PrintFailureRecord(Secret);
+    db.PrintFailureRecord(Secret);
     if (!LoadExtension.empty())
       std::printf("Hinweis: convert() und das Schema Dravonix kommen aus der SQLite-Erweiterung %s (LoadExt); "
                   "sie hat sich beim Verbinden nicht einrichten lassen (Meldung des Treibers auf der "
@@ -311,7 +311,7 @@ const TableSpellings ReadTables[] = {
     {"Xel102Whl", {"Dravonix.Xel102Whl", "DRAVONIX.XEL102WHL"}},
 };
 
-void CheckTables() {
+void CheckTables(Session& db) {
   for (const TableSpellings& table : ReadTables) {
     std::string names;
     bool readable = true;
@@ -319,11 +319,11 @@ void CheckTables() {
       if (spelling == nullptr) continue;
       names += names.empty() ? spelling : std::string(", ") + spelling;
       int32_t count = 0;
-      FormatSqlText("select count(*) from %s where 1=0", spelling);
+      db.FormatSqlText("select count(*) from %s where 1=0", spelling);
       const ColumnBinding column = {SQL_C_LONG, &count, sizeof count};
-      if (!LookupSingleRow(&column, 1).IsRow()) {
+      if (!LookupSingleRow(db, &column, 1).IsRow()) {
         Fail("Tabelle %s nicht lesbar als %s", table.Table, spelling);
-        PrintFailureRecord(Secret);
+        db.PrintFailureRecord(Secret);
         readable = false;
       }
     }
@@ -331,17 +331,17 @@ void CheckTables() {
   }
 }
 
-void CheckTerminal(const char* name) {
-  static TerminalRecord terminal;
+void CheckTerminal(Session& db, const char* name) {
+  TerminalRecord terminal;
   StartTerminalRecord(&terminal, name);
-  const StatementResult found = LookUpTerminal(&terminal);
+  const StatementResult found = LookUpTerminal(db, &terminal);
   if (found.IsNoRow()) {
     Fail("Terminal %s nicht gefunden (keine Zeile in Xel1140Trm ausser mit Status 4 oder 8)", VisibleText(name).c_str());
     return;
   }
   if (found.Failed()) {
     Fail("Terminal %s: Abfrage fehlgeschlagen (Ergebnis %d)", VisibleText(name).c_str(), found.Code);
-    PrintFailureRecord(Secret);
+    db.PrintFailureRecord(Secret);
     return;
   }
   Ok("Terminal %s gefunden: Modell %s, Saldensatz %s", VisibleText(name).c_str(),
@@ -354,24 +354,25 @@ void CheckTerminal(const char* name) {
        VisibleText(name).c_str());
   }
 
-  if (OpenBadgeCursor(&terminal).Failed()) {
+  BadgeCursor cursor(db);
+  if (OpenBadgeCursor(cursor, &terminal).Failed()) {
     Fail("Ausweisabfrage fuer Terminal %s fehlgeschlagen", VisibleText(name).c_str());
-    PrintFailureRecord(Secret);
+    db.PrintFailureRecord(Secret);
     return;
   }
   int rows = 0;
   StatementResult fetched = Done();
-  static BadgeRecord badge;
+  BadgeRecord badge;
   for (;;) {
     std::memset(&badge, 0, sizeof badge);
-    fetched = FetchBadge(&badge);
+    fetched = FetchBadge(cursor, &badge);
     if (!fetched.IsRow()) break;
     ++rows;
   }
-  CloseBadgeCursor();
+  CloseBadgeCursor(cursor);
   if (fetched.Failed()) {
     Fail("Ausweisabfrage fuer Terminal %s nach %d Zeilen abgebrochen", VisibleText(name).c_str(), rows);
-    PrintFailureRecord(Secret);
+    db.PrintFailureRecord(Secret);
   } else if (rows == 0) {
     Warn("Ausweisabfrage fuer Terminal %s liefert keine Zeile: die Download-Dateien bleiben leer",
          VisibleText(name).c_str());
@@ -402,14 +403,15 @@ int RunConfigCheck(const char* path, const char* terminal) {
   if (!CheckFile(path)) return Finish(false);
   CheckKeys(settings, sources);
   if (!CheckDataSource(settings.Database)) return Finish(false);
-  if (!CheckConnect(settings)) {
+  Session db;
+  if (!CheckConnect(db, settings)) {
     std::memset(settings.Pass, 0, sizeof settings.Pass);
     return Finish(false);
   }
   Secret = settings.Pass;
-  CheckDate();
-  CheckTables();
-  if (terminal != nullptr) CheckTerminal(terminal);
+  CheckDate(db);
+  CheckTables(db);
+  if (terminal != nullptr) CheckTerminal(db, terminal);
   Secret = "";
   std::memset(settings.Pass, 0, sizeof settings.Pass);
   return Finish(true);

@@ -103,12 +103,12 @@ std::string OwnFolder(const char* argv0) {
 // ---- the terminal table ---------------------------------------------------------
 // Every terminal that is neither deleted nor blocked, trailing blanks
 // dropped, sorted. false when the query failed.
-bool ReadTerminals(std::vector<std::string>* names) {
-  FormatSqlText(
+bool ReadTerminals(Session& db, std::vector<std::string>* names) {
+  db.FormatSqlText(
       "SELECT TrmNam  FROM  Dravonix.Xel1140Trm  WHERE ((TrmSta <> 4 AND TrmSta <> 8) OR TrmSta IS NULL)");
-  static char name[1024];
+  char name[1024];
   const ColumnBinding columns[] = {{SQL_C_CHAR, name, sizeof name}};
-  Statement cursor;
+  Statement cursor(db);
   if (OpenCursor(cursor).Failed()) return false;
   std::set<std::string> found;
   for (;;) {
@@ -128,29 +128,29 @@ bool ReadTerminals(std::vector<std::string>* names) {
 
 // What gentrmx's terminal lookup would find for the name: "" found, else
 // why not (German). false when the query failed.
-bool CheckTerminal(const std::string& terminal, std::string* problem) {
+bool CheckTerminal(Session& db, const std::string& terminal, std::string* problem) {
   int32_t rows = 0, blocked = 0;
-  if (FormatSqlText("SELECT COUNT(*), COALESCE(SUM(CASE WHEN TrmSta = 4 OR TrmSta = 8 THEN 1 ELSE 0 END), 0)  "
+  if (db.FormatSqlText("SELECT COUNT(*), COALESCE(SUM(CASE WHEN TrmSta = 4 OR TrmSta = 8 THEN 1 ELSE 0 END), 0)  "
                     "FROM  Dravonix.Xel1140Trm  WHERE TrmNam = '%q'",
                     terminal.c_str()) != 0) {
     *problem = "Terminalname zu lang fuer eine Abfrage";
     return true;
   }
   const ColumnBinding columns[] = {{SQL_C_LONG, &rows, sizeof rows}, {SQL_C_LONG, &blocked, sizeof blocked}};
-  if (!LookupSingleRow(columns, 2).IsRow()) return false;
+  if (!LookupSingleRow(db, columns, 2).IsRow()) return false;
   if (rows == 0) *problem = "nicht in der Terminaltabelle (Xel1140Trm)";
   else if (rows == blocked) *problem = "gesperrt oder geloescht (TrmSta 4 oder 8)";
   else problem->clear();
   return true;
 }
 
-bool Connect() {
+bool Connect(Session& db) {
   LoginSettings settings;
   ReadLoginSettings(&settings);
-  if (ConnectDatabase(settings.Login, settings.Pass, settings.Database, settings.Schema) != 0) {
+  if (db.Connect(settings.Login, settings.Pass, settings.Database, settings.Schema) != 0) {
     std::printf("Keine Verbindung zur Datenbank (Datenquelle %s, Benutzer %s), es laeuft kein Auftrag!\n",
                 settings.Database, settings.Login);
-    PrintFailureRecord(settings.Pass);
+    db.PrintFailureRecord(settings.Pass);
     std::memset(&settings, 0, sizeof settings);
     return false;
   }
@@ -158,9 +158,9 @@ bool Connect() {
   return true;
 }
 
-void QueryFailed() {
+void QueryFailed(const Session& db) {
   std::printf("Abfrage der Terminaltabelle fehlgeschlagen, es laeuft kein Auftrag:\n");
-  PrintFailureRecord(nullptr);
+  db.PrintFailureRecord(nullptr);
 }
 
 // The jobs run as processes of their own: they get no descriptor of the
@@ -217,12 +217,12 @@ bool ReadList(const std::string& name, std::vector<BatchJob>* jobs) {
 // Every terminal the jobs name, looked up as gentrmx does; an unknown or
 // blocked one is named with its line. 0 all known, 1 the query failed, 2
 // unknown terminals.
-int CheckListTerminals(const std::vector<BatchJob>& jobs, const std::string& listName) {
+int CheckListTerminals(Session& db, const std::vector<BatchJob>& jobs, const std::string& listName) {
   std::map<std::string, std::string> problems;
   for (const BatchJob& job : jobs) {
     if (problems.count(job.Terminal)) continue;
     std::string problem;
-    if (!CheckTerminal(job.Terminal, &problem)) return 1;
+    if (!CheckTerminal(db, job.Terminal, &problem)) return 1;
     problems[job.Terminal] = problem;
   }
   int status = 0;
@@ -511,10 +511,12 @@ int main(int argc, char** argv) {
   if (options.HasList && !ReadList(options.List, &jobs)) return 2;
 
   // The terminals, as gentrmx will look them up.
-  if (!Connect()) return 1;
+  // The connection is held, idle, until the batch ends.
+  Session db;
+  if (!Connect(db)) return 1;
   if (allTerminals) {
-    if (!ReadTerminals(&terminals)) {
-      QueryFailed();
+    if (!ReadTerminals(db, &terminals)) {
+      QueryFailed(db);
       return 1;
     }
     if (terminals.empty()) {
@@ -528,8 +530,8 @@ int main(int argc, char** argv) {
       job.Terminal = t;
       named.push_back(job);
     }
-    const int checked = CheckListTerminals(named, options.List);
-    if (checked == 1) QueryFailed();
+    const int checked = CheckListTerminals(db, named, options.List);
+    if (checked == 1) QueryFailed(db);
     if (checked != 0) return checked;
   }
   KeepDescriptorsFromJobs();

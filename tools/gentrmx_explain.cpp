@@ -30,9 +30,10 @@
 #include "config/settings.h"
 #include "db/access_rights.h"
 #include "db/badges.h"
+#include "db/balance_display.h"
+#include "db/observer.h"
 #include "db/records.h"
 #include "db/session.h"
-#include "db/sql_text.h"
 #include "db/terminal.h"
 #include "layouts/download_reader.h"
 #include "layouts/record_layouts.h"
@@ -61,18 +62,92 @@ std::string Text(const std::string& latin1) { return Latin1ToVisibleUtf8(latin1)
 // The badge query's conditions, as the badge cursor sends them.
 const BadgeQueryConditions& Conditions = BadgeConditions;
 
+// The recorder of an explanation: only the badge's rows reach the writer,
+// and every decision is printed as a note with the values it rests on;
+// with --sql every statement text before it is sent. Everything is shown
+// in UTF-8.
+class ExplainRecorder : public RunObserver {
+ public:
+  ExplainRecorder(const char* badge, bool sql) : Badge_(badge), Sql_(sql) {}
+
+  void ShowDatabaseText(const char* text, size_t length) override { PrintForTerminal(text, length); }
+  void Sending(const char* sqlText) override {
+    if (!Sql_) return;
+    std::fputs("SQL> ", stdout);
+    PrintForTerminal(sqlText, std::strlen(sqlText));
+    std::fputs("\n", stdout);
+  }
+  bool Takes(const BadgeRecord& badge, bool repeated) override {
+    if (!Following_ || std::strcmp(badge.AswNum, Badge_) != 0) return false;
+    ++RowsDelivered;
+    NoteTo(*this,
+           "Ausweisabfrage liefert Zeile %d: AswNum '%s' AswGvo '%s' AswGbi '%s' AswPnr '%s' AswBkl '%s' "
+           "AswBk2 '%s' AswGrp '%s' AswSal '%s' AwvSto '%s' AswSpr %s AswAtp %s AswAan '%s' AswPin '%s'",
+           RowsDelivered, badge.AswNum, badge.AswGvo, badge.AswGbi, badge.AswPnr, badge.AswBkl, badge.AswBk2,
+           badge.AswGrp, badge.AswSal, badge.AwvSto, badge.AswSpr, badge.AswAtp, badge.AswAan, badge.AswPin);
+    if (repeated) Note("weitere Zeile derselben Ausweisnummer: es zaehlt nur die erste, diese wird uebergangen");
+    return true;
+  }
+  void WalkEnded(int rc, int32_t total, int32_t written) override {
+    NoteTo(*this, "Ausweisabfrage zu Ende (Code %d): %d Ausweise gesamt, %d Zeile(n) von Ausweis %s, in Datei gestellt: %d",
+           rc, total, RowsDelivered, Badge_, written);
+  }
+  void TimePermission(const BadgeRecord& /*badge*/, const TerminalRecord& terminal, int32_t count,
+                      bool granted) override {
+    if (count < 0)
+      NoteTo(*this, "Zeitberechtigung auf Terminal %s: Abfrage fehlgeschlagen", terminal.TrmNam);
+    else
+      NoteTo(*this, "Zeitberechtigung auf Terminal %s: %d Buchungsklasse(n) mit M35Bch '1' -> %s", terminal.TrmNam,
+             static_cast<int>(count), granted ? "ja" : "nein");
+  }
+  void DisplayDefinition(bool terminalLevel, const BalanceDisplaySlot& slot) override {
+    NoteTo(*this, "Saldenanzeige (%s): Nr. %d Spalte %d Text '%s' Wertcode '%s'",
+           terminalLevel ? "Terminal" : "Ausweis", static_cast<int>(slot.MsdLfd), static_cast<int>(slot.MsdSpl),
+           slot.DisplayText, slot.ValueCode);
+  }
+  void Skipped(const BadgeRecord& /*badge*/, const TerminalRecord& /*terminal*/, SkipReason why) override {
+    switch (why) {
+      case SkipReason::NoRights: Note("kein Satz: weder Zeit- noch Zutrittsberechtigung"); break;
+      case SkipReason::NoRightsLine: Note("keine Zeile: weder Zeit- noch Zutrittsberechtigung"); break;
+      case SkipReason::NoAccess:
+        Note("kein Satz: keine Zutrittsberechtigung (MGDNL31P braucht eine Zutrittsklasse)");
+        break;
+      case SkipReason::NoTime: Note("kein Satz: keine Zeitberechtigung"); break;
+      case SkipReason::NoPersonnelNumber: Note("kein Satz: keine Personalnummer (AswPnr leer)"); break;
+      case SkipReason::AlreadyWritten: Note("kein Satz: Ausweis schon geschrieben (weitere Zeile)"); break;
+    }
+  }
+  bool WantsNotes() const override { return Following_; }
+  // "  <text>\n", shown in UTF-8.
+  void Note(const char* text) override {
+    std::fputs("  ", stdout);
+    PrintForTerminal(text, std::strlen(text));
+    std::putchar('\n');
+  }
+
+  // The writer's walk is followed (its decisions noted) between these.
+  void Follow(bool on) { Following_ = on; }
+  // Rows of the badge that the badge query delivered in the walk.
+  int RowsDelivered = 0;
+
+ private:
+  const char* Badge_;
+  bool Sql_;
+  bool Following_ = false;
+};
+
 // A query's rows as texts; a NULL column reads as empty.
 constexpr int MaxQueryColumns = 10;
 using Row = std::vector<std::string>;
 
-bool QueryRows(int columnCount, std::vector<Row>* rows) {
-  static char buffers[MaxQueryColumns][64];
+bool QueryRows(Session& db, int columnCount, std::vector<Row>* rows) {
+  char buffers[MaxQueryColumns][64];
   ColumnBinding columns[MaxQueryColumns];
   for (int i = 0; i < columnCount; ++i) columns[i] = {SQL_C_CHAR, buffers[i], sizeof buffers[i]};
-  Statement cursor;
+  Statement cursor(db);
   if (OpenCursor(cursor).Failed()) {
     std::printf("Abfrage fehlgeschlagen:\n");
-    PrintFailureRecord(nullptr);
+    db.PrintFailureRecord(nullptr);
     return false;
   }
   for (;;) {
@@ -81,7 +156,7 @@ bool QueryRows(int columnCount, std::vector<Row>* rows) {
     if (fetched.Failed()) {
       CloseCursor(cursor);
       std::printf("Abfrage fehlgeschlagen:\n");
-      PrintFailureRecord(nullptr);
+      db.PrintFailureRecord(nullptr);
       return false;
     }
     if (!fetched.IsRow()) break;
@@ -111,7 +186,7 @@ void Aside(const std::string& text) {
 
 // Which of the badge query's conditions keep the badge out. Returns false
 // when a query failed.
-bool ExplainExclusion(const TerminalRecord& terminal, const char* badge, bool bound) {
+bool ExplainExclusion(Session& db, const TerminalRecord& terminal, const char* badge, bool bound) {
   std::printf("Die Ausweisabfrage liefert Ausweis %s nicht.\n", Text(badge).c_str());
   // The badge rows, each with the date and status conditions evaluated by
   // the database and, for a bound terminal, its matching client rows.
@@ -123,29 +198,29 @@ bool ExplainExclusion(const TerminalRecord& terminal, const char* badge, bool bo
     query += std::string(", (SELECT COUNT(*) FROM  Dravonix.Xel115Tfz WHERE TFZTRM = '%q'  AND ") + Conditions.ClientMatch + ")";
   query += " FROM  Dravonix.Xel301Asw WHERE AswNum = '%q' ORDER BY AswGvo";
   if (bound)
-    FormatSqlText(query.c_str(), terminal.TrmNam, badge);
+    db.FormatSqlText(query.c_str(), terminal.TrmNam, badge);
   else
-    FormatSqlText(query.c_str(), badge);
+    db.FormatSqlText(query.c_str(), badge);
   std::vector<Row> badgeRows;
-  if (!QueryRows(bound ? 9 : 8, &badgeRows)) return false;
+  if (!QueryRows(db, bound ? 9 : 8, &badgeRows)) return false;
   if (badgeRows.empty()) {
     Reason(std::string("kein Ausweis mit der Nummer ") + badge + " (Xel301Asw)");
     return true;
   }
 
-  FormatSqlText(
+  db.FormatSqlText(
       (std::string("SELECT AwvSto, AwvCod, AwvSta, CASE WHEN ") + Conditions.AssignmentCode + " THEN 1 ELSE 0 END, CASE WHEN " +
        Conditions.AssignmentStatus + " THEN 1 ELSE 0 END FROM  Dravonix.Xel113Awv WHERE AwvNum = '%q'")
           .c_str(),
       badge);
   std::vector<Row> assignments;
-  if (!QueryRows(5, &assignments)) return false;
+  if (!QueryRows(db, 5, &assignments)) return false;
 
   std::vector<Row> clients;
   if (bound) {
-    FormatSqlText("SELECT TfzLiz, TfzMnd, TfzSta FROM  Dravonix.Xel115Tfz WHERE TFZTRM = '%q' ORDER BY TfzLiz, TfzMnd",
-                  terminal.TrmNam);
-    if (!QueryRows(3, &clients)) return false;
+    db.FormatSqlText("SELECT TfzLiz, TfzMnd, TfzSta FROM  Dravonix.Xel115Tfz WHERE TFZTRM = '%q' ORDER BY TfzLiz, TfzMnd",
+                     terminal.TrmNam);
+    if (!QueryRows(db, 3, &clients)) return false;
   }
 
   bool badgeRowPasses = false;
@@ -211,12 +286,10 @@ bool ExplainExclusion(const TerminalRecord& terminal, const char* badge, bool bo
 
 // The booking classes that give the badge time permission on the terminal:
 // the time permission query's conditions, listing the classes.
-bool ExplainTimeClasses(const TerminalRecord& terminal, const char* badge) {
-  FormatSqlText(
-      "SELECT M35Bkl " GENTRMX_TIME_PERMISSION_FROM " ORDER BY M35Bkl",
-      terminal.TrmNam, badge);
+bool ExplainTimeClasses(Session& db, const TerminalRecord& terminal, const char* badge) {
+  db.FormatSqlText("SELECT M35Bkl " GENTRMX_TIME_PERMISSION_FROM " ORDER BY M35Bkl", terminal.TrmNam, badge);
   std::vector<Row> rows;
-  if (!QueryRows(1, &rows)) return false;
+  if (!QueryRows(db, 1, &rows)) return false;
   std::string classes;
   for (const Row& r : rows) classes += (classes.empty() ? "'" : ", '") + Text(r[0]) + "'";
   std::printf("Zeitberechtigung gewaehrt durch Buchungsklasse(n): %s\n", classes.empty() ? "keine" : classes.c_str());
@@ -298,7 +371,7 @@ int main(int argc, char** argv) {
   const WriterEntry* writer = WriterByFunction(layout->Function);
   if (writer == nullptr) return 1;  // every layout has its writer
   const char* function = writer->Name;
-  static TerminalRecord terminal;
+  TerminalRecord terminal;
   if (std::strlen(positional[1]) >= sizeof terminal.TrmNam) {
     std::fprintf(stderr, "Terminalname zu lang: hoechstens %zu Zeichen\n%s", sizeof terminal.TrmNam - 1, Usage);
     return 2;
@@ -312,12 +385,12 @@ int main(int argc, char** argv) {
 
   LoginSettings settings;
   ReadLoginSettings(&settings);
-  ExplainSql = sql;
-  PrintUtf8 = true;
-  if (ConnectDatabase(settings.Login, settings.Pass, settings.Database, settings.Schema) != 0) {
+  ExplainRecorder recorder(badge, sql);
+  Session db(recorder);
+  if (db.Connect(settings.Login, settings.Pass, settings.Database, settings.Schema) != 0) {
     std::printf("Keine Verbindung zur Datenbank (Datenquelle %s, Benutzer %s)!\n", Text(settings.Database).c_str(),
                 Text(settings.Login).c_str());
-    PrintFailureRecord(settings.Pass);
+    db.PrintFailureRecord(settings.Pass);
     std::memset(&settings, 0, sizeof settings);
     return 1;
   }
@@ -325,10 +398,10 @@ int main(int argc, char** argv) {
 
   std::printf("Ausweis %s auf Terminal %s, Funktion %s\n", Text(badge).c_str(), Text(positional[1]).c_str(), function);
   StartTerminalRecord(&terminal, positional[1]);
-  const StatementResult found = LookUpTerminal(&terminal);
+  const StatementResult found = LookUpTerminal(db, &terminal);
   if (found.Failed()) {
     std::printf("Datenbankfehler bei der Terminalabfrage: keine Erklaerung moeglich.\n");
-    PrintFailureRecord(nullptr);
+    db.PrintFailureRecord(nullptr);
     return 1;
   }
   if (found.IsRow())
@@ -347,16 +420,16 @@ int main(int argc, char** argv) {
     std::printf("Speicher fuer die Saetze nicht verfuegbar!\n");
     return 1;
   }
-  ExplainBadge = badge;
+  recorder.Follow(true);
   std::printf("Entscheidungen von %s:\n", function);
-  const int written = writer->Writer(&terminal);
-  ExplainBadge = nullptr;
+  const int written = writer->Writer(db, &terminal);
+  recorder.Follow(false);
   CloseDownloadFile();
   const std::string records(bytes != nullptr ? bytes : "", size);
   std::free(bytes);
   if (written == 0) {
     std::printf("Datenbankfehler: die Erklaerung ist unvollstaendig.\n");
-    PrintFailureRecord(nullptr);
+    db.PrintFailureRecord(nullptr);
     return 1;
   }
 
@@ -368,8 +441,8 @@ int main(int argc, char** argv) {
 
   // From here on queries of the explanation's own, not of the run.
   std::printf("Nachgefragt (eigene Abfragen, nicht Teil des Laufs):\n");
-  bool ok = ExplainRowsDelivered == 0 ? ExplainExclusion(terminal, badge, bound)
-                                      : ExplainTimeClasses(terminal, badge);
+  bool ok = recorder.RowsDelivered == 0 ? ExplainExclusion(db, terminal, badge, bound)
+                                         : ExplainTimeClasses(db, terminal, badge);
   std::fflush(stdout);
   return ok ? 0 : 1;
 }

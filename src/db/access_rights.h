@@ -8,12 +8,21 @@
 #include "db/session.h"
 
 constexpr int ZoneEntrySize = 16;
+// The access classes of one badge: rebuilt by every BuildZoneList, read by
+// the writer between builds. A writer keeps one for its run. The storage
+// grows one entry at a time, as the list does, but is kept from one build
+// to the next, so a run allocates only when a badge has more classes than
+// any badge before it.
 struct ZoneListArray {
-  int32_t Count;
-  char (*Entries)[ZoneEntrySize];
+  int32_t Count = 0;
+  char (*Entries)[ZoneEntrySize] = nullptr;
+  int32_t Capacity = 0;  // entries the storage holds
+
+  ZoneListArray() = default;
+  ~ZoneListArray();
+  ZoneListArray(const ZoneListArray&) = delete;
+  ZoneListArray& operator=(const ZoneListArray&) = delete;
 };
-// Rebuilt by every BuildZoneList; read by the writers between builds.
-extern ZoneListArray ZoneList;
 
 // What the database says of one right: granted, denied, or the query failed
 // (LastFailure holds the records and names the query). A failure is never a
@@ -22,9 +31,9 @@ enum class Permission { Granted, Denied, Failed };
 
 // Granted when the terminal takes one of the badge's booking classes for
 // time booking.
-Permission HasTimePermission(const BadgeRecord* badge, const TerminalRecord* terminal);
+Permission HasTimePermission(Session& db, const BadgeRecord* badge, const TerminalRecord* terminal);
 // Row with *count set, or Failed.
-StatementResult CountTimePermissions(const char* badgeNumber, const char* terminalName, int32_t* count);
+StatementResult CountTimePermissions(Session& db, const char* badgeNumber, const char* terminalName, int32_t* count);
 // The time-permission query after its select list (terminal name, then
 // badge number, as %q): the terminal's time booking classes among the
 // badge's. An explanation of a badge lists the classes with it.
@@ -53,21 +62,34 @@ struct ReaderSnapshot {
 // holds them for that terminal and limit, else read now (and kept in
 // snapshot when the read reached its end). Null when the read failed
 // (LastFailure names the reader query; the snapshot is not taken).
-const std::vector<ReaderRow>* ReaderRowsFor(const char* terminalName, int32_t limit, ReaderSnapshot* snapshot);
+const std::vector<ReaderRow>* ReaderRowsFor(Session& db, const char* terminalName, int32_t limit,
+                                            ReaderSnapshot* snapshot);
 
-// Rebuilds ZoneList from the badge's access classes on the terminal and,
+// Rebuilds list from the badge's access classes on the terminal and,
 // with fillSlots, marks the terminal's reader numbers up to limit in the
 // badge's ZoneSlots, from the rows of readers (ReaderRowsFor; null: read
 // for this build alone). Granted when the list is not empty.
-Permission BuildZoneList(BadgeRecord* badge, const TerminalRecord* terminal, int32_t limit, int fillSlots,
-                         ReaderSnapshot* readers = nullptr);
-char (*AppendZoneEntry(const char* entry))[ZoneEntrySize];
+Permission BuildZoneList(Session& db, ZoneListArray& list, BadgeRecord* badge, const TerminalRecord* terminal,
+                         int32_t limit, int fillSlots, ReaderSnapshot* readers = nullptr);
+// Appends one entry; null (the list as it was) when memory ran out.
+char (*AppendZoneEntry(ZoneListArray& list, const char* entry))[ZoneEntrySize];
 
 // The reader and zone class queries are plain statements: each is opened,
 // fetched to its end and closed before the next statement runs.
-StatementResult OpenReaderCursor(const char* terminalName, int32_t limit);
-StatementResult FetchReader(int32_t* number, char* text);
-void CloseReaderCursor();
-StatementResult OpenZoneClassCursor(const char* badgeNumber, const char* terminalName);
-StatementResult FetchZoneClass(char* entry);
-void CloseZoneClassCursor();
+struct ReaderCursor {
+  explicit ReaderCursor(Session& db) : Cursor(db) {}
+  Statement Cursor;
+  int32_t ZlsLes = 0;
+  char ZlsZko[6] = {};
+};
+StatementResult OpenReaderCursor(ReaderCursor& cursor, const char* terminalName, int32_t limit);
+StatementResult FetchReader(ReaderCursor& cursor, int32_t* number, char* text);
+void CloseReaderCursor(ReaderCursor& cursor);
+struct ZoneClassCursor {
+  explicit ZoneClassCursor(Session& db) : Cursor(db) {}
+  Statement Cursor;
+  char M35Bkl[6] = {};
+};
+StatementResult OpenZoneClassCursor(ZoneClassCursor& cursor, const char* badgeNumber, const char* terminalName);
+StatementResult FetchZoneClass(ZoneClassCursor& cursor, char* entry);
+void CloseZoneClassCursor(ZoneClassCursor& cursor);

@@ -9,44 +9,6 @@
 
 namespace {
 
-Statement BadgeCursor;
-
-// On once a terminal with client rows opened the cursor; stays on for the
-// rest of the run.
-bool TerminalBinding = false;
-
-// Receiving buffers, one per column of the query, in column order.
-char AswNumBuffer[51];
-char AswGvoBuffer[15];
-char AswGbiBuffer[15];
-char AswPnrBuffer[9];
-char AswBklBuffer[6];
-char AswGrpBuffer[6];
-char AswAanBuffer[51];
-int32_t AswAtpBuffer;
-char AwvStoBuffer[9];
-char AswSalBuffer[11];
-char AswBk2Buffer[6];
-int32_t AswSprBuffer;
-char AswPinBuffer[33];
-
-const ColumnBinding BadgeColumns[] = {
-    {SQL_C_CHAR, AswNumBuffer, sizeof AswNumBuffer},
-    {SQL_C_CHAR, AswGvoBuffer, sizeof AswGvoBuffer},
-    {SQL_C_CHAR, AswGbiBuffer, sizeof AswGbiBuffer},
-    {SQL_C_CHAR, AswPnrBuffer, sizeof AswPnrBuffer},
-    {SQL_C_CHAR, AswBklBuffer, sizeof AswBklBuffer},
-    {SQL_C_CHAR, AswGrpBuffer, sizeof AswGrpBuffer},
-    {SQL_C_CHAR, AswAanBuffer, sizeof AswAanBuffer},
-    {SQL_C_LONG, &AswAtpBuffer, sizeof AswAtpBuffer},
-    {SQL_C_CHAR, AwvStoBuffer, sizeof AwvStoBuffer},
-    {SQL_C_CHAR, AswSalBuffer, sizeof AswSalBuffer},
-    {SQL_C_CHAR, AswBk2Buffer, sizeof AswBk2Buffer},
-    {SQL_C_LONG, &AswSprBuffer, sizeof AswSprBuffer},
-    {SQL_C_CHAR, AswPinBuffer, sizeof AswPinBuffer},
-};
-constexpr int BadgeColumnCount = sizeof BadgeColumns / sizeof BadgeColumns[0];
-
 // Copies a terminated buffer into a record field at least as wide.
 template <size_t FieldSize, size_t BufferSize>
 void CopyField(char (&field)[FieldSize], const char (&buffer)[BufferSize]) {
@@ -99,71 +61,86 @@ const BadgeQueryConditions BadgeConditions = {
     GENTRMX_ASSIGNMENT_CODE, GENTRMX_ASSIGNMENT_STATUS, GENTRMX_CLIENT_MATCH,
 };
 
-StatementResult OpenBadgeCursor(const TerminalRecord* terminal) {
-  if (terminal->TfzCount > 0) TerminalBinding = true;
-  if (TerminalBinding) {
-    FormatSqlText(GENTRMX_BADGE_COLUMNS
-                  "Dravonix.Xel301Asw, Dravonix.Xel113Awv, Dravonix.Xel115Tfz  WHERE TFZTRM = '%q'  AND " GENTRMX_CLIENT_MATCH
-                  "  AND ASWNUM = AWVNUM  AND " GENTRMX_BOUND_DATES "  AND " GENTRMX_ASSIGNMENT_CODE
-                  "  AND " GENTRMX_ASSIGNMENT_STATUS "  AND " GENTRMX_BADGE_STATUS "  ORDER BY AswNum, AswGvo, AswBkl ",
-                  terminal->TrmNam);
+BadgeCursor::BadgeCursor(Session& db)
+    : Cursor(db),
+      Columns{
+          {SQL_C_CHAR, AswNum, sizeof AswNum}, {SQL_C_CHAR, AswGvo, sizeof AswGvo},
+          {SQL_C_CHAR, AswGbi, sizeof AswGbi}, {SQL_C_CHAR, AswPnr, sizeof AswPnr},
+          {SQL_C_CHAR, AswBkl, sizeof AswBkl}, {SQL_C_CHAR, AswGrp, sizeof AswGrp},
+          {SQL_C_CHAR, AswAan, sizeof AswAan}, {SQL_C_LONG, &AswAtp, sizeof AswAtp},
+          {SQL_C_CHAR, AwvSto, sizeof AwvSto}, {SQL_C_CHAR, AswSal, sizeof AswSal},
+          {SQL_C_CHAR, AswBk2, sizeof AswBk2}, {SQL_C_LONG, &AswSpr, sizeof AswSpr},
+          {SQL_C_CHAR, AswPin, sizeof AswPin},
+      } {}
+
+StatementResult OpenBadgeCursor(BadgeCursor& cursor, const TerminalRecord* terminal) {
+  Session& db = cursor.Cursor.Db();
+  if (terminal->TfzCount > 0) cursor.TerminalBinding = true;
+  if (cursor.TerminalBinding) {
+    db.FormatSqlText(GENTRMX_BADGE_COLUMNS
+                     "Dravonix.Xel301Asw, Dravonix.Xel113Awv, Dravonix.Xel115Tfz  WHERE TFZTRM = '%q'  AND " GENTRMX_CLIENT_MATCH
+                     "  AND ASWNUM = AWVNUM  AND " GENTRMX_BOUND_DATES "  AND " GENTRMX_ASSIGNMENT_CODE
+                     "  AND " GENTRMX_ASSIGNMENT_STATUS "  AND " GENTRMX_BADGE_STATUS "  ORDER BY AswNum, AswGvo, AswBkl ",
+                     terminal->TrmNam);
   } else {
-    FormatSqlText("%s", GENTRMX_BADGE_COLUMNS "Dravonix.Xel301Asw, Dravonix.Xel113Awv  WHERE ASWNUM = AWVNUM  AND   "
-                  GENTRMX_ALL_DATES "  AND  " GENTRMX_ASSIGNMENT_CODE "  AND " GENTRMX_ASSIGNMENT_STATUS
-                  "  AND " GENTRMX_BADGE_STATUS "  ORDER BY AswNum, AswGvo, AswBkl ");
+    db.FormatSqlText("%s", GENTRMX_BADGE_COLUMNS "Dravonix.Xel301Asw, Dravonix.Xel113Awv  WHERE ASWNUM = AWVNUM  AND   "
+                     GENTRMX_ALL_DATES "  AND  " GENTRMX_ASSIGNMENT_CODE "  AND " GENTRMX_ASSIGNMENT_STATUS
+                     "  AND " GENTRMX_BADGE_STATUS "  ORDER BY AswNum, AswGvo, AswBkl ");
   }
-  return NameFailedQuery("Ausweisabfrage", OpenCursor(BadgeCursor));
+  return NameFailedQuery(db, "Ausweisabfrage", OpenCursor(cursor.Cursor));
 }
 
-StatementResult FetchBadge(BadgeRecord* record) {
-  std::memset(AswNumBuffer, 0, sizeof AswNumBuffer);
-  std::memset(AswGvoBuffer, 0, sizeof AswGvoBuffer);
-  std::memset(AswGbiBuffer, 0, sizeof AswGbiBuffer);
-  std::memset(AswPnrBuffer, 0, sizeof AswPnrBuffer);
-  std::memset(AswBklBuffer, 0, sizeof AswBklBuffer);
-  std::memset(AswGrpBuffer, 0, sizeof AswGrpBuffer);
-  std::memset(AswAanBuffer, 0, sizeof AswAanBuffer);
-  AswAtpBuffer = 0;
-  std::memset(AwvStoBuffer, 0, sizeof AwvStoBuffer);
-  std::memset(AswSalBuffer, 0, sizeof AswSalBuffer);
-  std::memset(AswBk2Buffer, 0, sizeof AswBk2Buffer);
-  AswSprBuffer = 1;
-  std::memset(AswPinBuffer, 0, sizeof AswPinBuffer);
+StatementResult FetchBadge(BadgeCursor& cursor, BadgeRecord* record) {
+  Session& db = cursor.Cursor.Db();
+  BadgeCursor& c = cursor;
+  std::memset(c.AswNum, 0, sizeof c.AswNum);
+  std::memset(c.AswGvo, 0, sizeof c.AswGvo);
+  std::memset(c.AswGbi, 0, sizeof c.AswGbi);
+  std::memset(c.AswPnr, 0, sizeof c.AswPnr);
+  std::memset(c.AswBkl, 0, sizeof c.AswBkl);
+  std::memset(c.AswGrp, 0, sizeof c.AswGrp);
+  std::memset(c.AswAan, 0, sizeof c.AswAan);
+  c.AswAtp = 0;
+  std::memset(c.AwvSto, 0, sizeof c.AwvSto);
+  std::memset(c.AswSal, 0, sizeof c.AswSal);
+  std::memset(c.AswBk2, 0, sizeof c.AswBk2);
+  c.AswSpr = 1;
+  std::memset(c.AswPin, 0, sizeof c.AswPin);
 
-  const StatementResult fetched = FetchCursor(BadgeCursor, BadgeColumns, BadgeColumnCount);
+  const StatementResult fetched = FetchCursor(c.Cursor, c.Columns, BadgeCursor::ColumnCount);
   if (fetched.IsNoRow()) return NoRowFound(SQL_NO_DATA);
   if (!fetched.IsRow()) {
-    SqlCode = -1;
-    return NameFailedQuery("Ausweisabfrage", Failure());
+    db.SqlCode = -1;
+    return NameFailedQuery(db, "Ausweisabfrage", Failure());
   }
-  SqlCode = 0;
+  db.SqlCode = 0;
 
-  TrimRight(AswNumBuffer);
-  TrimRight(AswGvoBuffer);
-  TrimRight(AswGbiBuffer);
-  TrimRight(AswPnrBuffer);
-  TrimRight(AswBklBuffer);
-  TrimRight(AswGrpBuffer);
-  TrimRight(AswAanBuffer);
-  TrimRight(AwvStoBuffer);
-  TrimRight(AswSalBuffer);
-  TrimRight(AswPinBuffer);
+  TrimRight(c.AswNum);
+  TrimRight(c.AswGvo);
+  TrimRight(c.AswGbi);
+  TrimRight(c.AswPnr);
+  TrimRight(c.AswBkl);
+  TrimRight(c.AswGrp);
+  TrimRight(c.AswAan);
+  TrimRight(c.AwvSto);
+  TrimRight(c.AswSal);
+  TrimRight(c.AswPin);
 
-  CopyField(record->AswNum, AswNumBuffer);
-  CopyField(record->AswGvo, AswGvoBuffer);
-  CopyField(record->AswGbi, AswGbiBuffer);
-  CopyField(record->AswPnr, AswPnrBuffer);
-  FormatLeftAligned(record->AswBkl, sizeof record->AswBkl, AswBklBuffer, 3);
-  CopyField(record->AswGrp, AswGrpBuffer);
-  CopyField(record->AswAan, AswAanBuffer);
-  FormatDecimal(record->AswAtp, AswAtpBuffer);
-  FormatZeroFilled(record->AwvSto, sizeof record->AwvSto, AwvStoBuffer, 8);
-  CopyField(record->AswSal, AswSalBuffer);
+  CopyField(record->AswNum, c.AswNum);
+  CopyField(record->AswGvo, c.AswGvo);
+  CopyField(record->AswGbi, c.AswGbi);
+  CopyField(record->AswPnr, c.AswPnr);
+  FormatLeftAligned(record->AswBkl, sizeof record->AswBkl, c.AswBkl, 3);
+  CopyField(record->AswGrp, c.AswGrp);
+  CopyField(record->AswAan, c.AswAan);
+  FormatDecimal(record->AswAtp, c.AswAtp);
+  FormatZeroFilled(record->AwvSto, sizeof record->AwvSto, c.AwvSto, 8);
+  CopyField(record->AswSal, c.AswSal);
   // The second booking class keeps the blanks it arrives with.
-  FormatLeftAligned(record->AswBk2, sizeof record->AswBk2, AswBk2Buffer, 3);
-  FormatDecimal(record->AswSpr, AswSprBuffer);
-  CopyField(record->AswPin, AswPinBuffer);
+  FormatLeftAligned(record->AswBk2, sizeof record->AswBk2, c.AswBk2, 3);
+  FormatDecimal(record->AswSpr, c.AswSpr);
+  CopyField(record->AswPin, c.AswPin);
   return RowFound();
 }
 
-void CloseBadgeCursor() { CloseCursor(BadgeCursor); }
+void CloseBadgeCursor(BadgeCursor& cursor) { CloseCursor(cursor.Cursor); }

@@ -4,13 +4,41 @@
 #include "db/records.h"
 #include "db/session.h"
 
+// The badge cursor of a run: its statement, the buffers its rows are
+// fetched into, and the terminal binding, switched on once a terminal with
+// client rows opened the cursor and kept for the rest of the run.
+struct BadgeCursor {
+  explicit BadgeCursor(Session& db);
+  BadgeCursor(const BadgeCursor&) = delete;
+  BadgeCursor& operator=(const BadgeCursor&) = delete;
+
+  Statement Cursor;
+  bool TerminalBinding = false;
+  // Receiving buffers, one per column of the query, in column order.
+  char AswNum[51];
+  char AswGvo[15];
+  char AswGbi[15];
+  char AswPnr[9];
+  char AswBkl[6];
+  char AswGrp[6];
+  char AswAan[51];
+  int32_t AswAtp;
+  char AwvSto[9];
+  char AswSal[11];
+  char AswBk2[6];
+  int32_t AswSpr;
+  char AswPin[33];
+  static constexpr int ColumnCount = 13;
+  ColumnBinding Columns[ColumnCount];
+};
+
 // Done, or Failed (Code the native error of a failed execution, else -1).
 // Switches the terminal binding on when TfzCount > 0.
-StatementResult OpenBadgeCursor(const TerminalRecord* terminal);
+StatementResult OpenBadgeCursor(BadgeCursor& cursor, const TerminalRecord* terminal);
 // record must be all zero. Row (Code 0) a badge; NoRow (Code 100) no more
 // badges; Failed (Code -1) cursor not open or fetch error. SqlCode follows.
-StatementResult FetchBadge(BadgeRecord* record);
-void CloseBadgeCursor();
+StatementResult FetchBadge(BadgeCursor& cursor, BadgeRecord* record);
+void CloseBadgeCursor(BadgeCursor& cursor);
 
 // The conditions of the two badge queries, the very fragments their texts
 // are put together from, so that an explanation of a badge the query does

@@ -22,24 +22,6 @@
 
 namespace {
 
-// Receiving buffers, shared by both cursors; each fetch consumes them at
-// once.
-int32_t RunningNumber;
-int32_t ColumnSelector;
-char ListText[41];
-char DefinitionText[21];
-char ValueCodeText[11];
-
-const ColumnBinding DefinitionColumns[] = {
-    {SQL_C_LONG, &RunningNumber, sizeof RunningNumber},
-    {SQL_C_LONG, &ColumnSelector, sizeof ColumnSelector},
-    {SQL_C_CHAR, ListText, sizeof ListText},
-    {SQL_C_CHAR, DefinitionText, sizeof DefinitionText},
-};
-const ColumnBinding ValueCodeColumns[] = {
-    {SQL_C_CHAR, ValueCodeText, sizeof ValueCodeText},
-};
-
 constexpr size_t DisplayTextWidth = 12;
 
 // "%-12s " into the slot's 14-byte DisplayText: 12 characters of text,
@@ -53,16 +35,16 @@ void SetDisplayText(BalanceDisplaySlot* slot, const char* text) {
 
 // Fills the slot from the fetched definition: the own text wins over the
 // list text when it is not empty after trimming.
-void FillSlot(BalanceDisplaySlot* slot, bool fixListText) {
-  TrimRight(DefinitionText);
-  if (DefinitionText[0] != '\0') {
-    SetDisplayText(slot, DefinitionText);
+void FillSlot(BalanceDisplaySlot* slot, DisplayCursor::Row& fetched, bool fixListText) {
+  TrimRight(fetched.Definition);
+  if (fetched.Definition[0] != '\0') {
+    SetDisplayText(slot, fetched.Definition);
   } else {
-    if (fixListText) FixDisplayText(ListText);
-    SetDisplayText(slot, TrimRight(ListText));
+    if (fixListText) FixDisplayText(fetched.List);
+    SetDisplayText(slot, TrimRight(fetched.List));
   }
-  slot->MsdLfd = RunningNumber;
-  slot->MsdSpl = ColumnSelector;
+  slot->MsdLfd = fetched.Number;
+  slot->MsdSpl = fetched.Selector;
   std::memcpy(slot->ValueText, "       ", 8);
 }
 
@@ -70,91 +52,72 @@ void FillSlot(BalanceDisplaySlot* slot, bool fixListText) {
 // ValueCode set), NoRow (Code the fetch code: the definition has no value
 // code) or Failed. Prints the fetch trace line when asked to and a fetch
 // answered.
-StatementResult QueryValueCode(BalanceDisplaySlot* slot, bool traceFetch) {
-  ValueCodeText[0] = '\0';
-  const StatementResult found = RunLookup(ValueCodeColumns, 1);
+StatementResult QueryValueCode(Session& db, BalanceDisplaySlot* slot, bool traceFetch) {
+  char valueCode[11] = {};
+  const ColumnBinding columns[] = {{SQL_C_CHAR, valueCode, sizeof valueCode}};
+  const StatementResult found = RunLookup(db, columns, 1);
   if (traceFetch && !found.Failed()) std::printf("SQLFetch Saldenwerte! RC: %ld\n", static_cast<long>(found.Code));
-  if (found.Failed()) return NameFailedQuery("Wertcodeabfrage der Saldenanzeige", found);
+  if (found.Failed()) return NameFailedQuery(db, "Wertcodeabfrage der Saldenanzeige", found);
   if (!found.IsRow()) return found;
-  std::memcpy(slot->ValueCode, TrimRight(ValueCodeText), sizeof slot->ValueCode);
+  std::memcpy(slot->ValueCode, TrimRight(valueCode), sizeof slot->ValueCode);
   return RowFound();
 }
 
-// One definition as its fetch left the receiving buffers, with the
-// fetch's code (1: a text was cut).
-struct DefinitionRow {
-  int32_t Number;
-  int32_t Selector;
-  char List[sizeof ListText];
-  char Definition[sizeof DefinitionText];
-  int Code;
-};
-
-// One variant of the definitions: its statement, the key of its last open
-// (kept for the value-code queries), its query texts and the definitions
-// of the last open, read whole.
-struct DisplayVariant {
-  Statement Cursor;
-  size_t KeyLength;  // characters of the key that are kept
-  char Key[256];
-  const char* DefinitionQuery;  // '%q' the key
-  const char* ValueCodeQuery;   // '%q' the key, %ld the running number
-  bool FixListText;             // the list text may hold "&#241;"
-  bool TraceFetches;            // print the two fetch trace lines
-  bool Opened;                  // open, and not yet closed
-  std::vector<DefinitionRow> Rows;
-  size_t Next;                  // the next row to hand out
-  StatementResult End;          // what the fetch after the last row gave
-  FailureRecord EndFailure;     // its records, when it failed
-};
+}  // namespace
 
 // The terminal name is kept whole (up to the 255 characters the terminal
 // record holds); the badge number up to 50 characters.
-DisplayVariant TerminalDisplay = {
-    Statement(), 255, "",
-    "SELECT  MsdLfd, COALESCE(MsdSpl, 1), SubString(FtxT50, 1, 17), substring(MsdTxt, 1, 12) FROM  Dravonix.Xel1140Trm, Dravonix.Xel119Msd, Dravonix.Xel102Whl  WHERE TrmNam = '%q'  AND TrmSal = MsdSal  AND ((TrmMnd = MsdMnd AND TrmLiz = MsdLiz) OR  MsdErf = 'ORVELIX')  AND FtxNumSpr = 220001  AND FtxWhl = MsdAnz  AND FtxSpr = TrmSpr  AND ((TrmSta <> 4 AND TrmSta <> 8) OR TrmSta IS NULL)  AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS NULL)  ORDER BY MsdSal, MsdLfd ",
-    " SELECT FTXT10   FROM DRAVONIX.XEL1140TRM, DRAVONIX.XEL119MSD, DRAVONIX.XEL102WHL   WHERE TRMNAM  = '%q'   AND TRMSAL = MSDSAL   AND ((TrmMnd = MsdMnd AND TrmLiz = MsdLiz) OR  MsdErf = 'ORVELIX')   AND FTXNUMSPR = 220002   AND FTXWHL = MSDWRT   AND FTXSPR  = TRMSPR   AND MSDLFD = %ld   AND ((TrmSta <> 4 AND TrmSta <> 8) OR TrmSta IS NULL)   AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS NULL) ",
-    true, true, false, {}, 0, NoRowFound(), {}};
-DisplayVariant BadgeDisplay = {
-    Statement(), 50, "",
-    "SELECT  MsdLfd, COALESCE(MsdSpl, 1), SubString(FtxT50, 1, 12), substring(MsdTxt, 1, 12) FROM Dravonix.Xel301Asw, Dravonix.Xel119Msd, Dravonix.Xel102Whl  WHERE AswNum = '%q'  AND AswSal = MsdSal  AND FtxNumSpr = 220001  AND FtxWhl = MsdAnz  AND FtxSpr = AswSpr  AND ((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo       AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))  AND ((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)  AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS NULL)  ORDER BY MsdSal, MsdLfd ",
-    " SELECT FTXT10  FROM DRAVONIX.XEL301ASW, DRAVONIX.XEL119MSD, DRAVONIX.XEL102WHL  WHERE ASWNUM  = '%q'  AND  ASWSAL = MSDSAL  AND FTXNUMSPR = 220002  AND  FTXWHL = MSDWRT  AND FTXSPR  = ASWSPR  AND  MSDLFD = %ld  AND ((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo       AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))  AND ((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)  AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS NULL) ",
-    false, false, false, {}, 0, NoRowFound(), {}};
+DisplayCursor::DisplayCursor(Session& db, bool terminalLevel)
+    : Cursor(db),
+      KeyLength(terminalLevel ? 255 : 50),
+      DefinitionQuery(terminalLevel
+          ? "SELECT  MsdLfd, COALESCE(MsdSpl, 1), SubString(FtxT50, 1, 17), substring(MsdTxt, 1, 12) FROM  Dravonix.Xel1140Trm, Dravonix.Xel119Msd, Dravonix.Xel102Whl  WHERE TrmNam = '%q'  AND TrmSal = MsdSal  AND ((TrmMnd = MsdMnd AND TrmLiz = MsdLiz) OR  MsdErf = 'ORVELIX')  AND FtxNumSpr = 220001  AND FtxWhl = MsdAnz  AND FtxSpr = TrmSpr  AND ((TrmSta <> 4 AND TrmSta <> 8) OR TrmSta IS NULL)  AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS NULL)  ORDER BY MsdSal, MsdLfd "
+          : "SELECT  MsdLfd, COALESCE(MsdSpl, 1), SubString(FtxT50, 1, 12), substring(MsdTxt, 1, 12) FROM Dravonix.Xel301Asw, Dravonix.Xel119Msd, Dravonix.Xel102Whl  WHERE AswNum = '%q'  AND AswSal = MsdSal  AND FtxNumSpr = 220001  AND FtxWhl = MsdAnz  AND FtxSpr = AswSpr  AND ((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo       AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))  AND ((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)  AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS NULL)  ORDER BY MsdSal, MsdLfd "),
+      ValueCodeQuery(terminalLevel
+          ? " SELECT FTXT10   FROM DRAVONIX.XEL1140TRM, DRAVONIX.XEL119MSD, DRAVONIX.XEL102WHL   WHERE TRMNAM  = '%q'   AND TRMSAL = MSDSAL   AND ((TrmMnd = MsdMnd AND TrmLiz = MsdLiz) OR  MsdErf = 'ORVELIX')   AND FTXNUMSPR = 220002   AND FTXWHL = MSDWRT   AND FTXSPR  = TRMSPR   AND MSDLFD = %ld   AND ((TrmSta <> 4 AND TrmSta <> 8) OR TrmSta IS NULL)   AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS NULL) "
+          : " SELECT FTXT10  FROM DRAVONIX.XEL301ASW, DRAVONIX.XEL119MSD, DRAVONIX.XEL102WHL  WHERE ASWNUM  = '%q'  AND  ASWSAL = MSDSAL  AND FTXNUMSPR = 220002  AND  FTXWHL = MSDWRT  AND FTXSPR  = ASWSPR  AND  MSDLFD = %ld  AND ((convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo AND AswGbi IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi AND AswGvo IS NULL)   OR (convert(char(8), CURRENT_TIMESTAMP, 112) >= AswGvo       AND convert(char(8), CURRENT_TIMESTAMP, 112) <= AswGbi))  AND ((AswSta <> 4 AND AswSta <> 8) OR AswSta IS NULL)  AND ((MsdSta <> 4 AND MsdSta <> 8) OR MsdSta IS NULL) "),
+      FixListText(terminalLevel),
+      TraceFetches(terminalLevel) {}
+
+namespace {
 
 // Executes the variant's definition query for key and reads all its rows
 // (the text buffers cleared before each fetch, so that a NULL text reads as
 // empty; a NULL number keeps the row before's), up to the fetch that gave
 // no row, whose result (and records) wait for the walk to reach it. Done,
 // or Failed when the query could not be executed (Code as OpenCursor's).
-StatementResult OpenDisplayCursor(DisplayVariant& variant, const char* key) {
+StatementResult OpenDisplayCursor(DisplayCursor& variant, const char* key) {
+  Session& db = variant.Cursor.Db();
   variant.Opened = false;
   variant.Rows.clear();
   variant.Next = 0;
   const size_t n = strnlen(key, variant.KeyLength);
   std::memcpy(variant.Key, key, n);
   variant.Key[n] = '\0';
-  FormatSqlText(variant.DefinitionQuery, variant.Key);
+  db.FormatSqlText(variant.DefinitionQuery, variant.Key);
   const StatementResult opened = OpenResultSet(variant.Cursor);
-  if (opened.Failed()) return NameFailedQuery("Abfrage der Saldenanzeige", opened);
+  if (opened.Failed()) return NameFailedQuery(db, "Abfrage der Saldenanzeige", opened);
+  DisplayCursor::Row& row = variant.Fetched;
+  const ColumnBinding columns[] = {
+      {SQL_C_LONG, &row.Number, sizeof row.Number},
+      {SQL_C_LONG, &row.Selector, sizeof row.Selector},
+      {SQL_C_CHAR, row.List, sizeof row.List},
+      {SQL_C_CHAR, row.Definition, sizeof row.Definition},
+  };
   for (;;) {
-    ListText[0] = '\0';
-    DefinitionText[0] = '\0';
-    const StatementResult fetched = variant.Cursor.Fetch(DefinitionColumns, 4);
+    row.List[0] = '\0';
+    row.Definition[0] = '\0';
+    const StatementResult fetched = variant.Cursor.Fetch(columns, 4);
     if (!fetched.IsRow()) {
       variant.End = fetched;
-      if (fetched.Failed()) variant.EndFailure = LastFailure;
+      if (fetched.Failed()) variant.EndFailure = db.LastFailure;
       break;
     }
-    DefinitionRow row;
-    row.Number = RunningNumber;
-    row.Selector = ColumnSelector;
-    std::memcpy(row.List, ListText, sizeof row.List);
-    std::memcpy(row.Definition, DefinitionText, sizeof row.Definition);
     row.Code = fetched.Code;
     if (!KeepRow(variant.Rows, row)) {
-      SetOwnFailure("kein Speicher fuer die Definitionen der Saldenanzeige");
+      db.SetOwnFailure("kein Speicher fuer die Definitionen der Saldenanzeige");
       variant.End = Failure();
-      variant.EndFailure = LastFailure;
+      variant.EndFailure = db.LastFailure;
       break;
     }
   }
@@ -166,29 +129,27 @@ StatementResult OpenDisplayCursor(DisplayVariant& variant, const char* key) {
 // Hands out the next definition of the variant into slot and formats its
 // value-code query. Row or NoRow with the code its fetch gave, or Failed
 // (also when the variant is not open, then without the trace line).
-StatementResult FetchDefinition(DisplayVariant& variant, BalanceDisplaySlot* slot) {
+StatementResult FetchDefinition(DisplayCursor& variant, BalanceDisplaySlot* slot) {
+  Session& db = variant.Cursor.Db();
   if (!variant.Opened) {
-    SetOwnFailure("Abfrage der Saldenanzeige nicht offen");
-    return NameFailedQuery("Abfrage der Saldenanzeige", Failure());
+    db.SetOwnFailure("Abfrage der Saldenanzeige nicht offen");
+    return NameFailedQuery(db, "Abfrage der Saldenanzeige", Failure());
   }
   if (variant.Next >= variant.Rows.size()) {
     const StatementResult end = variant.End;
     if (variant.TraceFetches) std::printf("Fetch Sal_DspTxtVar_Read! RC:%ld!\n", static_cast<long>(end.Code));
-    if (end.Failed()) LastFailure = variant.EndFailure;
-    return NameFailedQuery("Abfrage der Saldenanzeige", end);
+    if (end.Failed()) db.LastFailure = variant.EndFailure;
+    return NameFailedQuery(db, "Abfrage der Saldenanzeige", end);
   }
-  const DefinitionRow& row = variant.Rows[variant.Next++];
-  RunningNumber = row.Number;
-  ColumnSelector = row.Selector;
-  std::memcpy(ListText, row.List, sizeof ListText);
-  std::memcpy(DefinitionText, row.Definition, sizeof DefinitionText);
+  DisplayCursor::Row& row = variant.Fetched;
+  row = variant.Rows[variant.Next++];
   if (variant.TraceFetches) std::printf("Fetch Sal_DspTxtVar_Read! RC:%ld!\n", static_cast<long>(row.Code));
-  FillSlot(slot, variant.FixListText);
-  FormatSqlText(variant.ValueCodeQuery, variant.Key, static_cast<long>(slot->MsdLfd));
+  FillSlot(slot, row, variant.FixListText);
+  db.FormatSqlText(variant.ValueCodeQuery, variant.Key, static_cast<long>(slot->MsdLfd));
   return RowFound(row.Code);
 }
 
-void CloseDisplayCursor(DisplayVariant& variant) {
+void CloseDisplayCursor(DisplayCursor& variant) {
   CloseCursor(variant.Cursor);
   variant.Opened = false;
 }
@@ -197,8 +158,8 @@ void CloseDisplayCursor(DisplayVariant& variant) {
 
 // Opens the definitions of the terminal's balance set: Done, or Failed
 // (Code the native error of a failed execution, else -1).
-StatementResult OpenTerminalDisplayCursor(const char* terminalName) {
-  return OpenDisplayCursor(TerminalDisplay, terminalName);
+StatementResult OpenTerminalDisplayCursor(DisplayCursor& cursor, const char* terminalName) {
+  return OpenDisplayCursor(cursor, terminalName);
 }
 
 // Fetches the next terminal-level definition and its value code into slot.
@@ -207,32 +168,35 @@ StatementResult OpenTerminalDisplayCursor(const char* terminalName) {
 // definition has no value code); Failed when a fetch or the value-code
 // query failed. Prints one trace line per fetch, whatever the trace switch
 // says. SqlCode is left alone.
-StatementResult FetchTerminalDisplay(BalanceDisplaySlot* slot) {
-  const StatementResult fetched = FetchDefinition(TerminalDisplay, slot);
+StatementResult FetchTerminalDisplay(DisplayCursor& cursor, BalanceDisplaySlot* slot) {
+  const StatementResult fetched = FetchDefinition(cursor, slot);
   if (!fetched.IsRow()) return fetched;
-  return QueryValueCode(slot, true);
+  return QueryValueCode(cursor.Cursor.Db(), slot, true);
 }
 
-void CloseTerminalDisplayCursor() { CloseDisplayCursor(TerminalDisplay); }
+void CloseTerminalDisplayCursor(DisplayCursor& cursor) { CloseDisplayCursor(cursor); }
 
 // Opens the definitions of the badge's own balance set; results as
 // OpenTerminalDisplayCursor.
-StatementResult OpenBadgeDisplayCursor(const char* badgeNumber) { return OpenDisplayCursor(BadgeDisplay, badgeNumber); }
+StatementResult OpenBadgeDisplayCursor(DisplayCursor& cursor, const char* badgeNumber) {
+  return OpenDisplayCursor(cursor, badgeNumber);
+}
 
 // Fetches the next badge-level definition and its value code into slot.
 // Row (Code 0) filled; NoRow with Code -1 when there are no more
 // definitions, or with the value-code query's fetch code; Failed as at
 // terminal level. SqlCode follows every step. Prints nothing. A NULL text
 // reads as empty, as at terminal level.
-StatementResult FetchBadgeDisplay(BalanceDisplaySlot* slot) {
-  const StatementResult fetched = FetchDefinition(BadgeDisplay, slot);
-  SqlCode = fetched.Code;
+StatementResult FetchBadgeDisplay(DisplayCursor& cursor, BalanceDisplaySlot* slot) {
+  Session& db = cursor.Cursor.Db();
+  const StatementResult fetched = FetchDefinition(cursor, slot);
+  db.SqlCode = fetched.Code;
   if (fetched.Failed()) return fetched;
   if (!fetched.IsRow()) return NoRowFound(-1);
-  SqlCode = 0;
-  const StatementResult found = QueryValueCode(slot, false);
-  SqlCode = found.Code;
+  db.SqlCode = 0;
+  const StatementResult found = QueryValueCode(db, slot, false);
+  db.SqlCode = found.Code;
   return found;
 }
 
-void CloseBadgeDisplayCursor() { CloseDisplayCursor(BadgeDisplay); }
+void CloseBadgeDisplayCursor(DisplayCursor& cursor) { CloseDisplayCursor(cursor); }

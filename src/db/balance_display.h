@@ -1,7 +1,9 @@
 // Balance display definitions of a balance set, terminal level and badge
 // level.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "db/session.h"
 
@@ -17,9 +19,44 @@ struct BalanceDisplayTable {
   BalanceDisplaySlot Slots[8];
 };
 
-StatementResult OpenTerminalDisplayCursor(const char* terminalName);
-StatementResult FetchTerminalDisplay(BalanceDisplaySlot* slot);
-void CloseTerminalDisplayCursor();
-StatementResult OpenBadgeDisplayCursor(const char* badgeNumber);
-StatementResult FetchBadgeDisplay(BalanceDisplaySlot* slot);
-void CloseBadgeDisplayCursor();
+// One variant of the definitions: its statement, the key of its last open
+// (kept for the value-code queries), its query texts, the definitions of
+// the last open, read whole, and the buffers a definition is fetched into.
+// A run keeps one per variant it reads.
+struct DisplayCursor {
+  // One definition as its fetch left the receiving buffers, with the
+  // fetch's code (1: a text was cut).
+  struct Row {
+    int32_t Number;
+    int32_t Selector;
+    char List[41];
+    char Definition[21];
+    int Code;
+  };
+
+  // The terminal's balance set (terminalLevel) or the badge's.
+  DisplayCursor(Session& db, bool terminalLevel);
+  DisplayCursor(const DisplayCursor&) = delete;
+  DisplayCursor& operator=(const DisplayCursor&) = delete;
+
+  Statement Cursor;
+  size_t KeyLength;  // characters of the key that are kept
+  char Key[256] = {};
+  const char* DefinitionQuery;  // '%q' the key
+  const char* ValueCodeQuery;   // '%q' the key, %ld the running number
+  bool FixListText;             // the list text may hold "&#241;"
+  bool TraceFetches;            // print the two fetch trace lines
+  bool Opened = false;          // open, and not yet closed
+  std::vector<Row> Rows;
+  size_t Next = 0;                       // the next row to hand out
+  StatementResult End = NoRowFound();    // what the fetch after the last row gave
+  FailureRecord EndFailure = {};         // its records, when it failed
+  Row Fetched = {};                      // the receiving buffers
+};
+
+StatementResult OpenTerminalDisplayCursor(DisplayCursor& cursor, const char* terminalName);
+StatementResult FetchTerminalDisplay(DisplayCursor& cursor, BalanceDisplaySlot* slot);
+void CloseTerminalDisplayCursor(DisplayCursor& cursor);
+StatementResult OpenBadgeDisplayCursor(DisplayCursor& cursor, const char* badgeNumber);
+StatementResult FetchBadgeDisplay(DisplayCursor& cursor, BalanceDisplaySlot* slot);
+void CloseBadgeDisplayCursor(DisplayCursor& cursor);

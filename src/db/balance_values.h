@@ -5,4 +5,4 @@
 #include "db/session.h"
 
 // Row (the 25 balance fields written), NoRow (Code 100) or Failed.
-StatementResult LookupBalanceValues(BadgeRecord* badge);
+StatementResult LookupBalanceValues(Session& db, BadgeRecord* badge);

@@ -5,28 +5,24 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "common/trace.h"
 #include "db/session.h"
 
-namespace {
-// Receives StoKtx (up to 10 characters); a NULL column reads as empty.
-char StoKtxBuffer[11];
-}  // namespace
-
-StatementResult LookupLocationText(BadgeRecord* badge) {
-  FormatSqlText(
+StatementResult LookupLocationText(Session& db, BadgeRecord* badge) {
+  // Receives StoKtx (up to 10 characters); a NULL column reads as empty.
+  char StoKtxBuffer[11] = {};
+  db.FormatSqlText(
       " SELECT StoKtx  FROM  Dravonix.Xel113Sto, Dravonix.Xel113Awv  WHERE AwvNum = '%q'  AND   AwvSto = StoNum  AND ((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)  AND ((StoSta <> 4 AND StoSta <> 8) OR StoSta IS NULL) ",
       badge->AswNum);
   const ColumnBinding columns[] = {{SQL_C_CHAR, StoKtxBuffer, sizeof StoKtxBuffer}};
-  const StatementResult found = LookupSingleRow(columns, 1);
+  const StatementResult found = LookupSingleRow(db, columns, 1);
   if (!found.IsRow()) {
-    ExplainNote("Ortskurztext: %s (Code %d)", found.IsNoRow() ? "kein Ort gefunden" : "Abfrage fehlgeschlagen",
+    NoteTo(*db.Observer, "Ortskurztext: %s (Code %d)", found.IsNoRow() ? "kein Ort gefunden" : "Abfrage fehlgeschlagen",
                 found.Code);
-    return NameFailedQuery("Ortsabfrage", found);
+    return NameFailedQuery(db, "Ortsabfrage", found);
   }
   // Exactly three bytes: a longer text is cut, a shorter one zero-filled;
   // the fourth byte of the field stays the terminator.
   std::strncpy(badge->StoKtx, TrimRight(StoKtxBuffer), 3);
-  ExplainNote("Ortskurztext: StoKtx '%s' -> '%s'", StoKtxBuffer, badge->StoKtx);
+  NoteTo(*db.Observer, "Ortskurztext: StoKtx '%s' -> '%s'", StoKtxBuffer, badge->StoKtx);
   return RowFound();
 }

@@ -6,4 +6,4 @@
 
 // Row (StoKtx set), NoRow (Code 100) or Failed. StoKtx changes only with a
 // row.
-StatementResult LookupLocationText(BadgeRecord* badge);
+StatementResult LookupLocationText(Session& db, BadgeRecord* badge);

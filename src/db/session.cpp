@@ -2,17 +2,11 @@
 // statement type and the statement conventions shared by every query.
 #include "db/session.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
-
-#include "common/trace.h"
-
-DbSessionHandles DbSession = {SQL_NULL_HENV, SQL_NULL_HDBC};
-SessionTimeouts Timeouts = {30, 120};
-int32_t SqlCode = 0;
-FailureRecord LastFailure;
 
 namespace {
 
@@ -26,28 +20,35 @@ void CopyBounded(char* out, const char* in, size_t size) {
   out[n] = '\0';
 }
 
-#ifdef GENTRMX_BUSY_CHECK
-// SQL Server's busy rule, enforced in test builds: a statement executed
-// without cursor attributes gets a default result set, which keeps the
-// connection busy until its rows are read to the end or its handle is freed.
-// Any execution while such a statement has unread rows fails there, so it
-// fails here too, loudly. Each Statement knows whether it holds unread rows;
-// this counts the statements without cursor attributes that do.
-int PendingDefaultResults = 0;
-
-[[noreturn]] void BusyRuleViolated() {
-  std::fprintf(stderr,
-               "BUSY-RULE VIOLATION: statement executed while another statement without cursor "
-               "attributes has unread rows (SQL Server: \"Connection is busy with results for "
-               "another hstmt\")\nStatement: %s\n",
-               SqlText);
-  std::abort();
+// The process's ODBC environment: allocated at the first connect, kept
+// until the process ends. SQL_NULL_HENV when the allocation failed.
+SQLHENV ProcessEnvironment() {
+  static const SQLHENV environment = [] {
+    SQLHENV env = SQL_NULL_HENV;
+    if (SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env) == SQL_ERROR) return static_cast<SQLHENV>(SQL_NULL_HENV);
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), SQL_IS_INTEGER);
+    return env;
+  }();
+  return environment;
 }
-#endif
+
+// The observer of a session that reports to no one.
+RunObserver& NoObserver() {
+  static RunObserver none;
+  return none;
+}
 
 }  // namespace
 
-int ConnectDatabase(const char* user, const char* password, const char* source, const char* /*schema*/) {
+Session::Session() noexcept : Observer(&NoObserver()) {}
+
+Session::~Session() {
+  if (Connection_ == SQL_NULL_HDBC) return;
+  SQLDisconnect(Connection_);
+  SQLFreeHandle(SQL_HANDLE_DBC, Connection_);
+}
+
+int Session::Connect(const char* user, const char* password, const char* source, const char* /*schema*/) {
   char userField[ConnectFieldSize];
   char passwordField[ConnectFieldSize];
   char sourceField[ConnectFieldSize];
@@ -55,34 +56,50 @@ int ConnectDatabase(const char* user, const char* password, const char* source, 
   CopyBounded(passwordField, password, sizeof passwordField);
   CopyBounded(sourceField, source, sizeof sourceField);
 
-  if (SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &DbSession.Environment) == SQL_ERROR) {
+  const SQLHENV environment = ProcessEnvironment();
+  if (environment == SQL_NULL_HENV) {
     std::memset(&LastFailure, 0, sizeof LastFailure);
     return -1;
   }
-  SQLSetEnvAttr(DbSession.Environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
-                SQL_IS_INTEGER);
-  if (SQLAllocHandle(SQL_HANDLE_DBC, DbSession.Environment, &DbSession.Connection) == SQL_ERROR) {
-    CaptureDiagnostics(SQL_HANDLE_ENV, DbSession.Environment);
+  if (Connection_ != SQL_NULL_HDBC) {
+    SQLDisconnect(Connection_);
+    SQLFreeHandle(SQL_HANDLE_DBC, Connection_);
+    Connection_ = SQL_NULL_HDBC;
+  }
+  if (SQLAllocHandle(SQL_HANDLE_DBC, environment, &Connection_) == SQL_ERROR) {
+    CaptureDiagnostics(SQL_HANDLE_ENV, environment);
+    Connection_ = SQL_NULL_HDBC;
     return -1;
   }
   // A server that accepts the connection and then says nothing must not
   // hold the run forever.
-  if (!SQL_SUCCEEDED(SQLSetConnectAttr(DbSession.Connection, SQL_ATTR_LOGIN_TIMEOUT,
+  if (!SQL_SUCCEEDED(SQLSetConnectAttr(Connection_, SQL_ATTR_LOGIN_TIMEOUT,
                                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(Timeouts.Login)),
                                        SQL_IS_UINTEGER))) {
-    CaptureDiagnostics(SQL_HANDLE_DBC, DbSession.Connection);
+    CaptureDiagnostics(SQL_HANDLE_DBC, Connection_);
     return -1;
   }
-  SQLRETURN rc = SQLConnect(DbSession.Connection, reinterpret_cast<SQLCHAR*>(sourceField), SQL_NTS,
+  SQLRETURN rc = SQLConnect(Connection_, reinterpret_cast<SQLCHAR*>(sourceField), SQL_NTS,
                             reinterpret_cast<SQLCHAR*>(userField), SQL_NTS,
                             reinterpret_cast<SQLCHAR*>(passwordField), SQL_NTS);
   std::memset(passwordField, 0, sizeof passwordField);
   if (rc != SQL_ERROR) return 0;
-  CaptureDiagnostics(SQL_HANDLE_DBC, DbSession.Connection);
+  CaptureDiagnostics(SQL_HANDLE_DBC, Connection_);
+  // Not connected: the handle goes, so that no statement is tried on it.
+  SQLFreeHandle(SQL_HANDLE_DBC, Connection_);
+  Connection_ = SQL_NULL_HDBC;
   return -1;
 }
 
-void CaptureDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
+int Session::FormatSqlText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int rc = FormatSqlTextV(SqlText, format, args);
+  va_end(args);
+  return rc;
+}
+
+void Session::CaptureDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
   std::memset(&LastFailure, 0, sizeof LastFailure);
   for (int i = 0; i < MaxFailureRecords; ++i) {
     DiagnosticRecord& record = LastFailure.Records[i];
@@ -100,9 +117,11 @@ void CaptureDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
   }
 }
 
-int32_t FailureNativeError() { return LastFailure.Count > 0 ? LastFailure.Records[0].NativeError : 0; }
+int32_t Session::FailureNativeError() const {
+  return LastFailure.Count > 0 ? LastFailure.Records[0].NativeError : 0;
+}
 
-void SetOwnFailure(const char* message) {
+void Session::SetOwnFailure(const char* message) {
   std::memset(&LastFailure, 0, sizeof LastFailure);
   DiagnosticRecord& record = LastFailure.Records[0];
   std::memcpy(record.State, "HY000", 6);
@@ -111,20 +130,20 @@ void SetOwnFailure(const char* message) {
   LastFailure.Count = 1;
 }
 
-void PrintFailureRecord(const char* secret) {
+void PrintFailureRecords(const FailureRecord& failure, const char* secret, RunObserver& observer, int first) {
   const size_t secretLength = secret != nullptr ? std::strlen(secret) : 0;
-  for (int i = 0; i < LastFailure.Count; ++i) {
-    const DiagnosticRecord& record = LastFailure.Records[i];
+  for (int i = first; i < failure.Count; ++i) {
+    const DiagnosticRecord& record = failure.Records[i];
     std::printf("DB-Diagnose: SQLSTATE %s, Fehlernummer %ld, Meldung: ", record.State,
                 static_cast<long>(record.NativeError));
     const char* text = record.Message;
     while (*text != '\0') {
       const char* found = secretLength > 0 ? std::strstr(text, secret) : nullptr;
       if (found == nullptr) {
-        PrintDatabaseText(text, std::strlen(text));
+        observer.ShowDatabaseText(text, std::strlen(text));
         break;
       }
-      PrintDatabaseText(text, static_cast<size_t>(found - text));
+      observer.ShowDatabaseText(text, static_cast<size_t>(found - text));
       std::fputs("***", stdout);
       text = found + secretLength;
     }
@@ -132,21 +151,23 @@ void PrintFailureRecord(const char* secret) {
   }
 }
 
-StatementResult NameFailedQuery(const char* query, StatementResult result) noexcept {
-  if (result.Failed()) LastFailure.Query = query;
+void Session::PrintFailureRecord(const char* secret) const { PrintFailureRecords(LastFailure, secret, *Observer); }
+
+StatementResult NameFailedQuery(Session& db, const char* query, StatementResult result) noexcept {
+  if (result.Failed()) db.LastFailure.Query = query;
   return result;
 }
 
-void PrintStatementFailure(const char* subject) {
+void Session::PrintStatementFailure(const char* subject) const {
   const DiagnosticRecord& first = LastFailure.Records[0];
   const char* message = LastFailure.Count > 0 ? first.Message : "keine Angabe des Treibers";
   std::printf("Datenbankfehler bei %s fuer ", LastFailure.Query != nullptr ? LastFailure.Query : "Abfrage");
-  PrintDatabaseText(subject, std::strlen(subject));
+  Observer->ShowDatabaseText(subject, std::strlen(subject));
   std::printf(": SQLSTATE %s, Fehlernummer %ld, Meldung: ", LastFailure.Count > 0 ? first.State : "-",
               static_cast<long>(first.NativeError));
-  PrintDatabaseText(message, std::strlen(message));
+  Observer->ShowDatabaseText(message, std::strlen(message));
   std::fputs("\n", stdout);
-  if (DebugTrace && LastFailure.Count > 1) PrintFailureRecord(nullptr);
+  Observer->FailureDetails(LastFailure);
 }
 
 // ---------------------------------------------------------------------------
@@ -168,6 +189,7 @@ Statement& Statement::operator=(Statement&& other) noexcept {
 }
 
 void Statement::TakeFrom(Statement& other) noexcept {
+  Session_ = other.Session_;
   Handle_ = std::exchange(other.Handle_, static_cast<SQLHSTMT>(SQL_NULL_HSTMT));
   ServerCursor_ = std::exchange(other.ServerCursor_, false);
   RowsPending_ = std::exchange(other.RowsPending_, false);
@@ -209,17 +231,19 @@ void Statement::TakeFrom(Statement& other) noexcept {
 bool Statement::Allocate() noexcept {
   Free();
   SQLHSTMT stmt = SQL_NULL_HSTMT;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, DbSession.Connection, &stmt))) {
-    if (DbSession.Connection != SQL_NULL_HDBC) CaptureDiagnostics(SQL_HANDLE_DBC, DbSession.Connection);
-    if (LastFailure.Count == 0) SetOwnFailure("keine Anweisung moeglich (keine Verbindung)");
+  Session& db = *Session_;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, db.Connection(), &stmt))) {
+    if (db.Connection() != SQL_NULL_HDBC) db.CaptureDiagnostics(SQL_HANDLE_DBC, db.Connection());
+    else std::memset(&db.LastFailure, 0, sizeof db.LastFailure);
+    if (db.LastFailure.Count == 0) db.SetOwnFailure("keine Anweisung moeglich (keine Verbindung)");
     return false;
   }
   Handle_ = stmt;
-  if (Timeouts.Query != 0 &&
+  if (db.Timeouts.Query != 0 &&
       !SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_QUERY_TIMEOUT,
-                                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(Timeouts.Query)),
+                                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(db.Timeouts.Query)),
                                     SQL_IS_UINTEGER))) {
-    CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+    db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
     Free();
     return false;
   }
@@ -240,7 +264,7 @@ bool Statement::UseServerCursor() noexcept {
                                     reinterpret_cast<SQLPOINTER>(SQL_NONSCROLLABLE), SQL_IS_INTEGER)) ||
       !SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_ROWVER),
                                     SQL_IS_INTEGER))) {
-    CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+    Session_->CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
     return false;
   }
   ServerCursor_ = true;
@@ -260,8 +284,9 @@ bool Statement::UseBlockFetch() noexcept {
   SQLSetStmtAttr(Handle_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
   SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
   if (!SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0))) {
-    CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
-    if (LastFailure.Count == 0) SetOwnFailure("Zeilenblock nicht einstellbar (ohne Diagnose des Treibers)");
+    Session_->CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+    if (Session_->LastFailure.Count == 0)
+      Session_->SetOwnFailure("Zeilenblock nicht einstellbar (ohne Diagnose des Treibers)");
     return false;
   }
   return true;
@@ -275,46 +300,40 @@ bool Statement::PointBlockAttributes() noexcept {
 }
 
 StatementResult Statement::Execute() noexcept {
-#ifdef GENTRMX_BUSY_CHECK
-  if (PendingDefaultResults - (RowsPending_ && !ServerCursor_ ? 1 : 0) > 0) BusyRuleViolated();
-#endif
+  Session& db = *Session_;
+  db.Busy.Executing(RowsPending_ && !ServerCursor_, db.SqlText);
   // A query that did not fit SqlText was cleared by FormatSqlText: it fails
   // here instead of reaching the server cut.
-  if (SqlText[0] == '\0') {
-    SetOwnFailure("Abfrage zu lang fuer den Anweisungstext, nicht gesendet");
+  if (db.SqlText[0] == '\0') {
+    db.SetOwnFailure("Abfrage zu lang fuer den Anweisungstext, nicht gesendet");
     return Failure();
   }
   if (Handle_ == SQL_NULL_HSTMT) {
-    SetOwnFailure("Anweisung ohne Handle");
+    db.SetOwnFailure("Anweisung ohne Handle");
     return Failure();
   }
-  if (ExplainSql) {
-    std::fputs("SQL> ", stdout);
-    PrintDatabaseText(SqlText, std::strlen(SqlText));
-    std::fputs("\n", stdout);
-  }
-  SQLRETURN rc = SQLExecDirect(Handle_, reinterpret_cast<SQLCHAR*>(SqlText), SQL_NTS);
+  db.Observer->Sending(db.SqlText);
+  SQLRETURN rc = SQLExecDirect(Handle_, reinterpret_cast<SQLCHAR*>(db.SqlText), SQL_NTS);
   // SQL_NO_DATA is a statement that touched no row: executed.
   if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO && rc != SQL_NO_DATA) {
-    CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+    db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
     // A failure the driver did not describe still is one.
-    if (LastFailure.Count == 0) SetOwnFailure("Ausfuehrung fehlgeschlagen (ohne Diagnose des Treibers)");
+    if (db.LastFailure.Count == 0) db.SetOwnFailure("Ausfuehrung fehlgeschlagen (ohne Diagnose des Treibers)");
     return Failure(rc);
   }
   ResultsDone();
   RowsPending_ = true;
-#ifdef GENTRMX_BUSY_CHECK
-  if (!ServerCursor_) ++PendingDefaultResults;
-#endif
+  if (!ServerCursor_) db.Busy.Opened();
   return Done();
 }
 
 // A fetch that gave neither a row nor SQL_NO_DATA: its records into
 // LastFailure (one of the tool's own when the driver gave none).
 StatementResult Statement::Failed(SQLRETURN rc) noexcept {
-  if (Handle_ != SQL_NULL_HSTMT) CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
-  else std::memset(&LastFailure, 0, sizeof LastFailure);
-  if (LastFailure.Count == 0) SetOwnFailure("Lesen fehlgeschlagen (ohne Diagnose des Treibers)");
+  Session& db = *Session_;
+  if (Handle_ != SQL_NULL_HSTMT) db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+  else std::memset(&db.LastFailure, 0, sizeof db.LastFailure);
+  if (db.LastFailure.Count == 0) db.SetOwnFailure("Lesen fehlgeschlagen (ohne Diagnose des Treibers)");
   return Failure(rc);
 }
 
@@ -371,7 +390,7 @@ bool Statement::BindBlock(const ColumnBinding* columns, int count) noexcept {
 
 StatementResult Statement::Fetch(const ColumnBinding* columns, int count) noexcept {
   if (Handle_ == SQL_NULL_HSTMT) {
-    SetOwnFailure("Lesen ohne offene Abfrage");
+    Session_->SetOwnFailure("Lesen ohne offene Abfrage");
     return Failure();
   }
   if (BlockFetch_) {
@@ -379,11 +398,11 @@ StatementResult Statement::Fetch(const ColumnBinding* columns, int count) noexce
       // The rows of a block are laid out for the columns it was fetched
       // into; columns that cannot take them are bound for the next block.
       if (NextRow_ < BlockRowCount_ || FailureHeld_) {
-        SetOwnFailure("Spalten wechseln mitten im Block");
+        Session_->SetOwnFailure("Spalten wechseln mitten im Block");
         return Failure();
       }
       if (!BindBlock(columns, count)) {
-        SetOwnFailure("kein Speicher fuer den Zeilenblock");
+        Session_->SetOwnFailure("kein Speicher fuer den Zeilenblock");
         return Failure();
       }
     }
@@ -401,7 +420,7 @@ StatementResult Statement::Fetch(const ColumnBinding* columns, int count) noexce
   if (columns != Columns_ || count != ColumnCount_) {
     Bind(columns, count);
     if (Columns_ == nullptr) {  // more columns than it has indicators for
-      SetOwnFailure("zu viele Spalten");
+      Session_->SetOwnFailure("zu viele Spalten");
       return Failure();
     }
   }
@@ -544,8 +563,9 @@ bool Statement::EndResults() noexcept {
   const SQLRETURN rc = SQLMoreResults(Handle_);
   ResultsDone();
   if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO || rc == SQL_NO_DATA) return true;
-  CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
-  if (LastFailure.Count == 0) SetOwnFailure("Rest der Antwort nicht lesbar (ohne Diagnose des Treibers)");
+  Session_->CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+  if (Session_->LastFailure.Count == 0)
+    Session_->SetOwnFailure("Rest der Antwort nicht lesbar (ohne Diagnose des Treibers)");
   return false;
 }
 
@@ -565,9 +585,7 @@ void Statement::Free() noexcept {
 }
 
 void Statement::ResultsDone() noexcept {
-#ifdef GENTRMX_BUSY_CHECK
-  if (RowsPending_ && !ServerCursor_) --PendingDefaultResults;
-#endif
+  if (RowsPending_ && !ServerCursor_) Session_->Busy.Closed();
   RowsPending_ = false;
 }
 
@@ -588,7 +606,7 @@ StatementResult OpenStatement(Statement& stmt, bool serverCursor) {
   const StatementResult executed = stmt.Execute();
   if (executed.Failed()) {
     stmt.Free();
-    const int32_t native = FailureNativeError();
+    const int32_t native = stmt.Db().FailureNativeError();
     return Failure(native != 0 ? native : -1);
   }
   return executed;
@@ -602,14 +620,14 @@ StatementResult OpenResultSet(Statement& query) { return OpenStatement(query, fa
 
 StatementResult FetchCursor(Statement& cursor, const ColumnBinding* columns, int columnCount) {
   const StatementResult fetched = cursor.Fetch(columns, columnCount);
-  SqlCode = fetched.Code;
+  cursor.Db().SqlCode = fetched.Code;
   return fetched;
 }
 
 void CloseCursor(Statement& cursor) { cursor.Free(); }
 
-StatementResult RunLookup(const ColumnBinding* columns, int columnCount) {
-  Statement stmt;
+StatementResult RunLookup(Session& db, const ColumnBinding* columns, int columnCount) {
+  Statement stmt(db);
   if (!stmt.Allocate()) return Failure();
   const StatementResult executed = stmt.Execute();
   if (executed.Failed()) return executed;
@@ -621,9 +639,9 @@ StatementResult RunLookup(const ColumnBinding* columns, int columnCount) {
   return fetched;
 }
 
-StatementResult LookupSingleRow(const ColumnBinding* columns, int columnCount) {
-  const StatementResult result = RunLookup(columns, columnCount);
-  if (result.IsRow()) SqlCode = 0;
-  if (result.IsNoRow()) SqlCode = result.Code;
+StatementResult LookupSingleRow(Session& db, const ColumnBinding* columns, int columnCount) {
+  const StatementResult result = RunLookup(db, columns, columnCount);
+  if (result.IsRow()) db.SqlCode = 0;
+  if (result.IsNoRow()) db.SqlCode = result.Code;
   return result;
 }

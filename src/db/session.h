@@ -1,10 +1,10 @@
-// The one database connection and the conventions every query follows.
+// A run's database session and the conventions every query follows.
 //
-// Queries are plain text formatted into SqlText and executed directly; no
-// statement is prepared and no parameter is bound. Multi-row queries are
-// cursors (open, fetch, close) with one process-wide Statement each, empty
-// while the cursor is closed; single-row lookups hold their Statement only
-// during the call. Only the badge cursor, which stays open while the
+// Queries are plain text formatted into the session's SqlText and executed
+// directly; no statement is prepared and no parameter is bound. Multi-row
+// queries are cursors (open, fetch, close) whose Statement the run keeps,
+// empty while the cursor is closed; single-row lookups hold their Statement
+// only during the call. Only the badge cursor, which stays open while the
 // statements of each badge run, is a server cursor; every other query is a
 // plain statement read to its end before the next statement starts.
 #pragma once
@@ -14,18 +14,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "db/busy_guard.h"
+#include "db/observer.h"
 #include "db/sql_text.h"
-
-struct DbSessionHandles {
-  SQLHENV Environment;
-  SQLHDBC Connection;
-};
-// Set by ConnectDatabase, never released: the connection lasts until the
-// process ends.
-extern DbSessionHandles DbSession;
-
-// Status of the last fetch: 0 row, 100 no more rows, anything else an error.
-extern int32_t SqlCode;
 
 struct DiagnosticRecord {
   char State[256];
@@ -40,39 +31,77 @@ struct FailureRecord {
   int Count;
   DiagnosticRecord Records[MaxFailureRecords];
 };
-extern FailureRecord LastFailure;
 
 // How long a connect and a statement may wait for the server, in seconds;
-// 0 waits forever. Set before ConnectDatabase: the login timeout goes to the
+// 0 waits forever. Set before Connect: the login timeout goes to the
 // connect, the query timeout to every statement of the session.
 struct SessionTimeouts {
   unsigned long Login;
   unsigned long Query;
 };
-extern SessionTimeouts Timeouts;
 
-// Connects to the data source. Returns 0 connected, -1 failed (only
-// SQL_ERROR counts as failure). The schema is not used.
-int ConnectDatabase(const char* user, const char* password, const char* source, const char* schema);
+// One run's database session: the connection, the statement text every
+// query is formatted into, the status of the last fetch, the failure
+// record of the last failed connect or statement, and the observer the run
+// reports to. The connection lasts as long as the Session. The ODBC
+// environment is the process's, allocated at the first connect.
+class Session {
+ public:
+  // A session whose run reports to observer (which outlives it).
+  explicit Session(RunObserver& observer) noexcept : Observer(&observer) {}
+  // A session whose run reports to no one.
+  Session() noexcept;
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
-// Fills LastFailure with the diagnostic records of the handle (all zero
-// first; Count 0 when the driver gave none).
-void CaptureDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle);
-// The native error of the first record of LastFailure; 0 when there is none.
-int32_t FailureNativeError();
-// Makes LastFailure one record of the tool's own: a statement that failed
-// before or without the driver (state "HY000", native error -1).
-void SetOwnFailure(const char* message);
-// Prints one line per record of LastFailure:
-//   "DB-Diagnose: SQLSTATE <state>, Fehlernummer <native>, Meldung: <message>\n"
-// Any occurrence of secret (when not empty) in a message is printed as "***".
-void PrintFailureRecord(const char* secret);
-// The one line a run prints, always, when a statement fails:
-//   "Datenbankfehler bei <query> fuer <subject>: SQLSTATE <state>,
-//    Fehlernummer <native>, Meldung: <message>\n"
-// with the query LastFailure names and its first record; with the trace
-// switch every record follows as PrintFailureRecord shows it.
-void PrintStatementFailure(const char* subject);
+  // Connects to the data source. Returns 0 connected, -1 failed (only
+  // SQL_ERROR counts as failure; LastFailure holds the records). The schema
+  // is not used.
+  int Connect(const char* user, const char* password, const char* source, const char* schema);
+  SQLHDBC Connection() const noexcept { return Connection_; }
+
+  // Formats a query into SqlText (FormatSqlTextInto's conventions): 0, or
+  // -1 when it would not fit (SqlText is then empty and nothing is sent).
+  int FormatSqlText(const char* format, ...);
+
+  // Fills LastFailure with the diagnostic records of the handle (all zero
+  // first; Count 0 when the driver gave none).
+  void CaptureDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle);
+  // The native error of the first record of LastFailure; 0 when there is none.
+  int32_t FailureNativeError() const;
+  // Makes LastFailure one record of the tool's own: a statement that failed
+  // before or without the driver (state "HY000", native error -1).
+  void SetOwnFailure(const char* message);
+  // Prints one line per record of LastFailure:
+  //   "DB-Diagnose: SQLSTATE <state>, Fehlernummer <native>, Meldung: <message>\n"
+  // Any occurrence of secret (when not empty) in a message is printed as "***".
+  void PrintFailureRecord(const char* secret) const;
+  // The one line a run prints, always, when a statement fails:
+  //   "Datenbankfehler bei <query> fuer <subject>: SQLSTATE <state>,
+  //    Fehlernummer <native>, Meldung: <message>\n"
+  // with the query LastFailure names and its first record; the observer
+  // then gets the whole record (the trace prints every record).
+  void PrintStatementFailure(const char* subject) const;
+
+  SessionTimeouts Timeouts = {30, 120};
+  // The one statement text of the session. Every query is formatted into
+  // it just before it is executed; its content is valid until the next one.
+  char SqlText[SqlTextSize] = {};
+  // Status of the last fetch: 0 row, 100 no more rows, anything else an error.
+  int32_t SqlCode = 0;
+  FailureRecord LastFailure = {};
+  // The busy rule of SQL Server, checked in test builds.
+  BusyGuard Busy;
+  RunObserver* Observer;
+
+ private:
+  SQLHDBC Connection_ = SQL_NULL_HDBC;
+};
+
+// Prints the records of failure as Session::PrintFailureRecord does, texts
+// shown by observer, from record first on.
+void PrintFailureRecords(const FailureRecord& failure, const char* secret, RunObserver& observer, int first = 0);
 
 // What a statement call gave. Execute and open give Done or Failed; a fetch
 // or a lookup gives Row, NoRow or Failed. On Failed, LastFailure holds the
@@ -91,8 +120,9 @@ inline StatementResult Done() noexcept { return {Outcome::Done, 0}; }
 inline StatementResult RowFound(int code = 0) noexcept { return {Outcome::Row, code}; }
 inline StatementResult NoRowFound(int code = 100) noexcept { return {Outcome::NoRow, code}; }
 inline StatementResult Failure(int code = -1) noexcept { return {Outcome::Failed, code}; }
-// Names the query of a failure in LastFailure; returns result as it is.
-StatementResult NameFailedQuery(const char* query, StatementResult result) noexcept;
+// Names the query of a failure in the session's LastFailure; returns
+// result as it is.
+StatementResult NameFailedQuery(Session& db, const char* query, StatementResult result) noexcept;
 
 
 
@@ -110,7 +140,7 @@ constexpr int MaxColumns = 48;
 // The rows a cursor asks the driver for at a time.
 constexpr int BlockRows = 16;
 
-// One ODBC statement handle, the columns its rows are fetched into, one
+// One ODBC statement handle of a session, the columns its rows are fetched into, one
 // indicator per column and the integer presets of the NULL rule. Frees the
 // handle when it goes; move-only. An empty Statement (no handle) is a closed
 // cursor.
@@ -131,7 +161,7 @@ constexpr int BlockRows = 16;
 // that reopening a cursor allocates nothing.
 class Statement {
  public:
-  Statement() noexcept = default;
+  explicit Statement(Session& session) noexcept : Session_(&session) {}
   ~Statement() noexcept;
   Statement(Statement&& other) noexcept;
   Statement& operator=(Statement&& other) noexcept;
@@ -139,6 +169,7 @@ class Statement {
   Statement& operator=(const Statement&) = delete;
 
   bool IsOpen() const noexcept { return Handle_ != SQL_NULL_HSTMT; }
+  Session& Db() const noexcept { return *Session_; }
   SQLHSTMT Handle() const noexcept { return Handle_; }
 
   // Frees any handle it holds and allocates a new one on the connection,
@@ -156,7 +187,7 @@ class Statement {
   // (LastFailure set) when the driver took the row array but cannot be told
   // where to count the rows, nor be set back to one row.
   [[nodiscard]] bool UseBlockFetch() noexcept;
-  // Executes SqlText: Done, or Failed with LastFailure set; Failed also
+  // Executes the session's SqlText: Done, or Failed with LastFailure set; Failed also
   // when SqlText is empty (a query that did not fit), without calling the
   // driver.
   StatementResult Execute() noexcept;
@@ -191,6 +222,7 @@ class Statement {
   // The statement's results are read to their end or given up.
   void ResultsDone() noexcept;
 
+  Session* Session_;
   SQLHSTMT Handle_ = SQL_NULL_HSTMT;
   const ColumnBinding* Columns_ = nullptr;  // what the handle is bound to
   int ColumnCount_ = 0;
@@ -222,10 +254,10 @@ class Statement {
   SQLRETURN HeldCode_ = SQL_SUCCESS;
 };
 
-// Multi-row cursor convention. `cursor` is the cursor's process-wide
-// Statement.
+// Multi-row cursor convention. `cursor` is the cursor's Statement, which
+// its query family keeps for the run.
 //  OpenCursor: frees what the cursor held; allocates; a server cursor
-//    (UseServerCursor), block fetch; executes SqlText (formatted by the
+//    (UseServerCursor), block fetch; executes the session's SqlText (formatted by the
 //    caller). Done, or Failed (Code the native error of a failed execution,
 //    else -1; LastFailure holds the records; the cursor is empty). For a
 //    query whose rows are read while other statements run between them.
@@ -260,6 +292,6 @@ bool KeepRow(std::vector<Row>& rows, const Row& row) noexcept {
 // of the reply (EndResults) before the statement is freed. Row or NoRow
 // with the fetch code, or Failed (allocation, execution, the fetch or the
 // rest of the reply); SqlCode is left alone.
-StatementResult RunLookup(const ColumnBinding* columns, int columnCount);
+StatementResult RunLookup(Session& db, const ColumnBinding* columns, int columnCount);
 // RunLookup, and SqlCode := 0 with a row, the fetch code without one.
-StatementResult LookupSingleRow(const ColumnBinding* columns, int columnCount);
+StatementResult LookupSingleRow(Session& db, const ColumnBinding* columns, int columnCount);

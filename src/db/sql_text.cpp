@@ -8,8 +8,6 @@
 
 #include "common/text.h"
 
-char SqlText[SqlTextSize];
-
 namespace {
 
 // Appends n bytes at *out unless they would pass end; false when they would.
@@ -25,9 +23,9 @@ bool AppendText(char** out, const char* end, const char* text, size_t n) {
 // formatted once, most of them per badge, and vsnprintf costs several times
 // that. A format with a conversion of another kind is left to vsnprintf.
 enum class PlainFormat { Done, TooLong, Unsupported };
-PlainFormat FormatPlain(const char* format, va_list args) {
-  char* out = SqlText;
-  const char* const end = SqlText + sizeof SqlText - 1;  // the terminator's place
+PlainFormat FormatPlain(char (&text)[SqlTextSize], const char* format, va_list args) {
+  char* out = text;
+  const char* const end = text + SqlTextSize - 1;  // the terminator's place
   for (const char* p = format;;) {
     const char* percent = std::strchr(p, '%');
     size_t literal = percent != nullptr ? static_cast<size_t>(percent - p) : std::strlen(p);
@@ -81,24 +79,28 @@ PlainFormat FormatPlain(const char* format, va_list args) {
 
 }  // namespace
 
-int FormatSqlText(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
+int FormatSqlTextV(char (&out)[SqlTextSize], const char* format, va_list args) {
   va_list again;
   va_copy(again, args);
-  PlainFormat result = FormatPlain(format, args);
+  PlainFormat result = FormatPlain(out, format, args);
   bool fits = result == PlainFormat::Done;
   // vsnprintf knows no "%q": a format that needs vsnprintf must not use it.
   if (result == PlainFormat::Unsupported && std::strstr(format, "%q") == nullptr) {
-    int n = std::vsnprintf(SqlText, sizeof SqlText, format, again);
-    fits = n >= 0 && static_cast<size_t>(n) < sizeof SqlText;
+    int n = std::vsnprintf(out, SqlTextSize, format, again);
+    fits = n >= 0 && static_cast<size_t>(n) < SqlTextSize;
   }
   va_end(again);
-  va_end(args);
   if (!fits) {
-    SqlText[0] = '\0';
+    out[0] = '\0';
     return -1;
   }
   return 0;
 }
 
+int FormatSqlTextInto(char (&out)[SqlTextSize], const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int rc = FormatSqlTextV(out, format, args);
+  va_end(args);
+  return rc;
+}

@@ -7,4 +7,4 @@
 // Fills TrmMod, TrmSal and TfzCount of a record whose TrmNam is set.
 // Row (Code 0); NoRow (Code 100: terminal not found, the record keeps its
 // fill); Failed when either statement failed.
-StatementResult LookUpTerminal(TerminalRecord* terminal);
+StatementResult LookUpTerminal(Session& db, TerminalRecord* terminal);

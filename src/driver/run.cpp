@@ -17,7 +17,6 @@
 #include "db/terminal.h"
 #include "common/download_file.h"
 #include "common/text.h"
-#include "common/trace.h"
 #include "writers/writers.h"
 
 namespace {
@@ -92,11 +91,16 @@ int RunGentrmx(int argc, char** argv) {
     return -1;
   // A mistyped function must not touch the file, nor connect.
   if (KnownFunction(argv[1]) == nullptr) return -1;
-  if (!ReadTimeout("GENTRMX_LOGIN_TIMEOUT", &Timeouts.Login) ||
-      !ReadTimeout("GENTRMX_QUERY_TIMEOUT", &Timeouts.Query))
+  // The trace switch: with a fifth argument "/d" the writers and the
+  // queries print their skip and lookup-failure messages, a failed
+  // statement all its records and a failed connect its diagnostics.
+  RunTrace trace(argc == 6 && std::strcmp(argv[5], "/d") == 0);
+  Session db(trace);
+  if (!ReadTimeout("GENTRMX_LOGIN_TIMEOUT", &db.Timeouts.Login) ||
+      !ReadTimeout("GENTRMX_QUERY_TIMEOUT", &db.Timeouts.Query))
     return -1;
 
-  static TerminalRecord terminal;
+  TerminalRecord terminal;
   StartTerminalRecord(&terminal, argv[2]);
   char functionName[FunctionNameSize];
   std::memcpy(functionName, argv[1], std::strlen(argv[1]) + 1);
@@ -104,20 +108,18 @@ int RunGentrmx(int argc, char** argv) {
   std::memcpy(path, argv[3], std::strlen(argv[3]) + 1);
   const bool startNew = argv[4][0] == '1';
 
-  if (argc == 6 && std::strcmp(argv[5], "/d") == 0) DebugTrace = true;
-
   LoginSettings settings;
   ReadLoginSettings(&settings);
 
-  if (ConnectDatabase(settings.Login, settings.Pass, settings.Database, settings.Schema) != 0) {
+  if (db.Connect(settings.Login, settings.Pass, settings.Database, settings.Schema) != 0) {
     std::printf("DB-Connect-Error: %d!", -1);
     // The password never reaches the output.
     std::printf("Name:%s Pwd:%s Net:%s Schema:%s\n", settings.Login, settings.Pass[0] != '\0' ? "***" : "",
                 settings.Database, settings.Schema);
     // With the trace switch, what the driver manager and driver said; the
     // password is masked wherever a message repeats it.
-    if (DebugTrace) {
-      PrintFailureRecord(settings.Pass);
+    if (trace.Debug) {
+      db.PrintFailureRecord(settings.Pass);
       // Started from the wrong folder, every setting reads as empty: say
       // where the configuration was looked for.
       std::printf("DB-Diagnose: Konfigurationsdatei %s %s\n", ConfigFilePath,
@@ -139,14 +141,14 @@ int RunGentrmx(int argc, char** argv) {
   const WriterEntry* writer = WriterByFunction(functionName);
   // Not found: the terminal's model and balance set read as empty. A
   // failed lookup ends the run.
-  if (LookUpTerminal(&terminal).Failed()) {
+  if (LookUpTerminal(db, &terminal).Failed()) {
     char subject[sizeof terminal.TrmNam + 16];
     std::snprintf(subject, sizeof subject, "Terminal %s", terminal.TrmNam);
-    PrintStatementFailure(subject);
+    db.PrintStatementFailure(subject);
     return AbortRun(writer->Name);
   }
 
-  if (writer->Writer(&terminal) == 0) return AbortRun(writer->Name);
+  if (writer->Writer(db, &terminal) == 0) return AbortRun(writer->Name);
 
   if (!CloseDownloadFile()) {
     std::printf("Downloadfile %s konnte nicht geschrieben werden!\n", path);

@@ -18,7 +18,6 @@
 #include "db/badges.h"
 #include "db/records.h"
 #include "common/download_file.h"
-#include "common/trace.h"
 #include "writers/placement.h"
 #include "writers/writers.h"
 
@@ -26,11 +25,17 @@ namespace {
 
 // Longer than any line the record's fields can make.
 constexpr size_t LineSize = 1024;
-// The line being written: fields 1 to 9 are built once per badge, field 10
-// and the rest once per line behind them.
-char Line[LineSize];
-// Fields 11 to 14 with their separators and the line feed, once per badge.
-char LineEnd[LineSize / 2];
+
+// One run of the writer: what it keeps from badge to badge.
+struct IdStammRun {
+  Session& Db;
+  // The line being written: fields 1 to 9 are built once per badge, field
+  // 10 and the rest once per line behind them.
+  char Line[LineSize];
+  // Fields 11 to 14 with their separators and the line feed, once per badge.
+  char LineEnd[LineSize / 2];
+  ZoneListArray Zones;
+};
 
 // Appends "text" and the separator; returns the position behind them.
 char* AppendField(char* out, const char* text, char separator) {
@@ -57,7 +62,7 @@ Unsplittable Check(const char* text, size_t length) {
   return found;
 }
 
-Unsplittable CheckBadge(const BadgeRecord& badge, const char* location, bool access) {
+Unsplittable CheckBadge(const BadgeRecord& badge, const ZoneListArray& zones, const char* location, bool access) {
   const char* const fields[] = {badge.AswNum, badge.AswGvo, badge.AswGbi, location, badge.AswSpr,
                                 badge.AswSal, badge.AswAan, badge.AswAtp, badge.AswPin};
   Unsplittable worst = Unsplittable::No;
@@ -69,41 +74,38 @@ Unsplittable CheckBadge(const BadgeRecord& badge, const char* location, bool acc
   if (!access) {
     note(Check(badge.AswBkl, std::strlen(badge.AswBkl)));
   } else {
-    for (int32_t i = 0; i < ZoneList.Count; ++i)
-      note(Check(ZoneList.Entries[i], strnlen(ZoneList.Entries[i], ZoneEntrySize)));
+    for (int32_t i = 0; i < zones.Count; ++i) note(Check(zones.Entries[i], strnlen(zones.Entries[i], ZoneEntrySize)));
   }
   return worst;
 }
 
-// Writes one line: the prefix already in Line, then field 10 and LineEnd.
-void WriteLine(char* prefixEnd, const char* accessClass, size_t lineEndLength) {
+// Writes one line: the prefix already in the run's Line, then field 10 and
+// its LineEnd.
+void WriteLine(IdStammRun& run, char* prefixEnd, const char* accessClass, size_t lineEndLength) {
   char* out = AppendField(prefixEnd, accessClass, ',');
-  std::memcpy(out, LineEnd, lineEndLength);
+  std::memcpy(out, run.LineEnd, lineEndLength);
   out += lineEndLength;
-  WriteDownloadLine(Line, static_cast<size_t>(out - Line));
-  ExplainNote("Zeile geschrieben (Feld 10 '%s')", accessClass);
+  WriteDownloadLine(run.Line, static_cast<size_t>(out - run.Line));
+  NoteTo(*run.Db.Observer, "Zeile geschrieben (Feld 10 '%s')", accessClass);
 }
 
-BadgeRecord Badge;
-
-// Builds and writes the lines of the current badge.
-BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
-  BadgeRecord& badge = Badge;
+// Builds and writes the lines of the badge.
+BadgeOutcome WriteBadge(IdStammRun& run, BadgeRecord& badge, const TerminalRecord& terminal) {
+  Session& db = run.Db;
+  const ZoneListArray& zones = run.Zones;
   if (badge.AswSal[0] == '\0') {
-    const char* terminalSal = TerminalText(terminal->TrmSal);
+    const char* terminalSal = TerminalText(terminal.TrmSal);
     std::memcpy(badge.AswSal, terminalSal, std::strlen(terminalSal) + 1);
   }
-  const Permission timePermission = HasTimePermission(&badge, terminal);
+  const Permission timePermission = HasTimePermission(db, &badge, &terminal);
   if (timePermission == Permission::Failed) return BadgeOutcome::Failed;
-  const Permission accessPermission = BuildZoneList(&badge, terminal, 32, 0);
+  const Permission accessPermission = BuildZoneList(db, run.Zones, &badge, &terminal, 32, 0);
   if (accessPermission == Permission::Failed) return BadgeOutcome::Failed;
   const bool time = timePermission == Permission::Granted;
   const bool access = accessPermission == Permission::Granted;
 
   if (!time && !access) {
-    ExplainNote("keine Zeile: weder Zeit- noch Zutrittsberechtigung");
-    if (DebugTrace)
-      std::printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n", badge.AswNum, terminal->TrmNam);
+    db.Observer->Skipped(badge, terminal, SkipReason::NoRightsLine);
     return BadgeOutcome::Skipped;
   }
   // The record holds AwvSto as eight characters: the location is its last
@@ -112,7 +114,7 @@ BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
   const char* location = badge.AwvSto + (stoLength > 5 ? stoLength - 5 : 0);
   if (std::strcmp(location, "00000") == 0) location = "";
 
-  const Unsplittable unsplittable = CheckBadge(badge, location, access);
+  const Unsplittable unsplittable = CheckBadge(badge, zones, location, access);
   if (unsplittable == Unsplittable::Quote) {
     std::printf("Ausweis %s enthaelt ein Anfuehrungszeichen und wird nicht in die Datei IDSTAMM gestellt!\n",
                 badge.AswNum);
@@ -141,23 +143,27 @@ BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
   text[IdStamm::BadgeType] = badge.AswAtp;
   text[IdStamm::Pin] = badge.AswPin;
 
-  char* out = Line;
+  char* out = run.Line;
   for (int f = 0; f < IdStamm::AccessClass; ++f) out = AppendField(out, text[f], ',');
   char* prefixEnd = out;
 
-  out = LineEnd;
+  out = run.LineEnd;
   for (int f = IdStamm::AccessClass + 1; f < IdStamm::FieldCount; ++f)
     out = AppendField(out, text[f], f + 1 < IdStamm::FieldCount ? ',' : '\n');
-  const size_t lineEndLength = static_cast<size_t>(out - LineEnd);
+  const size_t lineEndLength = static_cast<size_t>(out - run.LineEnd);
 
   if (access) {
-    for (int32_t i = 0; i < ZoneList.Count; ++i) WriteLine(prefixEnd, ZoneList.Entries[i], lineEndLength);
+    for (int32_t i = 0; i < zones.Count; ++i) WriteLine(run, prefixEnd, zones.Entries[i], lineEndLength);
   } else {
-    WriteLine(prefixEnd, badge.AswBkl, lineEndLength);
+    WriteLine(run, prefixEnd, badge.AswBkl, lineEndLength);
   }
   return BadgeOutcome::Written;
 }
 
 }  // namespace
 
-int WorkIdStamm(TerminalRecord* terminal) { return WalkBadges(terminal, Badge, WriteBadge); }
+int WorkIdStamm(Session& db, TerminalRecord* terminal) {
+  IdStammRun run{db, {}, {}, {}};
+  BadgeRecord badge;
+  return WalkBadges(db, *terminal, badge, [&](BadgeRecord& b) { return WriteBadge(run, b, *terminal); });
+}

@@ -13,7 +13,6 @@
 #include "db/balance_values.h"
 #include "db/location.h"
 #include "common/download_file.h"
-#include "common/trace.h"
 #include "writers/placement.h"
 #include "writers/writers.h"
 
@@ -26,64 +25,70 @@ constexpr const FieldLayout* Fields = Mgdnl17pFields;
 constexpr size_t TimeAt = FieldOffset(Fields[Mgdnl17p::TimePermission]);
 constexpr size_t AccessAt = FieldOffset(Fields[Mgdnl17p::AccessPermission]);
 
-// Built once per badge; the class loop changes only the class positions.
-char Record[RecordLength];
-BadgeRecord Badge;
-// The terminal's reader rows, read at the first badge of the run.
-ReaderSnapshot Readers;
+// One run of the writer: what it keeps from badge to badge.
+struct Mgdnl17pRun {
+  Session& Db;
+  // Built once per badge; the class loop changes only the class positions.
+  char Record[RecordLength];
+  ZoneListArray Zones;
+  // The terminal's reader rows, read at the first badge of the run.
+  ReaderSnapshot Readers;
+};
 
-// Builds and writes the records of the current badge.
-BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
-  StartReaderRecord(Record, Fields, RecordLength, Badge, ZoneSlotCount);
+// Builds and writes the records of the badge.
+BadgeOutcome WriteBadge(Mgdnl17pRun& run, BadgeRecord& badge, const TerminalRecord& terminal) {
+  Session& db = run.Db;
+  RunObserver& observer = *db.Observer;
+  char* const record = run.Record;
+  StartReaderRecord(record, Fields, RecordLength, badge, ZoneSlotCount);
 
-  const StatementResult balance = LookupBalanceValues(&Badge);
+  const StatementResult balance = LookupBalanceValues(db, &badge);
   if (balance.Failed()) return BadgeOutcome::Failed;
-  if (!balance.IsRow() && DebugTrace)
-    std::printf("Saldo Ermitteln. Pnr: %s SQLCode:%ld\n", Badge.AswPnr, static_cast<long>(balance.Code));
+  if (!balance.IsRow()) observer.NoBalanceRow("MGDNL17P", badge, balance.Code);
   // No row: the balance positions stay blank.
-  if (balance.IsRow()) PlaceField(Record, RecordLength, Fields[Mgdnl17p::Balance], Badge.TswW02);
+  if (balance.IsRow()) PlaceField(record, RecordLength, Fields[Mgdnl17p::Balance], badge.TswW02);
 
-  Record[TimeAt] = '0';
-  Record[AccessAt] = '0';
-  const Permission time = HasTimePermission(&Badge, terminal);
+  record[TimeAt] = '0';
+  record[AccessAt] = '0';
+  const Permission time = HasTimePermission(db, &badge, &terminal);
   if (time == Permission::Failed) return BadgeOutcome::Failed;
-  if (time == Permission::Granted) Record[TimeAt] = '1';
-  const Permission access = BuildZoneList(&Badge, terminal, 11, 1, &Readers);
+  if (time == Permission::Granted) record[TimeAt] = '1';
+  const Permission access = BuildZoneList(db, run.Zones, &badge, &terminal, 11, 1, &run.Readers);
   if (access == Permission::Failed) return BadgeOutcome::Failed;
   if (access == Permission::Granted) {
-    Record[AccessAt] = '1';
-    PlaceReaderNumbers(Record, Fields, Badge, ZoneSlotCount);
+    record[AccessAt] = '1';
+    PlaceReaderNumbers(record, Fields, badge, ZoneSlotCount);
   }
-  if (Record[TimeAt] != '1' && Record[AccessAt] != '1') {
-    ExplainNote("kein Satz: weder Zeit- noch Zutrittsberechtigung");
-    if (DebugTrace)
-      std::printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n", Badge.AswNum,
-                  terminal->TrmNam);
+  if (record[TimeAt] != '1' && record[AccessAt] != '1') {
+    observer.Skipped(badge, terminal, SkipReason::NoRights);
     return BadgeOutcome::Skipped;
   }
-  if (!BadgeNumberFits(Badge, "MGDNL17P")) return BadgeOutcome::Skipped;
+  if (!BadgeNumberFits(badge, "MGDNL17P")) return BadgeOutcome::Skipped;
 
-  const StatementResult location = LookupLocationText(&Badge);
+  const StatementResult location = LookupLocationText(db, &badge);
   if (location.Failed()) return BadgeOutcome::Failed;
   if (location.IsRow()) {
     // Also without a reader 7: the location text needs its group number.
-    std::memcpy(Record + FieldOffset(Fields[Mgdnl17p::ReaderField(LocationGroup)]), "07", 2);
-    PlaceField(Record, RecordLength, Fields[Mgdnl17p::Location7], Badge.StoKtx);
+    std::memcpy(record + FieldOffset(Fields[Mgdnl17p::ReaderField(LocationGroup)]), "07", 2);
+    PlaceField(record, RecordLength, Fields[Mgdnl17p::Location7], badge.StoKtx);
   }
 
-  if (Record[AccessAt] != '1') {
-    WriteDownloadRecord(Record, RecordLength);
-    ExplainNote("Satz geschrieben (ohne Zutrittsklasse)");
+  if (record[AccessAt] != '1') {
+    WriteDownloadRecord(record, RecordLength);
+    NoteTo(observer, "Satz geschrieben (ohne Zutrittsklasse)");
     return BadgeOutcome::Written;
   }
-  return WrittenIf(WriteReaderClassRecords(Record, Fields, RecordLength, Badge, ClassGroups, "MGDNL17P"));
+  return WrittenIf(
+      WriteReaderClassRecords(record, Fields, RecordLength, badge, run.Zones, ClassGroups, "MGDNL17P", observer));
 }
 
 }  // namespace
 
-int WorkMgDnl17P(TerminalRecord* terminal) {
-  Readers.Taken = false;
-  const int rc = WalkBadgeCursor(terminal, Badge, WriteBadge, true);
+int WorkMgDnl17P(Session& db, TerminalRecord* terminal) {
+  Mgdnl17pRun run{db, {}, {}, {}};
+  BadgeRecord badge;
+  const int rc = WalkBadgeCursor(
+      db, *terminal, badge, [&](BadgeRecord& b) { return WriteBadge(run, b, *terminal); }, true);
   if (rc == 100) return 1;
   std::printf("FehlerCode EndWorkMgDnl17P: %d\n", rc);
   return 0;

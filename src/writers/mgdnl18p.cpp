@@ -15,7 +15,6 @@
 #include "db/balance_values.h"
 #include "db/records.h"
 #include "common/download_file.h"
-#include "common/trace.h"
 #include "writers/placement.h"
 #include "writers/writers.h"
 
@@ -143,127 +142,131 @@ bool ReadDefinitions(BalanceDisplayTable* table, Fetch fetch, OnSlot onSlot) {
   }
 }
 
-// Writer state for the one call.
-BadgeRecord Badge;
-BalanceDisplayTable TerminalTable;
-BalanceDisplayTable BadgeTable;
-RecordTemplate TerminalTemplate;
-RecordTemplate BadgeTemplate;
-char Record[RecordLength];
-char LastWrittenBadge[sizeof Badge.AswNum];
-char Today[DateWidth + 1];
-// What the terminal's model asks for, set once per call.
-bool BadgeLevelDefinitions;
-bool FourGroupsOnly;
+// One run of the writer: what it keeps from badge to badge.
+struct Mgdnl18pRun {
+  Mgdnl18pRun(Session& db) : Db(db), TerminalCursor(db, true), BadgeCursor(db, false) {}
+  Session& Db;
+  DisplayCursor TerminalCursor;
+  DisplayCursor BadgeCursor;
+  BalanceDisplayTable TerminalTable = {};
+  BalanceDisplayTable BadgeTable = {};
+  RecordTemplate TerminalTemplate = {};
+  RecordTemplate BadgeTemplate = {};
+  char Record[RecordLength] = {};
+  char LastWrittenBadge[sizeof BadgeRecord::AswNum] = {};
+  char Today[DateWidth + 1] = {};
+  // What the terminal's model asks for.
+  bool BadgeLevelDefinitions = false;
+  bool FourGroupsOnly = false;
+};
 
-void ExplainDefinition(const char* level, const BalanceDisplaySlot& slot) {
-  ExplainNote("Saldenanzeige (%s): Nr. %d Spalte %d Text '%s' Wertcode '%s'", level, static_cast<int>(slot.MsdLfd),
-              static_cast<int>(slot.MsdSpl), slot.DisplayText, slot.ValueCode);
-}
-
-void ComputeToday() {
+void ComputeToday(char (&today)[DateWidth + 1]) {
   std::time_t now = std::time(nullptr);
   std::tm local;
   localtime_r(&now, &local);
-  std::strftime(Today, sizeof Today, "%d.%m.%y", &local);
+  std::strftime(today, sizeof today, "%d.%m.%y", &local);
 }
 
 // false when a statement failed.
-bool ReadTerminalDefinitions(const char* terminalName) {
-  bool read = !OpenTerminalDisplayCursor(terminalName).Failed();
+bool ReadTerminalDefinitions(Mgdnl18pRun& run, const char* terminalName) {
+  RunObserver& observer = *run.Db.Observer;
+  bool read = !OpenTerminalDisplayCursor(run.TerminalCursor, terminalName).Failed();
   if (read) {
-    read = ReadDefinitions(&TerminalTable, FetchTerminalDisplay, [](const BalanceDisplaySlot& slot) {
-      if (DebugTrace)
-        std::printf("Wert: %s  Txt: %s  Con: %s !\n", slot.ValueText, slot.DisplayText, slot.ValueCode);
-      ExplainDefinition("Terminal", slot);
-    });
+    read = ReadDefinitions(
+        &run.TerminalTable, [&](BalanceDisplaySlot* slot) { return FetchTerminalDisplay(run.TerminalCursor, slot); },
+        [&](const BalanceDisplaySlot& slot) { observer.DisplayDefinition(true, slot); });
   }
-  CloseTerminalDisplayCursor();
+  CloseTerminalDisplayCursor(run.TerminalCursor);
   return read;
 }
 
 // The badge's own definitions, read anew for each badge that uses them;
 // null when a statement failed.
-const RecordTemplate* BadgeDefinitions(const char* badgeNumber) {
-  std::memset(&BadgeTable, 0, sizeof BadgeTable);
-  bool read = !OpenBadgeDisplayCursor(badgeNumber).Failed();
+const RecordTemplate* BadgeDefinitions(Mgdnl18pRun& run, const char* badgeNumber) {
+  RunObserver& observer = *run.Db.Observer;
+  std::memset(&run.BadgeTable, 0, sizeof run.BadgeTable);
+  bool read = !OpenBadgeDisplayCursor(run.BadgeCursor, badgeNumber).Failed();
   if (read)
-    read = ReadDefinitions(&BadgeTable, FetchBadgeDisplay,
-                           [](const BalanceDisplaySlot& slot) { ExplainDefinition("Ausweis", slot); });
-  CloseBadgeDisplayCursor();
+    read = ReadDefinitions(
+        &run.BadgeTable, [&](BalanceDisplaySlot* slot) { return FetchBadgeDisplay(run.BadgeCursor, slot); },
+        [&](const BalanceDisplaySlot& slot) { observer.DisplayDefinition(false, slot); });
+  CloseBadgeDisplayCursor(run.BadgeCursor);
   if (!read) return nullptr;
-  BuildTemplate(BadgeTable, &BadgeTemplate);
-  return &BadgeTemplate;
+  BuildTemplate(run.BadgeTable, &run.BadgeTemplate);
+  return &run.BadgeTemplate;
 }
 
-// Builds the badge's record in Record from the chosen template. false when
-// the balance lookup failed.
-bool BuildRecord(const RecordTemplate& layout) {
-  std::memcpy(Record, layout.Record, RecordLength);
-  PlaceField(Record, RecordLength, Mgdnl18pFields[Mgdnl18p::BadgeNumber], Badge.AswNum);
+// Builds the badge's record in the run's Record from the chosen template.
+// false when the balance lookup failed.
+bool BuildRecord(Mgdnl18pRun& run, BadgeRecord& badge, const RecordTemplate& layout) {
+  RunObserver& observer = *run.Db.Observer;
+  char* const record = run.Record;
+  std::memcpy(record, layout.Record, RecordLength);
+  PlaceField(record, RecordLength, Mgdnl18pFields[Mgdnl18p::BadgeNumber], badge.AswNum);
 
-  const StatementResult balance = LookupBalanceValues(&Badge);
+  const StatementResult balance = LookupBalanceValues(run.Db, &badge);
   if (balance.Failed()) return false;
-  if (!balance.IsRow() && DebugTrace)
-    std::printf("Ausweis:%s Person:%s Saldodaten nicht gefunden! %d\n", Badge.AswNum, Badge.AswPnr, balance.Code);
+  if (!balance.IsRow()) observer.NoBalanceRow("MGDNL18P", badge, balance.Code);
 
-  const char* badgeBytes = reinterpret_cast<const char*>(&Badge);
+  const char* badgeBytes = reinterpret_cast<const char*>(&badge);
   for (int group = 1; group <= GroupCount; ++group) {
     const GroupValue& value = layout.Values[group - 1];
     switch (value.Source) {
-      case ValueSource::Blank: PlaceValue(Record, group, SevenBlanks); break;
-      case ValueSource::Date: PlaceValue(Record, group, Today); break;
+      case ValueSource::Blank: PlaceValue(record, group, SevenBlanks); break;
+      case ValueSource::Date: PlaceValue(record, group, run.Today); break;
       case ValueSource::BalanceField: {
         const char* field = badgeBytes + value.FieldOffset;
-        PlaceValue(Record, group, field[0] != '\0' ? field : SevenBlanks);
+        PlaceValue(record, group, field[0] != '\0' ? field : SevenBlanks);
         break;
       }
     }
   }
-  if (ExplainBadge != nullptr)
+  if (observer.WantsNotes())
     for (int group = 1; group <= GroupCount; ++group) {
       const GroupValue& value = layout.Values[group - 1];
-      const char* shown = value.Source == ValueSource::Date           ? Today
+      const char* shown = value.Source == ValueSource::Date           ? run.Today
                           : value.Source == ValueSource::BalanceField ? badgeBytes + value.FieldOffset
                                                                       : "";
-      ExplainNote("Anzeigegruppe %d: %s '%s'", group,
-                  value.Source == ValueSource::Date ? "Datum" : value.Source == ValueSource::Blank ? "leer" : "Saldo",
-                  shown);
+      NoteTo(observer, "Anzeigegruppe %d: %s '%s'", group,
+             value.Source == ValueSource::Date ? "Datum" : value.Source == ValueSource::Blank ? "leer" : "Saldo", shown);
     }
   // The first date group shows all 8 characters, from its last text position.
-  if (layout.DateGroup != 0)
-    PlaceField(Record, RecordLength, Mgdnl18p::DateColumn(layout.DateGroup), Today);
+  if (layout.DateGroup != 0) PlaceField(record, RecordLength, Mgdnl18p::DateColumn(layout.DateGroup), run.Today);
   return true;
 }
 
-// Writes the record of the current badge when it may book time on the
-// terminal.
-BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
-  const Permission time = HasTimePermission(&Badge, terminal);
+// Writes the record of the badge when it may book time on the terminal.
+BadgeOutcome WriteBadge(Mgdnl18pRun& run, BadgeRecord& badge, const TerminalRecord& terminal) {
+  RunObserver& observer = *run.Db.Observer;
+  const Permission time = HasTimePermission(run.Db, &badge, &terminal);
   if (time == Permission::Failed) return BadgeOutcome::Failed;
   const bool permitted = time == Permission::Granted;
-  if (!permitted && DebugTrace)
-    std::printf("Ausweis %s auf Terminal %s nicht zulaessig!\n", Badge.AswNum, terminal->TrmNam);
-
-  if (Badge.AswPnr[0] == '\0' || std::strcmp(Badge.AswNum, LastWrittenBadge) == 0 || !permitted) {
-    ExplainNote("kein Satz: %s", !permitted ? "keine Zeitberechtigung"
-                                 : Badge.AswPnr[0] == '\0' ? "keine Personalnummer (AswPnr leer)"
-                                                           : "Ausweis schon geschrieben (weitere Zeile)");
+  if (!permitted) {
+    observer.Skipped(badge, terminal, SkipReason::NoTime);
+    return BadgeOutcome::Skipped;
+  }
+  if (badge.AswPnr[0] == '\0') {
+    observer.Skipped(badge, terminal, SkipReason::NoPersonnelNumber);
+    return BadgeOutcome::Skipped;
+  }
+  if (std::strcmp(badge.AswNum, run.LastWrittenBadge) == 0) {
+    observer.Skipped(badge, terminal, SkipReason::AlreadyWritten);
     return BadgeOutcome::Skipped;
   }
   // A longer number would run into the display texts.
-  if (!BadgeNumberFits(Badge, "MGDNL18P")) return BadgeOutcome::Skipped;
-  ExplainNote("Saldenanzeige nach den Definitionen %s",
-              BadgeLevelDefinitions && Badge.AswSal[0] != '\0' ? "des Ausweises (Modell 7744-010, AswSal gesetzt)"
-                                                               : "des Terminals");
-  const RecordTemplate* layout =
-      (BadgeLevelDefinitions && Badge.AswSal[0] != '\0') ? BadgeDefinitions(Badge.AswNum) : &TerminalTemplate;
-  if (layout == nullptr || !BuildRecord(*layout)) return BadgeOutcome::Failed;
-  if (FourGroupsOnly) std::memset(Record + FourGroupBlankFrom - 1, ' ', RecordLength - (FourGroupBlankFrom - 1));
-  if (FourGroupsOnly) ExplainNote("Modell 7598-002: Anzeigegruppen 5 bis 8 bleiben leer");
-  WriteDownloadRecord(Record, RecordLength);
-  ExplainNote("Satz geschrieben");
-  std::memcpy(LastWrittenBadge, Badge.AswNum, sizeof LastWrittenBadge);
+  if (!BadgeNumberFits(badge, "MGDNL18P")) return BadgeOutcome::Skipped;
+  const bool ownDefinitions = run.BadgeLevelDefinitions && badge.AswSal[0] != '\0';
+  NoteTo(observer, "Saldenanzeige nach den Definitionen %s",
+         ownDefinitions ? "des Ausweises (Modell 7744-010, AswSal gesetzt)" : "des Terminals");
+  const RecordTemplate* layout = ownDefinitions ? BadgeDefinitions(run, badge.AswNum) : &run.TerminalTemplate;
+  if (layout == nullptr || !BuildRecord(run, badge, *layout)) return BadgeOutcome::Failed;
+  if (run.FourGroupsOnly) {
+    std::memset(run.Record + FourGroupBlankFrom - 1, ' ', RecordLength - (FourGroupBlankFrom - 1));
+    NoteTo(observer, "Modell 7598-002: Anzeigegruppen 5 bis 8 bleiben leer");
+  }
+  WriteDownloadRecord(run.Record, RecordLength);
+  NoteTo(observer, "Satz geschrieben");
+  std::memcpy(run.LastWrittenBadge, badge.AswNum, sizeof run.LastWrittenBadge);
   return BadgeOutcome::Written;
 }
 
@@ -272,20 +275,20 @@ BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
 // Writes one MGDNL18P record per badge that may book time on the terminal.
 // Returns 1 when the badge cursor was read to its end, 0 when a statement
 // failed.
-int WorkMgDnl18P(TerminalRecord* terminal) {
-  ComputeToday();
-  std::memset(&TerminalTable, 0, sizeof TerminalTable);
-  LastWrittenBadge[0] = '\0';
+int WorkMgDnl18P(Session& db, TerminalRecord* terminal) {
+  Mgdnl18pRun run(db);
+  ComputeToday(run.Today);
 
-  if (!ReadTerminalDefinitions(terminal->TrmNam)) {
+  if (!ReadTerminalDefinitions(run, terminal->TrmNam)) {
     char subject[sizeof terminal->TrmNam + 16];
     std::snprintf(subject, sizeof subject, "Terminal %s", terminal->TrmNam);
-    PrintStatementFailure(subject);
+    db.PrintStatementFailure(subject);
     return 0;
   }
-  BuildTemplate(TerminalTable, &TerminalTemplate);
+  BuildTemplate(run.TerminalTable, &run.TerminalTemplate);
   const char* model = TerminalText(terminal->TrmMod);
-  BadgeLevelDefinitions = std::strcmp(model, BadgeLevelModel) == 0;
-  FourGroupsOnly = std::strcmp(model, FourGroupModel) == 0;
-  return WalkBadges(terminal, Badge, WriteBadge);
+  run.BadgeLevelDefinitions = std::strcmp(model, BadgeLevelModel) == 0;
+  run.FourGroupsOnly = std::strcmp(model, FourGroupModel) == 0;
+  BadgeRecord badge;
+  return WalkBadges(db, *terminal, badge, [&](BadgeRecord& b) { return WriteBadge(run, b, *terminal); });
 }

@@ -13,7 +13,6 @@
 #include "db/badges.h"
 #include "db/location.h"
 #include "common/download_file.h"
-#include "common/trace.h"
 #include "writers/placement.h"
 #include "writers/writers.h"
 
@@ -25,46 +24,45 @@ constexpr size_t TimeAt = FieldOffset(Fields[Mgdnl31p::TimePermission]);
 constexpr size_t AccessAt = FieldOffset(Fields[Mgdnl31p::AccessPermission]);
 constexpr size_t ClassAt = FieldOffset(Fields[Mgdnl31p::AccessClass]);
 
-// Built once per badge; the class loop changes only the class field.
-char Record[RecordLength];
-BadgeRecord Badge;
-
-// Builds and writes the records of the current badge.
-BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
-  std::memset(Record, ' ', RecordLength);
-  const Permission time = HasTimePermission(&Badge, terminal);
+// Builds and writes the records of the badge; record is the run's, built
+// once per badge (the class loop changes only the class field).
+BadgeOutcome WriteBadge(Session& db, char* record, ZoneListArray& zones, BadgeRecord& badge,
+                        const TerminalRecord& terminal) {
+  RunObserver& observer = *db.Observer;
+  std::memset(record, ' ', RecordLength);
+  const Permission time = HasTimePermission(db, &badge, &terminal);
   if (time == Permission::Failed) return BadgeOutcome::Failed;
-  Record[TimeAt] = time == Permission::Granted ? '1' : '0';
-  const Permission access = BuildZoneList(&Badge, terminal, 32, 0);
+  record[TimeAt] = time == Permission::Granted ? '1' : '0';
+  const Permission access = BuildZoneList(db, zones, &badge, &terminal, 32, 0);
   if (access == Permission::Failed) return BadgeOutcome::Failed;
   if (access != Permission::Granted) {
-    ExplainNote("kein Satz: keine Zutrittsberechtigung (MGDNL31P braucht eine Zutrittsklasse)");
-    if (DebugTrace)
-      std::printf("Ausweis %s ohne Zutrittsberechtigung auf Terminal %s\n", Badge.AswNum, terminal->TrmNam);
+    observer.Skipped(badge, terminal, SkipReason::NoAccess);
     return BadgeOutcome::Skipped;
   }
-  Record[AccessAt] = '1';
-  if (!BadgeNumberFits(Badge, "MGDNL31P")) return BadgeOutcome::Skipped;
+  record[AccessAt] = '1';
+  if (!BadgeNumberFits(badge, "MGDNL31P")) return BadgeOutcome::Skipped;
 
   // Not found: the location positions stay blank.
-  if (LookupLocationText(&Badge).Failed()) return BadgeOutcome::Failed;
-  PlaceField(Record, RecordLength, Fields[Mgdnl31p::BadgeNumber], Badge.AswNum);
-  PlaceField(Record, RecordLength, Fields[Mgdnl31p::ValidFrom], Badge.AswGvo);
-  PlaceField(Record, RecordLength, Fields[Mgdnl31p::ValidUntil], Badge.AswGbi);
-  ZeroFillBlankDate(Record, Fields[Mgdnl31p::ValidFrom]);
-  ZeroFillBlankDate(Record, Fields[Mgdnl31p::ValidUntil]);
-  PlaceConstant(Record, Fields[Mgdnl31p::Amount]);
-  PlaceConstant(Record, Fields[Mgdnl31p::Count]);
-  PlaceField(Record, RecordLength, Fields[Mgdnl31p::Location], Badge.StoKtx);
+  if (LookupLocationText(db, &badge).Failed()) return BadgeOutcome::Failed;
+  PlaceField(record, RecordLength, Fields[Mgdnl31p::BadgeNumber], badge.AswNum);
+  PlaceField(record, RecordLength, Fields[Mgdnl31p::ValidFrom], badge.AswGvo);
+  PlaceField(record, RecordLength, Fields[Mgdnl31p::ValidUntil], badge.AswGbi);
+  ZeroFillBlankDate(record, Fields[Mgdnl31p::ValidFrom]);
+  ZeroFillBlankDate(record, Fields[Mgdnl31p::ValidUntil]);
+  PlaceConstant(record, Fields[Mgdnl31p::Amount]);
+  PlaceConstant(record, Fields[Mgdnl31p::Count]);
+  PlaceField(record, RecordLength, Fields[Mgdnl31p::Location], badge.StoKtx);
 
   // One record per class; a longer class would overwrite the location text.
-  return WrittenIf(WriteClassRecords(Record, RecordLength, Badge, "MGDNL31P", [](char* record, const char* entry) {
-    std::memcpy(record + ClassAt, entry, ClassWidth);
-  }));
+  return WrittenIf(WriteClassRecords(record, RecordLength, badge, zones, "MGDNL31P", observer,
+                                     [](char* out, const char* entry) { std::memcpy(out + ClassAt, entry, ClassWidth); }));
 }
 
 }  // namespace
 
-int WorkMgDnl31P(TerminalRecord* terminal) {
-  return WalkBadges(terminal, Badge, WriteBadge);
+int WorkMgDnl31P(Session& db, TerminalRecord* terminal) {
+  char record[RecordLength];
+  ZoneListArray zones;
+  BadgeRecord badge;
+  return WalkBadges(db, *terminal, badge, [&](BadgeRecord& b) { return WriteBadge(db, record, zones, b, *terminal); });
 }

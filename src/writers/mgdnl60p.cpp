@@ -13,7 +13,6 @@
 #include "db/badges.h"
 #include "db/balance_values.h"
 #include "common/download_file.h"
-#include "common/trace.h"
 #include "writers/placement.h"
 #include "writers/writers.h"
 
@@ -25,51 +24,58 @@ constexpr const FieldLayout* Fields = Mgdnl60pFields;
 constexpr size_t TimeAt = FieldOffset(Fields[Mgdnl60p::TimePermission]);
 constexpr size_t AccessAt = FieldOffset(Fields[Mgdnl60p::AccessPermission]);
 
-// Built once per badge; the class loop changes only the class positions.
-char Record[RecordLength];
-BadgeRecord Badge;
-// The terminal's reader rows, read at the first badge of the run.
-ReaderSnapshot Readers;
+// One run of the writer: what it keeps from badge to badge.
+struct Mgdnl60pRun {
+  Session& Db;
+  // Built once per badge; the class loop changes only the class positions.
+  char Record[RecordLength];
+  ZoneListArray Zones;
+  // The terminal's reader rows, read at the first badge of the run.
+  ReaderSnapshot Readers;
+};
 
-// Builds and writes the records of the current badge.
-BadgeOutcome WriteBadge(const TerminalRecord* terminal) {
-  StartReaderRecord(Record, Fields, RecordLength, Badge, ReaderCount);
+// Builds and writes the records of the badge.
+BadgeOutcome WriteBadge(Mgdnl60pRun& run, BadgeRecord& badge, const TerminalRecord& terminal) {
+  Session& db = run.Db;
+  RunObserver& observer = *db.Observer;
+  char* const record = run.Record;
+  StartReaderRecord(record, Fields, RecordLength, badge, ReaderCount);
 
   // No row: the balance positions stay blank.
-  const StatementResult balance = LookupBalanceValues(&Badge);
+  const StatementResult balance = LookupBalanceValues(db, &badge);
   if (balance.Failed()) return BadgeOutcome::Failed;
-  if (balance.IsRow()) PlaceField(Record, RecordLength, Fields[Mgdnl60p::Balance], Badge.TswW09);
+  if (balance.IsRow()) PlaceField(record, RecordLength, Fields[Mgdnl60p::Balance], badge.TswW09);
 
-  const Permission time = HasTimePermission(&Badge, terminal);
+  const Permission time = HasTimePermission(db, &badge, &terminal);
   if (time == Permission::Failed) return BadgeOutcome::Failed;
-  Record[TimeAt] = time == Permission::Granted ? '1' : '0';
-  Record[AccessAt] = '0';
-  const Permission access = BuildZoneList(&Badge, terminal, ReaderCount, 1, &Readers);
+  record[TimeAt] = time == Permission::Granted ? '1' : '0';
+  record[AccessAt] = '0';
+  const Permission access = BuildZoneList(db, run.Zones, &badge, &terminal, ReaderCount, 1, &run.Readers);
   if (access == Permission::Failed) return BadgeOutcome::Failed;
   if (access == Permission::Granted) {
-    Record[AccessAt] = '1';
-    PlaceReaderNumbers(Record, Fields, Badge, ReaderCount);
+    record[AccessAt] = '1';
+    PlaceReaderNumbers(record, Fields, badge, ReaderCount);
   }
 
-  if (Record[AccessAt] == '1') {
-    if (!BadgeNumberFits(Badge, "MGDNL60P")) return BadgeOutcome::Skipped;
-    return WrittenIf(WriteReaderClassRecords(Record, Fields, RecordLength, Badge, ReaderCount, "MGDNL60P"));
+  if (record[AccessAt] == '1') {
+    if (!BadgeNumberFits(badge, "MGDNL60P")) return BadgeOutcome::Skipped;
+    return WrittenIf(
+        WriteReaderClassRecords(record, Fields, RecordLength, badge, run.Zones, ReaderCount, "MGDNL60P", observer));
   }
-  if (Record[TimeAt] == '1') {
-    if (!BadgeNumberFits(Badge, "MGDNL60P")) return BadgeOutcome::Skipped;
-    WriteDownloadRecord(Record, RecordLength);
-    ExplainNote("Satz geschrieben (ohne Zutrittsklasse)");
+  if (record[TimeAt] == '1') {
+    if (!BadgeNumberFits(badge, "MGDNL60P")) return BadgeOutcome::Skipped;
+    WriteDownloadRecord(record, RecordLength);
+    NoteTo(observer, "Satz geschrieben (ohne Zutrittsklasse)");
     return BadgeOutcome::Written;
   }
-  ExplainNote("kein Satz: weder Zeit- noch Zutrittsberechtigung");
-  if (DebugTrace)
-    std::printf("Ausweis %s ohne Zeit-/Zutrittsberechtigung auf Terminal %s\n", Badge.AswNum, terminal->TrmNam);
+  observer.Skipped(badge, terminal, SkipReason::NoRights);
   return BadgeOutcome::Skipped;
 }
 
 }  // namespace
 
-int WorkMgDnl60P(TerminalRecord* terminal) {
-  Readers.Taken = false;
-  return WalkBadges(terminal, Badge, WriteBadge);
+int WorkMgDnl60P(Session& db, TerminalRecord* terminal) {
+  Mgdnl60pRun run{db, {}, {}, {}};
+  BadgeRecord badge;
+  return WalkBadges(db, *terminal, badge, [&](BadgeRecord& b) { return WriteBadge(run, b, *terminal); });
 }

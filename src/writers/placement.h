@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "common/download_file.h"
-#include "common/trace.h"
 #include "db/access_rights.h"
 #include "db/badges.h"
 #include "db/records.h"
@@ -179,20 +178,20 @@ inline void StartReaderRecord(char* record, const FieldLayout* fields, size_t le
   ZeroFillBlankDate(record, fields[Mgdnl17p::ValidFrom]);
 }
 
-// Writes the record once per ZoneList entry that fits (a longer class would
-// run into the next field), after placeClass(record, entry) put the entry
-// where the file wants it. Returns true when at least one record went into
-// the file.
+// Writes the record once per entry of the badge's access classes (zones)
+// that fits (a longer class would run into the next field), after
+// placeClass(record, entry) put the entry where the file wants it. Returns
+// true when at least one record went into the file.
 template <typename PlaceClassFn>
-inline bool WriteClassRecords(char* record, size_t length, const BadgeRecord& badge, const char* fileName,
-                              PlaceClassFn placeClass) {
+inline bool WriteClassRecords(char* record, size_t length, const BadgeRecord& badge, const ZoneListArray& zones,
+                              const char* fileName, RunObserver& observer, PlaceClassFn placeClass) {
   bool written = false;
-  for (int32_t e = 0; e < ZoneList.Count; ++e) {
-    const char* entry = ZoneList.Entries[e];
+  for (int32_t e = 0; e < zones.Count; ++e) {
+    const char* entry = zones.Entries[e];
     if (!ZoneClassFits(entry, badge, fileName)) continue;
     placeClass(record, entry);
     WriteDownloadRecord(record, length);
-    ExplainNote("Satz geschrieben (Zutrittsklasse '%s')", entry);
+    NoteTo(observer, "Satz geschrieben (Zutrittsklasse '%s')", entry);
     written = true;
   }
   return written;
@@ -201,8 +200,9 @@ inline bool WriteClassRecords(char* record, size_t length, const BadgeRecord& ba
 // WriteClassRecords with the entry in the class fields of the filled reader
 // groups 1 to classGroups (MGDNL17P, MGDNL60P; fields: the file's table).
 inline bool WriteReaderClassRecords(char* record, const FieldLayout* fields, size_t length, const BadgeRecord& badge,
-                                    int classGroups, const char* fileName) {
-  return WriteClassRecords(record, length, badge, fileName, [&](char* out, const char* entry) {
+                                    const ZoneListArray& zones, int classGroups, const char* fileName,
+                                    RunObserver& observer) {
+  return WriteClassRecords(record, length, badge, zones, fileName, observer, [&](char* out, const char* entry) {
     PlaceClass(out, fields, badge, classGroups, entry);
   });
 }
@@ -213,24 +213,11 @@ inline bool WriteReaderClassRecords(char* record, const FieldLayout* fields, siz
 enum class BadgeOutcome { Skipped, Written, Failed };
 inline BadgeOutcome WrittenIf(bool written) { return written ? BadgeOutcome::Written : BadgeOutcome::Skipped; }
 
-// Explaining one badge: true when the fetched row is one of its rows, which
-// is then noted with the values the writer takes from it.
-inline bool ExplainBadgeRow(const BadgeRecord& badge, bool repeated) {
-  if (std::strcmp(badge.AswNum, ExplainBadge) != 0) return false;
-  ++ExplainRowsDelivered;
-  ExplainNote("Ausweisabfrage liefert Zeile %d: AswNum '%s' AswGvo '%s' AswGbi '%s' AswPnr '%s' AswBkl '%s' "
-              "AswBk2 '%s' AswGrp '%s' AswSal '%s' AwvSto '%s' AswSpr %s AswAtp %s AswAan '%s' AswPin '%s'",
-              ExplainRowsDelivered, badge.AswNum, badge.AswGvo, badge.AswGbi, badge.AswPnr, badge.AswBkl,
-              badge.AswBk2, badge.AswGrp, badge.AswSal, badge.AwvSto, badge.AswSpr, badge.AswAtp, badge.AswAan,
-              badge.AswPin);
-  if (repeated) ExplainNote("weitere Zeile derselben Ausweisnummer: es zaehlt nur die erste, diese wird uebergangen");
-  return true;
-}
-
-// Prints the line of a failed query of the badge walk (LastFailure): the
-// badge it failed at, or the terminal and the last badge read when the
-// badge query itself failed.
-inline void PrintWalkFailure(const TerminalRecord& terminal, const char* badgeNumber, bool badgeQuery) {
+// Prints the line of a failed query of the badge walk (the session's
+// LastFailure): the badge it failed at, or the terminal and the last badge
+// read when the badge query itself failed.
+inline void PrintWalkFailure(const Session& db, const TerminalRecord& terminal, const char* badgeNumber,
+                             bool badgeQuery) {
   char subject[sizeof terminal.TrmNam + sizeof BadgeRecord::AswNum + 64];
   if (!badgeQuery)
     std::snprintf(subject, sizeof subject, "Ausweis %s auf Terminal %s", badgeNumber, terminal.TrmNam);
@@ -238,35 +225,36 @@ inline void PrintWalkFailure(const TerminalRecord& terminal, const char* badgeNu
     std::snprintf(subject, sizeof subject, "Terminal %s nach Ausweis %s", terminal.TrmNam, badgeNumber);
   else
     std::snprintf(subject, sizeof subject, "Terminal %s", terminal.TrmNam);
-  PrintStatementFailure(subject);
+  db.PrintStatementFailure(subject);
 }
 
 // The badge walk of the writers: fetches every badge into badge (cleared
-// before each fetch) and hands it to writeBadge. Every fetched badge counts
-// in the total, those that writeBadge put into the file in the written
-// count; with skipRepeatedNumber, consecutive rows of one badge number
-// (several assignments or clients) are one badge and the first row wins.
-// A failed statement, of the badge query or of the writer's queries for a
-// badge, ends the walk there: its line is printed, the badge is not
-// written. Prints the summary line; returns 100 when the badges were read
-// to the end, -1 when a statement failed.
-inline int WalkBadgeCursor(TerminalRecord* terminal, BadgeRecord& badge,
-                           BadgeOutcome (*writeBadge)(const TerminalRecord* terminal), bool skipRepeatedNumber) {
+// before each fetch) and hands those the observer takes to
+// writeBadge(badge) (a callable giving a BadgeOutcome). Every fetched badge
+// counts in the total, those that writeBadge put into the file in the
+// written count; with skipRepeatedNumber, consecutive rows of one badge
+// number (several assignments or clients) are one badge and the first row
+// wins. A failed statement, of the badge query or of the writer's queries
+// for a badge, ends the walk there: its line is printed, the badge is not
+// written. The observer learns the counts; returns 100 when the badges
+// were read to the end, -1 when a statement failed.
+template <typename WriteBadgeFn>
+inline int WalkBadgeCursor(Session& db, const TerminalRecord& terminal, BadgeRecord& badge, WriteBadgeFn writeBadge,
+                           bool skipRepeatedNumber) {
+  RunObserver& observer = *db.Observer;
+  BadgeCursor cursor(db);
   int32_t total = 0;
   int32_t written = 0;
   char previousNumber[sizeof badge.AswNum] = "";
   std::memset(&badge, 0, sizeof badge);
-  StatementResult fetched = OpenBadgeCursor(terminal);
-  if (!fetched.Failed()) fetched = FetchBadge(&badge);
-  ExplainRowsDelivered = 0;
+  StatementResult fetched = OpenBadgeCursor(cursor, &terminal);
+  if (!fetched.Failed()) fetched = FetchBadge(cursor, &badge);
   bool writerFailed = false;
   while (fetched.IsRow()) {
     const bool repeated = skipRepeatedNumber && std::strcmp(badge.AswNum, previousNumber) == 0;
     if (!repeated) ++total;
     BadgeOutcome outcome = BadgeOutcome::Skipped;
-    // Explaining one badge: only its rows reach the writer.
-    const bool forWriter = ExplainBadge == nullptr || ExplainBadgeRow(badge, repeated);
-    if (forWriter && !repeated) outcome = writeBadge(terminal);
+    if (observer.Takes(badge, repeated) && !repeated) outcome = writeBadge(badge);
     if (outcome == BadgeOutcome::Failed) {
       writerFailed = true;
       break;
@@ -275,23 +263,19 @@ inline int WalkBadgeCursor(TerminalRecord* terminal, BadgeRecord& badge,
     // The last badge read, for the message of a failing badge query.
     std::memcpy(previousNumber, badge.AswNum, sizeof previousNumber);
     std::memset(&badge, 0, sizeof badge);
-    fetched = FetchBadge(&badge);
+    fetched = FetchBadge(cursor, &badge);
   }
-  CloseBadgeCursor();
+  CloseBadgeCursor(cursor);
   const int rc = writerFailed || fetched.Failed() ? -1 : 100;
-  if (writerFailed) PrintWalkFailure(*terminal, badge.AswNum, false);
-  if (fetched.Failed()) PrintWalkFailure(*terminal, previousNumber, true);
-  if (ExplainBadge == nullptr)
-    std::printf("Ausweise gesamt: %d davon in Datei gestellt: %d\n", total, written);
-  else
-    ExplainNote("Ausweisabfrage zu Ende (Code %d): %d Ausweise gesamt, %d Zeile(n) von Ausweis %s, in Datei gestellt: %d",
-                rc, total, ExplainRowsDelivered, ExplainBadge, written);
+  if (writerFailed) PrintWalkFailure(db, terminal, badge.AswNum, false);
+  if (fetched.Failed()) PrintWalkFailure(db, terminal, previousNumber, true);
+  observer.WalkEnded(rc, total, written);
   return rc;
 }
 
 // The walk of the writers that take every row: 1 when the badges were read
 // to the end, else 0.
-inline int WalkBadges(TerminalRecord* terminal, BadgeRecord& badge,
-                      BadgeOutcome (*writeBadge)(const TerminalRecord* terminal)) {
-  return WalkBadgeCursor(terminal, badge, writeBadge, false) == 100 ? 1 : 0;
+template <typename WriteBadgeFn>
+inline int WalkBadges(Session& db, const TerminalRecord& terminal, BadgeRecord& badge, WriteBadgeFn writeBadge) {
+  return WalkBadgeCursor(db, terminal, badge, writeBadge, false) == 100 ? 1 : 0;
 }
