@@ -24,8 +24,12 @@ Permission HasTimePermission(Session& db, const BadgeRecord* badge, const Termin
   return granted ? Permission::Granted : Permission::Denied;
 }
 
-StatementResult CountTimePermissions(Session& db, const char* badgeNumber, const char* terminalName, int32_t* count) {
+void FormatTimePermissionQuery(Session& db, const char* badgeNumber, const char* terminalName) {
   db.FormatSqlText("SELECT COUNT(*) " GENTRMX_TIME_PERMISSION_FROM, terminalName, badgeNumber);
+}
+
+StatementResult CountTimePermissions(Session& db, const char* badgeNumber, const char* terminalName, int32_t* count) {
+  FormatTimePermissionQuery(db, badgeNumber, terminalName);
   int32_t counted = 0;
   const ColumnBinding columns[] = {{SQL_C_LONG, &counted, sizeof counted}};
   const StatementResult found = LookupSingleRow(db, columns, 1);
@@ -136,10 +140,14 @@ char (*AppendZoneEntry(ZoneListArray& list, const char* entry))[ZoneEntrySize] {
 
 StatementResult OpenReaderCursor(ReaderCursor& cursor, const char* terminalName, int32_t limit) {
   Session& db = cursor.Cursor.Db();
+  FormatReaderQuery(db, terminalName, limit);
+  return NameFailedQuery(db, "Leserabfrage", OpenResultSet(cursor.Cursor));
+}
+
+void FormatReaderQuery(Session& db, const char* terminalName, int32_t limit) {
   db.FormatSqlText(
       "SELECT ZlsLes, ZlsZko  FROM  Dravonix.Xel401Zls  WHERE ZlsTrm = '%q'  AND ZlsLes <= %ld  AND ((ZlsSta <> 4 AND ZlsSta <> 8) OR ZlsSta IS NULL)  ORDER BY ZlsLes ",
       terminalName, static_cast<long>(limit));
-  return NameFailedQuery(db, "Leserabfrage", OpenResultSet(cursor.Cursor));
 }
 
 StatementResult FetchReader(ReaderCursor& cursor, int32_t* number, char* text) {
@@ -162,10 +170,14 @@ void CloseReaderCursor(ReaderCursor& cursor) { CloseCursor(cursor.Cursor); }
 
 StatementResult OpenZoneClassCursor(ZoneClassCursor& cursor, const char* badgeNumber, const char* terminalName) {
   Session& db = cursor.Cursor.Db();
+  FormatZoneClassQuery(db, badgeNumber, terminalName);
+  return NameFailedQuery(db, "Zutrittsklassenabfrage", OpenResultSet(cursor.Cursor));
+}
+
+void FormatZoneClassQuery(Session& db, const char* badgeNumber, const char* terminalName) {
   db.FormatSqlText(
       "SELECT DISTINCT M35BKL FROM   Dravonix.MGSST35P, Dravonix.Xel301Awb WHERE  M35TRM = '%q' AND    AWBASW = '%q' AND    M35Bch = '0' AND    M35Bkl = AWBBKL ORDER BY M35BKL",
       terminalName, badgeNumber);
-  return NameFailedQuery(db, "Zutrittsklassenabfrage", OpenResultSet(cursor.Cursor));
 }
 
 StatementResult FetchZoneClass(ZoneClassCursor& cursor, char* entry) {

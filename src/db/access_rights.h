@@ -32,6 +32,10 @@ enum class Permission { Granted, Denied, Failed };
 // Granted when the terminal takes one of the badge's booking classes for
 // time booking.
 Permission HasTimePermission(Session& db, const BadgeRecord* badge, const TerminalRecord* terminal);
+// The statement texts of the queries below, into the session's SqlText.
+void FormatTimePermissionQuery(Session& db, const char* badgeNumber, const char* terminalName);
+void FormatReaderQuery(Session& db, const char* terminalName, int32_t limit);
+void FormatZoneClassQuery(Session& db, const char* badgeNumber, const char* terminalName);
 // Row with *count set, or Failed.
 StatementResult CountTimePermissions(Session& db, const char* badgeNumber, const char* terminalName, int32_t* count);
 // The time-permission query after its select list (terminal name, then

@@ -7,12 +7,16 @@
 #include "common/text.h"
 #include "db/session.h"
 
+void FormatLocationQuery(Session& db, const char* badgeNumber) {
+  db.FormatSqlText(
+      " SELECT StoKtx  FROM  Dravonix.Xel113Sto, Dravonix.Xel113Awv  WHERE AwvNum = '%q'  AND   AwvSto = StoNum  AND ((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)  AND ((StoSta <> 4 AND StoSta <> 8) OR StoSta IS NULL) ",
+      badgeNumber);
+}
+
 StatementResult LookupLocationText(Session& db, BadgeRecord* badge) {
   // Receives StoKtx (up to 10 characters); a NULL column reads as empty.
   char StoKtxBuffer[11] = {};
-  db.FormatSqlText(
-      " SELECT StoKtx  FROM  Dravonix.Xel113Sto, Dravonix.Xel113Awv  WHERE AwvNum = '%q'  AND   AwvSto = StoNum  AND ((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)  AND ((StoSta <> 4 AND StoSta <> 8) OR StoSta IS NULL) ",
-      badge->AswNum);
+  FormatLocationQuery(db, badge->AswNum);
   const ColumnBinding columns[] = {{SQL_C_CHAR, StoKtxBuffer, sizeof StoKtxBuffer}};
   const StatementResult found = LookupSingleRow(db, columns, 1);
   if (!found.IsRow()) {

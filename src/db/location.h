@@ -7,3 +7,5 @@
 // Row (StoKtx set), NoRow (Code 100) or Failed. StoKtx changes only with a
 // row.
 StatementResult LookupLocationText(Session& db, BadgeRecord* badge);
+// The lookup's statement text for the badge, into the session's SqlText.
+void FormatLocationQuery(Session& db, const char* badgeNumber);

@@ -43,6 +43,7 @@ RunObserver& NoObserver() {
 Session::Session() noexcept : Observer(&NoObserver()) {}
 
 Session::~Session() {
+  Batch.Abandon(*this);
   if (Connection_ == SQL_NULL_HDBC) return;
   SQLDisconnect(Connection_);
   SQLFreeHandle(SQL_HANDLE_DBC, Connection_);
@@ -83,7 +84,13 @@ int Session::Connect(const char* user, const char* password, const char* source,
                             reinterpret_cast<SQLCHAR*>(userField), SQL_NTS,
                             reinterpret_cast<SQLCHAR*>(passwordField), SQL_NTS);
   std::memset(passwordField, 0, sizeof passwordField);
-  if (rc != SQL_ERROR) return 0;
+  if (rc != SQL_ERROR) {
+    char answer[8] = "";
+    SQLSMALLINT length = 0;
+    CanBatch_ = SQL_SUCCEEDED(SQLGetInfo(Connection_, SQL_MULT_RESULT_SETS, answer, sizeof answer, &length)) &&
+                answer[0] == 'Y';
+    return 0;
+  }
   CaptureDiagnostics(SQL_HANDLE_DBC, Connection_);
   // Not connected: the handle goes, so that no statement is tried on it.
   SQLFreeHandle(SQL_HANDLE_DBC, Connection_);
@@ -190,6 +197,7 @@ Statement& Statement::operator=(Statement&& other) noexcept {
 
 void Statement::TakeFrom(Statement& other) noexcept {
   Session_ = other.Session_;
+  Borrowed_ = std::exchange(other.Borrowed_, false);
   Handle_ = std::exchange(other.Handle_, static_cast<SQLHSTMT>(SQL_NULL_HSTMT));
   ServerCursor_ = std::exchange(other.ServerCursor_, false);
   RowsPending_ = std::exchange(other.RowsPending_, false);
@@ -232,6 +240,12 @@ bool Statement::Allocate() noexcept {
   Free();
   SQLHSTMT stmt = SQL_NULL_HSTMT;
   Session& db = *Session_;
+  if (db.Batch.Expects(db.SqlText)) {
+    if (!db.Batch.TakeNext(db, &stmt)) return false;
+    Handle_ = stmt;
+    Borrowed_ = true;
+    return true;
+  }
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, db.Connection(), &stmt))) {
     if (db.Connection() != SQL_NULL_HDBC) db.CaptureDiagnostics(SQL_HANDLE_DBC, db.Connection());
     else std::memset(&db.LastFailure, 0, sizeof db.LastFailure);
@@ -260,6 +274,10 @@ bool Statement::Allocate() noexcept {
 // whole result at execution. The tool never updates through a cursor, so
 // the optimistic check is never made.
 bool Statement::UseServerCursor() noexcept {
+  if (Borrowed_) {
+    Session_->SetOwnFailure("Servercursor im Anweisungsstapel nicht moeglich");
+    return false;
+  }
   if (!SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_CURSOR_SCROLLABLE,
                                     reinterpret_cast<SQLPOINTER>(SQL_NONSCROLLABLE), SQL_IS_INTEGER)) ||
       !SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_ROWVER),
@@ -272,6 +290,9 @@ bool Statement::UseServerCursor() noexcept {
 }
 
 bool Statement::UseBlockFetch() noexcept {
+  // A result of a batch is read one row at a time: its rows came with the
+  // one reply.
+  if (Borrowed_) return true;
   if (SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0) ==
           SQL_SUCCESS &&
       SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(BlockRows), 0) == SQL_SUCCESS &&
@@ -301,7 +322,17 @@ bool Statement::PointBlockAttributes() noexcept {
 
 StatementResult Statement::Execute() noexcept {
   Session& db = *Session_;
+  if (Borrowed_) {
+    // Sent with its batch: the result is there.
+    db.Observer->Sending(db.SqlText);
+    return Done();
+  }
   db.Busy.Executing(RowsPending_ && !ServerCursor_, db.SqlText);
+  // SQL Server would refuse it: the batch's results keep the connection busy.
+  if (db.Batch.IsOpen()) {
+    db.SetOwnFailure("Anweisung waehrend eines offenen Anweisungsstapels");
+    return Failure();
+  }
   // A query that did not fit SqlText was cleared by FormatSqlText: it fails
   // here instead of reaching the server cut.
   if (db.SqlText[0] == '\0') {
@@ -451,6 +482,10 @@ StatementResult Statement::Fetch(const ColumnBinding* columns, int count) noexce
 // further result): freeing it then needs no cancel, and an error the server
 // sent behind the rows is not lost.
 StatementResult Statement::RowsEnded() noexcept {
+  if (Borrowed_) {
+    Session_->Batch.ResultEnded();
+    return NoRowFound(SQL_NO_DATA);
+  }
   if (!ServerCursor_ && !EndResults()) return Failure();
   return NoRowFound(SQL_NO_DATA);
 }
@@ -556,6 +591,8 @@ SQLRETURN Statement::HandOutRow(const ColumnBinding* columns, int count) noexcep
 }
 
 bool Statement::EndResults() noexcept {
+  // The batch reads the rest of a result of its own.
+  if (Borrowed_) return true;
   // Reads the rest of the reply (unread rows, the final status) and
   // discards it; the bound buffers are not written. No query of the tool
   // has a further result, but an error behind the row (a later row the
@@ -572,7 +609,11 @@ bool Statement::EndResults() noexcept {
 void Statement::Free() noexcept {
   if (Handle_ == SQL_NULL_HSTMT) return;
   ResultsDone();
-  SQLFreeHandle(SQL_HANDLE_STMT, Handle_);
+  // The batch's handle stays with the batch; the columns bound to this
+  // statement's buffers are let go.
+  if (Borrowed_) SQLFreeStmt(Handle_, SQL_UNBIND);
+  else SQLFreeHandle(SQL_HANDLE_STMT, Handle_);
+  Borrowed_ = false;
   Handle_ = SQL_NULL_HSTMT;
   Columns_ = nullptr;
   ColumnCount_ = 0;

@@ -17,6 +17,7 @@
 #include "db/busy_guard.h"
 #include "db/observer.h"
 #include "db/sql_text.h"
+#include "db/statement_batch.h"
 
 struct DiagnosticRecord {
   char State[256];
@@ -60,6 +61,9 @@ class Session {
   // is not used.
   int Connect(const char* user, const char* password, const char* source, const char* schema);
   SQLHDBC Connection() const noexcept { return Connection_; }
+  // Whether the driver returns the results of several statements sent in
+  // one call (SQL_MULT_RESULT_SETS, asked once at the connect).
+  bool CanBatch() const noexcept { return CanBatch_; }
 
   // Formats a query into SqlText (FormatSqlTextInto's conventions): 0, or
   // -1 when it would not fit (SqlText is then empty and nothing is sent).
@@ -93,10 +97,13 @@ class Session {
   FailureRecord LastFailure = {};
   // The busy rule of SQL Server, checked in test builds.
   BusyGuard Busy;
+  // The statements of the badge being written, in one request.
+  StatementBatch Batch;
   RunObserver* Observer;
 
  private:
   SQLHDBC Connection_ = SQL_NULL_HDBC;
+  bool CanBatch_ = false;
 };
 
 // Prints the records of failure as Session::PrintFailureRecord does, texts
@@ -174,7 +181,10 @@ class Statement {
 
   // Frees any handle it holds and allocates a new one on the connection,
   // with the session's query timeout. false (and empty, LastFailure set)
-  // when the allocation or the timeout failed.
+  // when the allocation or the timeout failed. When the session's SqlText
+  // is the next statement of its open batch, the statement takes that
+  // statement's result instead (false when that statement failed): it is
+  // read one row at a time, and executing it sends nothing.
   [[nodiscard]] bool Allocate() noexcept;
   // Not scrollable, optimistic concurrency: a server cursor on SQL Server,
   // which does not keep the connection busy and holds no lock on the rows
@@ -227,6 +237,8 @@ class Statement {
   const ColumnBinding* Columns_ = nullptr;  // what the handle is bound to
   int ColumnCount_ = 0;
   bool ServerCursor_ = false;
+  // The handle is the session batch's, holding this statement's result.
+  bool Borrowed_ = false;
   // Executed and not yet read to its end (the busy check of test builds).
   bool RowsPending_ = false;
   SQLLEN Indicators_[MaxColumns];

@@ -89,6 +89,14 @@ void WriteLine(IdStammRun& run, char* prefixEnd, const char* accessClass, size_t
   NoteTo(*run.Db.Observer, "Zeile geschrieben (Feld 10 '%s')", accessClass);
 }
 
+// The statements of the badge, in the order WriteBadge runs them.
+void AddStatements(Session& db, const BadgeRecord& badge, const TerminalRecord& terminal) {
+  FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam);
+  AddToBatch(db, "Zeitberechtigungsabfrage");
+  FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam);
+  AddToBatch(db, "Zutrittsklassenabfrage");
+}
+
 // Builds and writes the lines of the badge.
 BadgeOutcome WriteBadge(IdStammRun& run, BadgeRecord& badge, const TerminalRecord& terminal) {
   Session& db = run.Db;
@@ -165,5 +173,8 @@ BadgeOutcome WriteBadge(IdStammRun& run, BadgeRecord& badge, const TerminalRecor
 int WorkIdStamm(Session& db, TerminalRecord* terminal) {
   IdStammRun run{db, {}, {}, {}};
   BadgeRecord badge;
-  return WalkBadges(db, *terminal, badge, [&](BadgeRecord& b) { return WriteBadge(run, b, *terminal); });
+  return WalkBadges(db, *terminal, badge, [&](BadgeRecord& b) {
+    return WriteInOneRequest(
+        db, [&] { AddStatements(db, b, *terminal); }, [&] { return WriteBadge(run, b, *terminal); });
+  });
 }

@@ -25,6 +25,9 @@ constexpr const FieldLayout* Fields = Mgdnl17pFields;
 constexpr size_t TimeAt = FieldOffset(Fields[Mgdnl17p::TimePermission]);
 constexpr size_t AccessAt = FieldOffset(Fields[Mgdnl17p::AccessPermission]);
 
+// The reader numbers asked for: one slot each.
+constexpr int32_t ReaderLimit = 11;
+
 // One run of the writer: what it keeps from badge to badge.
 struct Mgdnl17pRun {
   Session& Db;
@@ -34,6 +37,25 @@ struct Mgdnl17pRun {
   // The terminal's reader rows, read at the first badge of the run.
   ReaderSnapshot Readers;
 };
+
+// The statements of the badge, in the order WriteBadge runs them: the
+// location lookup, which only a badge with a record needs, goes along
+// (most badges get a record).
+void AddStatements(Mgdnl17pRun& run, const BadgeRecord& badge, const TerminalRecord& terminal) {
+  Session& db = run.Db;
+  FormatBalanceQuery(db, badge.AswNum);
+  AddToBatch(db, "Saldenabfrage");
+  FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam);
+  AddToBatch(db, "Zeitberechtigungsabfrage");
+  if (!run.Readers.Taken) {
+    FormatReaderQuery(db, terminal.TrmNam, ReaderLimit);
+    AddToBatch(db, "Leserabfrage");
+  }
+  FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam);
+  AddToBatch(db, "Zutrittsklassenabfrage");
+  FormatLocationQuery(db, badge.AswNum);
+  AddToBatch(db, "Ortsabfrage");
+}
 
 // Builds and writes the records of the badge.
 BadgeOutcome WriteBadge(Mgdnl17pRun& run, BadgeRecord& badge, const TerminalRecord& terminal) {
@@ -53,7 +75,7 @@ BadgeOutcome WriteBadge(Mgdnl17pRun& run, BadgeRecord& badge, const TerminalReco
   const Permission time = HasTimePermission(db, &badge, &terminal);
   if (time == Permission::Failed) return BadgeOutcome::Failed;
   if (time == Permission::Granted) record[TimeAt] = '1';
-  const Permission access = BuildZoneList(db, run.Zones, &badge, &terminal, 11, 1, &run.Readers);
+  const Permission access = BuildZoneList(db, run.Zones, &badge, &terminal, ReaderLimit, 1, &run.Readers);
   if (access == Permission::Failed) return BadgeOutcome::Failed;
   if (access == Permission::Granted) {
     record[AccessAt] = '1';
@@ -88,7 +110,12 @@ int WorkMgDnl17P(Session& db, TerminalRecord* terminal) {
   Mgdnl17pRun run{db, {}, {}, {}};
   BadgeRecord badge;
   const int rc = WalkBadgeCursor(
-      db, *terminal, badge, [&](BadgeRecord& b) { return WriteBadge(run, b, *terminal); }, true);
+      db, *terminal, badge,
+      [&](BadgeRecord& b) {
+        return WriteInOneRequest(
+            db, [&] { AddStatements(run, b, *terminal); }, [&] { return WriteBadge(run, b, *terminal); });
+      },
+      true);
   if (rc == 100) return 1;
   std::printf("FehlerCode EndWorkMgDnl17P: %d\n", rc);
   return 0;

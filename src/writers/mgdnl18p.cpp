@@ -235,6 +235,20 @@ bool BuildRecord(Mgdnl18pRun& run, BadgeRecord& badge, const RecordTemplate& lay
   return true;
 }
 
+// The statements of the badge, in the order WriteBadge runs them: the
+// balance lookup, which only a badge with a record needs, goes along. A
+// badge with display definitions of its own sends them and the balance
+// lookup one by one: each value-code query depends on a definition read
+// before it.
+void AddStatements(Mgdnl18pRun& run, const BadgeRecord& badge, const TerminalRecord& terminal) {
+  Session& db = run.Db;
+  FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam);
+  AddToBatch(db, "Zeitberechtigungsabfrage");
+  if (run.BadgeLevelDefinitions && badge.AswSal[0] != '\0') return;
+  FormatBalanceQuery(db, badge.AswNum);
+  AddToBatch(db, "Saldenabfrage");
+}
+
 // Writes the record of the badge when it may book time on the terminal.
 BadgeOutcome WriteBadge(Mgdnl18pRun& run, BadgeRecord& badge, const TerminalRecord& terminal) {
   RunObserver& observer = *run.Db.Observer;
@@ -290,5 +304,8 @@ int WorkMgDnl18P(Session& db, TerminalRecord* terminal) {
   run.BadgeLevelDefinitions = std::strcmp(model, BadgeLevelModel) == 0;
   run.FourGroupsOnly = std::strcmp(model, FourGroupModel) == 0;
   BadgeRecord badge;
-  return WalkBadges(db, *terminal, badge, [&](BadgeRecord& b) { return WriteBadge(run, b, *terminal); });
+  return WalkBadges(db, *terminal, badge, [&](BadgeRecord& b) {
+    return WriteInOneRequest(
+        db, [&] { AddStatements(run, b, *terminal); }, [&] { return WriteBadge(run, b, *terminal); });
+  });
 }

@@ -24,6 +24,18 @@ constexpr size_t TimeAt = FieldOffset(Fields[Mgdnl31p::TimePermission]);
 constexpr size_t AccessAt = FieldOffset(Fields[Mgdnl31p::AccessPermission]);
 constexpr size_t ClassAt = FieldOffset(Fields[Mgdnl31p::AccessClass]);
 
+// The statements of the badge, in the order WriteBadge runs them: the
+// location lookup, which only a badge with access classes needs, goes
+// along.
+void AddStatements(Session& db, const BadgeRecord& badge, const TerminalRecord& terminal) {
+  FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam);
+  AddToBatch(db, "Zeitberechtigungsabfrage");
+  FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam);
+  AddToBatch(db, "Zutrittsklassenabfrage");
+  FormatLocationQuery(db, badge.AswNum);
+  AddToBatch(db, "Ortsabfrage");
+}
+
 // Builds and writes the records of the badge; record is the run's, built
 // once per badge (the class loop changes only the class field).
 BadgeOutcome WriteBadge(Session& db, char* record, ZoneListArray& zones, BadgeRecord& badge,
@@ -64,5 +76,8 @@ int WorkMgDnl31P(Session& db, TerminalRecord* terminal) {
   char record[RecordLength];
   ZoneListArray zones;
   BadgeRecord badge;
-  return WalkBadges(db, *terminal, badge, [&](BadgeRecord& b) { return WriteBadge(db, record, zones, b, *terminal); });
+  return WalkBadges(db, *terminal, badge, [&](BadgeRecord& b) {
+    return WriteInOneRequest(
+        db, [&] { AddStatements(db, b, *terminal); }, [&] { return WriteBadge(db, record, zones, b, *terminal); });
+  });
 }

@@ -34,6 +34,21 @@ struct Mgdnl60pRun {
   ReaderSnapshot Readers;
 };
 
+// The statements of the badge, in the order WriteBadge runs them.
+void AddStatements(Mgdnl60pRun& run, const BadgeRecord& badge, const TerminalRecord& terminal) {
+  Session& db = run.Db;
+  FormatBalanceQuery(db, badge.AswNum);
+  AddToBatch(db, "Saldenabfrage");
+  FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam);
+  AddToBatch(db, "Zeitberechtigungsabfrage");
+  if (!run.Readers.Taken) {
+    FormatReaderQuery(db, terminal.TrmNam, ReaderCount);
+    AddToBatch(db, "Leserabfrage");
+  }
+  FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam);
+  AddToBatch(db, "Zutrittsklassenabfrage");
+}
+
 // Builds and writes the records of the badge.
 BadgeOutcome WriteBadge(Mgdnl60pRun& run, BadgeRecord& badge, const TerminalRecord& terminal) {
   Session& db = run.Db;
@@ -77,5 +92,8 @@ BadgeOutcome WriteBadge(Mgdnl60pRun& run, BadgeRecord& badge, const TerminalReco
 int WorkMgDnl60P(Session& db, TerminalRecord* terminal) {
   Mgdnl60pRun run{db, {}, {}, {}};
   BadgeRecord badge;
-  return WalkBadges(db, *terminal, badge, [&](BadgeRecord& b) { return WriteBadge(run, b, *terminal); });
+  return WalkBadges(db, *terminal, badge, [&](BadgeRecord& b) {
+    return WriteInOneRequest(
+        db, [&] { AddStatements(run, b, *terminal); }, [&] { return WriteBadge(run, b, *terminal); });
+  });
 }

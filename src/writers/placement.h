@@ -11,6 +11,8 @@
 #include "common/download_file.h"
 #include "db/access_rights.h"
 #include "db/badges.h"
+#include "db/balance_values.h"
+#include "db/location.h"
 #include "db/records.h"
 #include "layouts/record_layouts.h"
 
@@ -212,6 +214,33 @@ inline bool WriteReaderClassRecords(char* record, const FieldLayout* fields, siz
 // badge it stopped at has nothing in the file.
 enum class BadgeOutcome { Skipped, Written, Failed };
 inline BadgeOutcome WrittenIf(bool written) { return written ? BadgeOutcome::Written : BadgeOutcome::Skipped; }
+
+// Writes one badge with its statements in one request where the driver
+// takes several: addStatements() formats each statement text the badge
+// needs, in the order write() runs them, and adds it to the session's
+// batch (AddToBatch); write() then runs the writer's queries as always and
+// each takes its result from the batch. The batch is read to its end
+// before the badge cursor moves on; an error in any of its statements, a
+// statement sent ahead included, fails the badge. A driver that cannot
+// batch gets one statement per call, as write() runs them.
+template <typename AddFn, typename WriteFn>
+inline BadgeOutcome WriteInOneRequest(Session& db, AddFn addStatements, WriteFn write) {
+  if (db.CanBatch()) {
+    db.Batch.Start();
+    addStatements();
+    if (!db.Batch.Send(db)) return BadgeOutcome::Failed;
+  }
+  const BadgeOutcome outcome = write();
+  if (outcome == BadgeOutcome::Failed) {
+    db.Batch.Abandon(db);
+    return outcome;
+  }
+  if (!db.Batch.End(db)) return BadgeOutcome::Failed;
+  return outcome;
+}
+
+// Adds the session's current statement text to its batch; query names it.
+inline void AddToBatch(Session& db, const char* query) { db.Batch.Add(db, query); }
 
 // Prints the line of a failed query of the badge walk (the session's
 // LastFailure): the badge it failed at, or the terminal and the last badge

@@ -1,0 +1,172 @@
+// The statements of one badge in one request.
+#include "db/statement_batch.h"
+
+#include <sqlext.h>
+
+#include <cstring>
+
+#include "db/session.h"
+
+namespace {
+constexpr char Separator[] = ";\n";
+constexpr size_t SeparatorLength = sizeof Separator - 1;
+}  // namespace
+
+StatementBatch::~StatementBatch() {
+  if (Handle_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, Handle_);
+}
+
+void StatementBatch::Start() {
+  if (Open_) Close();
+  Joined_.clear();
+  Starts_.clear();
+  Queries_.clear();
+}
+
+void StatementBatch::Add(const Session& db, const char* query) {
+  if (!Starts_.empty()) Joined_.append(Separator, SeparatorLength);
+  Starts_.push_back(Joined_.size());
+  Joined_.append(db.SqlText);
+  Queries_.push_back(query);
+}
+
+bool StatementBatch::Send(Session& db) {
+  // One statement gains nothing from a batch; a driver without several
+  // results per call gets each statement when it runs.
+  if (Starts_.size() < 2 || !db.CanBatch()) return true;
+  // A statement that did not fit its text is empty: it fails where it runs.
+  for (size_t i = 0; i < Starts_.size(); ++i) {
+    const size_t end = i + 1 < Starts_.size() ? Starts_[i + 1] - SeparatorLength : Joined_.size();
+    if (end == Starts_[i]) return true;
+  }
+  db.Busy.Executing(false, Joined_.c_str());
+  if (Handle_ == SQL_NULL_HSTMT) {
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, db.Connection(), &Handle_))) {
+      Handle_ = SQL_NULL_HSTMT;
+      db.CaptureDiagnostics(SQL_HANDLE_DBC, db.Connection());
+      if (db.LastFailure.Count == 0) db.SetOwnFailure("keine Anweisung moeglich (keine Verbindung)");
+      NameFailedQuery(db, Queries_[0], Failure());
+      return false;
+    }
+    if (db.Timeouts.Query != 0 &&
+        !SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_QUERY_TIMEOUT,
+                                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(db.Timeouts.Query)),
+                                      SQL_IS_UINTEGER))) {
+      db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+      SQLFreeHandle(SQL_HANDLE_STMT, Handle_);
+      Handle_ = SQL_NULL_HSTMT;
+      NameFailedQuery(db, Queries_[0], Failure());
+      return false;
+    }
+  }
+  const SQLRETURN rc = SQLExecDirect(Handle_, reinterpret_cast<SQLCHAR*>(&Joined_[0]), SQL_NTS);
+  Sent += Starts_.size();
+  Unused += Starts_.size();
+  if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO && rc != SQL_NO_DATA) {
+    db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+    if (db.LastFailure.Count == 0) db.SetOwnFailure("Ausfuehrung fehlgeschlagen (ohne Diagnose des Treibers)");
+    SQLFreeStmt(Handle_, SQL_CLOSE);
+    NameFailedQuery(db, Queries_[0], Failure());
+    return false;
+  }
+  Open_ = true;
+  Next_ = 0;
+  CurrentEnded_ = false;
+  db.Busy.Opened();
+  return true;
+}
+
+bool StatementBatch::Expects(const char* text) const noexcept {
+  if (!Open_ || Next_ >= Starts_.size()) return false;
+  const size_t start = Starts_[Next_];
+  const size_t end = Next_ + 1 < Starts_.size() ? Starts_[Next_ + 1] - SeparatorLength : Joined_.size();
+  return std::strlen(text) == end - start && std::memcmp(text, Joined_.data() + start, end - start) == 0;
+}
+
+// Reads the current result to its end (unbound: nothing is written) and
+// moves to the next one. The rows are read to SQL_NO_DATA first: FreeTDS
+// answers SQLMoreResults after the last row but before SQL_NO_DATA with
+// success and then fails the next result.
+bool StatementBatch::MoveToNextResult(Session& db) {
+  const char* query = Queries_[Next_ - 1];
+  SQLFreeStmt(Handle_, SQL_UNBIND);
+  if (!CurrentEnded_) {
+    SQLRETURN rc;
+    do rc = SQLFetch(Handle_);
+    while (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO);
+    if (rc != SQL_NO_DATA) {
+      db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+      if (db.LastFailure.Count == 0) db.SetOwnFailure("Lesen fehlgeschlagen (ohne Diagnose des Treibers)");
+      NameFailedQuery(db, query, Failure());
+      return false;
+    }
+  }
+  CurrentEnded_ = false;
+  const SQLRETURN rc = SQLMoreResults(Handle_);
+  if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) return true;
+  if (rc == SQL_NO_DATA) {
+    // No error, and yet no result: a missing result cannot be told from
+    // "no row".
+    db.SetOwnFailure("Ergebnis fehlt im Anweisungsstapel");
+  } else {
+    db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+    if (db.LastFailure.Count == 0) db.SetOwnFailure("Rest der Antwort nicht lesbar (ohne Diagnose des Treibers)");
+  }
+  NameFailedQuery(db, Queries_[Next_], Failure());
+  return false;
+}
+
+bool StatementBatch::TakeNext(Session& db, SQLHSTMT* handle) {
+  if (Next_ > 0 && !MoveToNextResult(db)) {
+    Abandon(db);
+    return false;
+  }
+  ++Next_;
+  --Unused;
+  *handle = Handle_;
+  return true;
+}
+
+bool StatementBatch::End(Session& db) {
+  if (!Open_) return true;
+  // The results no statement took: read and checked all the same.
+  while (Next_ < Starts_.size()) {
+    if (Next_ > 0 && !MoveToNextResult(db)) {
+      Abandon(db);
+      return false;
+    }
+    ++Next_;
+  }
+  // The last result, to the end of the reply.
+  SQLFreeStmt(Handle_, SQL_UNBIND);
+  SQLRETURN rc = SQL_NO_DATA;
+  if (!CurrentEnded_) {
+    do rc = SQLFetch(Handle_);
+    while (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO);
+  }
+  if (rc == SQL_NO_DATA) rc = SQLMoreResults(Handle_);
+  if (rc != SQL_NO_DATA && rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
+    db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
+    if (db.LastFailure.Count == 0) db.SetOwnFailure("Rest der Antwort nicht lesbar (ohne Diagnose des Treibers)");
+    NameFailedQuery(db, Queries_.back(), Failure());
+    Abandon(db);
+    return false;
+  }
+  Close();
+  db.Busy.Closed();
+  return true;
+}
+
+void StatementBatch::Abandon(Session& db) {
+  if (!Open_) return;
+  Close();
+  db.Busy.Closed();
+}
+
+void StatementBatch::Close() noexcept {
+  SQLFreeStmt(Handle_, SQL_UNBIND);
+  SQLFreeStmt(Handle_, SQL_CLOSE);
+  Open_ = false;
+  Next_ = 0;
+  CurrentEnded_ = false;
+}
