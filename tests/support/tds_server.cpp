@@ -77,6 +77,7 @@ TdsTestServer::TdsTestServer(const TdsServerOptions& options) : LogPath(options.
     args.push_back("--silent-after");
     args.push_back(std::to_string(options.SilentAfter));
   }
+  if (options.AbortBatchOnError) args.push_back("--abort-batch-on-error");
   std::vector<std::string> env = MergedEnvironment(options.ExtraEnv);
 
   int in[2], out[2];

@@ -24,6 +24,8 @@ struct TdsServerOptions {
   int DropAfter = 0;          // > 0: drop each connection at its N-th request
   int SilentAfter = 0;        // > 0: answer nothing from each connection's N-th
                               // request on, keeping it open (a server that hangs)
+  bool AbortBatchOnError = false;  // a failing statement ends its batch (SQL Server's
+                                   // batch-aborting errors); else every statement runs
   std::vector<std::string> ExtraEnv;  // "NAME=value" for the server's environment
                                       // (GENTRMX_SQL_LOG=..., TZ=...)
 };

@@ -4,6 +4,7 @@ ODBC driver) from a SQLite database file.
 
     tds_server.py --db PATH --ext PATH --user U --password P
                   [--log FILE] [--drop-after N] [--silent-after N]
+                  [--abort-batch-on-error]
 
 It listens on 127.0.0.1 on a port the system picks and prints "PORT <n>" as
 the first line of standard output. It ends when its standard input reaches
@@ -20,6 +21,17 @@ SQLite as code page 1252 bytes; text values leave as the stored bytes in
 VARCHAR columns of code page 1252. Rows are produced by stepping SQLite as
 the reply is written, so an error at some row reaches the client where that
 row would have been, and a cancel cuts the reply short.
+
+A batch of several statements (joined with ";") is answered as SQL Server
+answers it: every statement runs, in order, and gets its own result, its
+rows and a DONE, or, when it fails, an ERROR and a DONE with DONE_ERROR;
+every DONE but the last carries DONE_MORE. A syntax error anywhere fails the
+whole batch before any statement runs (one ERROR, one DONE with DONE_ERROR).
+
+--abort-batch-on-error: a failing statement ends its batch (its DONE is the
+last, without DONE_MORE) and the statements after it do not run, as with
+SQL Server's batch-aborting errors (208 invalid object name, 245 conversion,
+1205 deadlock).
 
 Request log (--log): one line per request received, its kind ("PRELOGIN",
 "LOGIN7", "SQLBATCH", "RPC:sp_cursoropen", "ATTENTION", ...), for a batch or
@@ -108,6 +120,7 @@ for _name, _res, _args in [
     ("sqlite3_column_bytes", ctypes.c_int, [_p, ctypes.c_int]),
     ("sqlite3_changes", ctypes.c_int, [_p]),
     ("sqlite3_stmt_readonly", ctypes.c_int, [_p]),
+    ("sqlite3_complete", ctypes.c_int, [ctypes.c_char_p]),
 ]:
     _f = getattr(_sqlite, _name)
     _f.restype = _res
@@ -187,6 +200,31 @@ class Database:
             offset = (tail.value - base) if tail.value else len(sql)
             if handle.value:
                 yield Statement(self, handle)
+
+    @staticmethod
+    def split(sql):
+        """The statement texts of a batch: each ends at the first ';' that
+        ends a statement (not one in a literal, a quoted name, a comment or
+        a trigger body); text after the last one is the last."""
+        texts, start = [], 0
+        end = sql.find(b";")
+        while end >= 0:
+            if _sqlite.sqlite3_complete(sql[start:end + 1]):
+                texts.append(sql[start:end + 1])
+                start = end + 1
+            end = sql.find(b";", end + 1)
+        if start < len(sql):
+            texts.append(sql[start:])
+        return texts
+
+    def prepare(self, sql):
+        """The statement of a text from split(): a Statement, None for a text
+        without one (blanks, comments), SqlError when it does not compile."""
+        handle = _p()
+        rc = _sqlite.sqlite3_prepare_v2(self.db, sql, len(sql), ctypes.byref(handle), None)
+        if rc != 0:
+            raise translate_error(_sqlite.sqlite3_errmsg(self.db))
+        return Statement(self, handle) if handle.value else None
 
     def prepare_one(self, sql):
         """The first statement of sql (for a cursor); SqlError if none compiles."""
@@ -663,41 +701,70 @@ class Connection:
     # -- SQL batches --------------------------------------------------------
 
     def batch(self, sql):
-        """Tokens of a batch: each statement's rows (streamed) and DONE; the
-        first failing statement ends the batch."""
-        pending = None  # the DONE of the statement before, sent once another follows
-        statement = None
+        """Tokens of a batch. Every statement runs and is answered on its own:
+        its rows (streamed) and a DONE, or, when it fails, an ERROR and a DONE
+        with DONE_ERROR; every DONE but the last carries DONE_MORE. With
+        --abort-batch-on-error a failing statement ends the batch, as SQL
+        Server's batch-aborting errors (208, 245, 1205) do. A syntax error in
+        any statement fails the whole batch before anything runs, as the
+        batch is compiled as a whole."""
+        prepared = []  # per statement text: a Statement, or the SqlError of its compile
         try:
-            for statement in self.database.statements(sql):
+            for text in self.database.split(sql):
+                try:
+                    statement = self.database.prepare(text)
+                except SqlError as error:
+                    if error.number == 102:
+                        yield error_token(error)
+                        yield done_token(TOK_DONE, DONE_ERROR)
+                        return
+                    prepared.append((text, error))
+                    continue
+                if statement is not None:
+                    prepared.append((text, statement))
+            pending = None  # the DONE of the statement before, sent once another follows
+            for index, (text, statement) in enumerate(prepared):
                 if pending:
                     yield pending
                     pending = None
-                if statement.columns:
-                    statement.describe(defer_error=False)
-                    yield colmetadata_token(statement)
-                    count = 0
-                    while True:
-                        row = statement.next_row()
-                        if row is None:
-                            break
-                        yield row_token(statement, row)
-                        count += 1
-                    pending = done_token(TOK_DONE, DONE_MORE | DONE_COUNT, count)
-                else:
-                    changes = statement.run_to_end()
-                    pending = done_token(TOK_DONE, DONE_MORE | (DONE_COUNT if changes is not None else 0),
-                                         changes or 0)
-                statement.finalize()
-        except SqlError as error:
-            if pending:
-                yield pending
-            yield error_token(error)
-            yield done_token(TOK_DONE, DONE_ERROR)
-            return
+                try:
+                    if isinstance(statement, SqlError):
+                        # Compiled before the statements before it ran: once more.
+                        statement = self.database.prepare(text)
+                        prepared[index] = (text, statement)
+                        if statement is None:
+                            continue
+                    pending = yield from self.statement_result(statement)
+                except SqlError as error:
+                    yield error_token(error)
+                    pending = done_token(TOK_DONE, DONE_MORE | DONE_ERROR)
+                    if self.server.args.abort_batch_on_error:
+                        break
+                finally:
+                    if isinstance(statement, Statement):
+                        statement.finalize()
+            yield with_status(pending, clear=DONE_MORE) if pending else done_token(TOK_DONE, 0)
         finally:
-            if statement:
-                statement.finalize()
-        yield with_status(pending, clear=DONE_MORE) if pending else done_token(TOK_DONE, 0)
+            for _, statement in prepared:
+                if isinstance(statement, Statement):
+                    statement.finalize()
+
+    def statement_result(self, statement):
+        """Tokens of one statement of a batch up to its DONE, which is
+        returned (with DONE_MORE) for the caller to send."""
+        if statement.columns:
+            statement.describe(defer_error=False)
+            yield colmetadata_token(statement)
+            count = 0
+            while True:
+                row = statement.next_row()
+                if row is None:
+                    break
+                yield row_token(statement, row)
+                count += 1
+            return done_token(TOK_DONE, DONE_MORE | DONE_COUNT, count)
+        changes = statement.run_to_end()
+        return done_token(TOK_DONE, DONE_MORE | (DONE_COUNT if changes is not None else 0), changes or 0)
 
     # -- RPC ----------------------------------------------------------------
 
@@ -919,6 +986,8 @@ def main():
                         help="from each connection's N-th request on, answer nothing but keep the "
                              "connection open, reading and logging what arrives (counted as for "
                              "--drop-after: 1 is the pre-login, 2 the login)")
+    parser.add_argument("--abort-batch-on-error", action="store_true",
+                        help="a failing statement ends its batch; the statements after it do not run")
     args = parser.parse_args()
 
     # Fail at start, not at the first login, when the database or the
