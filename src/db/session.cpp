@@ -43,7 +43,7 @@ RunObserver& NoObserver() {
 Session::Session() noexcept : Observer(&NoObserver()) {}
 
 Session::~Session() {
-  Batch.Abandon(*this);
+  Batch.Release(*this);
   if (Connection_ == SQL_NULL_HDBC) return;
   SQLDisconnect(Connection_);
   SQLFreeHandle(SQL_HANDLE_DBC, Connection_);
@@ -63,6 +63,7 @@ int Session::Connect(const char* user, const char* password, const char* source,
     return -1;
   }
   if (Connection_ != SQL_NULL_HDBC) {
+    Batch.Release(*this);
     SQLDisconnect(Connection_);
     SQLFreeHandle(SQL_HANDLE_DBC, Connection_);
     Connection_ = SQL_NULL_HDBC;

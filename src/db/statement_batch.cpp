@@ -12,9 +12,8 @@ constexpr char Separator[] = ";\n";
 constexpr size_t SeparatorLength = sizeof Separator - 1;
 }  // namespace
 
-StatementBatch::~StatementBatch() {
-  if (Handle_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, Handle_);
-}
+// The session releases the handle before its connection goes.
+StatementBatch::~StatementBatch() = default;
 
 void StatementBatch::Start() {
   if (Open_) Close();
@@ -155,6 +154,12 @@ bool StatementBatch::End(Session& db) {
   Close();
   db.Busy.Closed();
   return true;
+}
+
+void StatementBatch::Release(Session& db) {
+  Abandon(db);
+  if (Handle_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, Handle_);
+  Handle_ = SQL_NULL_HSTMT;
 }
 
 void StatementBatch::Abandon(Session& db) {

@@ -57,6 +57,8 @@ class StatementBatch {
   // The statement that took the current result read it to its end.
   void ResultEnded() noexcept { CurrentEnded_ = true; }
   bool IsOpen() const noexcept { return Open_; }
+  // Frees the batch's handle (before its connection goes).
+  void Release(Session& db);
 
   // Statements sent ahead in batches, and those of them whose result no
   // statement took (the statements the server ran for nothing).
