@@ -24,6 +24,7 @@
 #include "config/settings.h"
 #include "db/badges.h"
 #include "db/records.h"
+#include "db/query_catalog.h"
 #include "db/session.h"
 #include "db/terminal.h"
 
@@ -293,41 +294,23 @@ void CheckDate(Session& db) {
 }
 
 // Every table the queries read, in each spelling their texts use.
-struct TableSpellings {
-  const char* Table;
-  const char* Spellings[2];
-};
-const TableSpellings ReadTables[] = {
-    {"Xel1140Trm", {"Dravonix.Xel1140Trm", "DRAVONIX.XEL1140TRM"}},
-    {"Xel115Tfz", {"Dravonix.Xel115Tfz", nullptr}},
-    {"Xel301Asw", {"Dravonix.Xel301Asw", "DRAVONIX.XEL301ASW"}},
-    {"Xel113Awv", {"Dravonix.Xel113Awv", nullptr}},
-    {"Xel301Awb", {"Dravonix.Xel301Awb", nullptr}},
-    {"MGSST35P", {"Dravonix.MGSST35P", nullptr}},
-    {"Xel401Zls", {"Dravonix.Xel401Zls", nullptr}},
-    {"Xel113Sto", {"Dravonix.Xel113Sto", nullptr}},
-    {"O2002TSW", {"DRAVONIX.O2002TSW", nullptr}},
-    {"Xel119Msd", {"Dravonix.Xel119Msd", "DRAVONIX.XEL119MSD"}},
-    {"Xel102Whl", {"Dravonix.Xel102Whl", "DRAVONIX.XEL102WHL"}},
-};
-
 void CheckTables(Session& db) {
-  for (const TableSpellings& table : ReadTables) {
+  for (const TableSpellings& table : TablesOfQueries(db)) {
     std::string names;
     bool readable = true;
-    for (const char* spelling : table.Spellings) {
-      if (spelling == nullptr) continue;
-      names += names.empty() ? spelling : std::string(", ") + spelling;
+    for (const std::string& text : table.Spellings) {
+      const char* spelling = text.c_str();
+      names += names.empty() ? text : ", " + text;
       int32_t count = 0;
       db.FormatSqlText("select count(*) from %s where 1=0", spelling);
       const ColumnBinding column = {SQL_C_LONG, &count, sizeof count};
       if (!LookupSingleRow(db, &column, 1).IsRow()) {
-        Fail("Tabelle %s nicht lesbar als %s", table.Table, spelling);
+        Fail("Tabelle %s nicht lesbar als %s", table.Table.c_str(), spelling);
         db.PrintFailureRecord(Secret);
         readable = false;
       }
     }
-    if (readable) Ok("Tabelle %s lesbar (%s)", table.Table, names.c_str());
+    if (readable) Ok("Tabelle %s lesbar (%s)", table.Table.c_str(), names.c_str());
   }
 }
 

@@ -73,20 +73,24 @@ BadgeCursor::BadgeCursor(Session& db)
           {SQL_C_CHAR, AswPin, sizeof AswPin},
       } {}
 
-StatementResult OpenBadgeCursor(BadgeCursor& cursor, const TerminalRecord* terminal) {
-  Session& db = cursor.Cursor.Db();
-  if (terminal->TfzCount > 0) cursor.TerminalBinding = true;
-  if (cursor.TerminalBinding) {
+void FormatBadgeQuery(Session& db, const char* terminalName, bool bound) {
+  if (bound) {
     db.FormatSqlText(GENTRMX_BADGE_COLUMNS
                      "Dravonix.Xel301Asw, Dravonix.Xel113Awv, Dravonix.Xel115Tfz  WHERE TFZTRM = '%q'  AND " GENTRMX_CLIENT_MATCH
                      "  AND ASWNUM = AWVNUM  AND " GENTRMX_BOUND_DATES "  AND " GENTRMX_ASSIGNMENT_CODE
                      "  AND " GENTRMX_ASSIGNMENT_STATUS "  AND " GENTRMX_BADGE_STATUS "  ORDER BY AswNum, AswGvo, AswBkl ",
-                     terminal->TrmNam);
+                     terminalName);
   } else {
     db.FormatSqlText("%s", GENTRMX_BADGE_COLUMNS "Dravonix.Xel301Asw, Dravonix.Xel113Awv  WHERE ASWNUM = AWVNUM  AND   "
                      GENTRMX_ALL_DATES "  AND  " GENTRMX_ASSIGNMENT_CODE "  AND " GENTRMX_ASSIGNMENT_STATUS
                      "  AND " GENTRMX_BADGE_STATUS "  ORDER BY AswNum, AswGvo, AswBkl ");
   }
+}
+
+StatementResult OpenBadgeCursor(BadgeCursor& cursor, const TerminalRecord* terminal) {
+  Session& db = cursor.Cursor.Db();
+  if (terminal->TfzCount > 0) cursor.TerminalBinding = true;
+  FormatBadgeQuery(db, terminal->TrmNam, cursor.TerminalBinding);
   return NameFailedQuery(db, "Ausweisabfrage", OpenCursor(cursor.Cursor));
 }
 

@@ -39,6 +39,9 @@ StatementResult OpenBadgeCursor(BadgeCursor& cursor, const TerminalRecord* termi
 // badges; Failed (Code -1) cursor not open or fetch error. SqlCode follows.
 StatementResult FetchBadge(BadgeCursor& cursor, BadgeRecord* record);
 void CloseBadgeCursor(BadgeCursor& cursor);
+// The badge query's text into the session's SqlText: the badges of the
+// terminal's licence and client pairs (bound), or all badges.
+void FormatBadgeQuery(Session& db, const char* terminalName, bool bound);
 
 // The conditions of the two badge queries, the very fragments their texts
 // are put together from, so that an explanation of a badge the query does

@@ -8,3 +8,6 @@
 // Row (Code 0); NoRow (Code 100: terminal not found, the record keeps its
 // fill); Failed when either statement failed.
 StatementResult LookUpTerminal(Session& db, TerminalRecord* terminal);
+// The lookup's two statement texts, into the session's SqlText.
+void FormatTerminalQuery(Session& db, const char* terminalName);
+void FormatClientCountQuery(Session& db, const char* terminalName);
