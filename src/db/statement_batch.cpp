@@ -44,7 +44,7 @@ bool StatementBatch::Send(Session& db) {
       Handle_ = SQL_NULL_HSTMT;
       db.CaptureDiagnostics(SQL_HANDLE_DBC, db.Connection());
       if (db.LastFailure.Count == 0) db.SetOwnFailure("keine Anweisung moeglich (keine Verbindung)");
-      NameFailedQuery(db, Queries_[0], Failure());
+      db.LastFailure.Query = Queries_[0];
       return false;
     }
     if (db.Timeouts.Query != 0 &&
@@ -54,7 +54,7 @@ bool StatementBatch::Send(Session& db) {
       db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
       SQLFreeHandle(SQL_HANDLE_STMT, Handle_);
       Handle_ = SQL_NULL_HSTMT;
-      NameFailedQuery(db, Queries_[0], Failure());
+      db.LastFailure.Query = Queries_[0];
       return false;
     }
   }
@@ -65,7 +65,7 @@ bool StatementBatch::Send(Session& db) {
     db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
     if (db.LastFailure.Count == 0) db.SetOwnFailure("Ausfuehrung fehlgeschlagen (ohne Diagnose des Treibers)");
     SQLFreeStmt(Handle_, SQL_CLOSE);
-    NameFailedQuery(db, Queries_[0], Failure());
+    db.LastFailure.Query = Queries_[0];
     return false;
   }
   Open_ = true;
@@ -96,7 +96,7 @@ bool StatementBatch::MoveToNextResult(Session& db) {
     if (rc != SQL_NO_DATA) {
       db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
       if (db.LastFailure.Count == 0) db.SetOwnFailure("Lesen fehlgeschlagen (ohne Diagnose des Treibers)");
-      NameFailedQuery(db, query, Failure());
+      db.LastFailure.Query = query;
       return false;
     }
   }
@@ -111,7 +111,7 @@ bool StatementBatch::MoveToNextResult(Session& db) {
     db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
     if (db.LastFailure.Count == 0) db.SetOwnFailure("Rest der Antwort nicht lesbar (ohne Diagnose des Treibers)");
   }
-  NameFailedQuery(db, Queries_[Next_], Failure());
+  db.LastFailure.Query = Queries_[Next_];
   return false;
 }
 
@@ -147,7 +147,7 @@ bool StatementBatch::End(Session& db) {
   if (rc != SQL_NO_DATA && rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
     db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
     if (db.LastFailure.Count == 0) db.SetOwnFailure("Rest der Antwort nicht lesbar (ohne Diagnose des Treibers)");
-    NameFailedQuery(db, Queries_.back(), Failure());
+    db.LastFailure.Query = Queries_.back();
     Abandon(db);
     return false;
   }
