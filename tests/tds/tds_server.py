@@ -380,7 +380,9 @@ def colmetadata_token(statement):
             out += struct.pack("<BH", 0xA7, 8000) + COLLATION
         else:
             out += bytes([0x26, 8 if kind == INT8 else 4])
-        out += b_varchar(name)
+        # A name is at most 128 characters (an identifier's limit); SQLite
+        # names an expression column by its whole text.
+        out += b_varchar(name[:128])
     return bytes(out)
 
 
