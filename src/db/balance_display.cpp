@@ -81,6 +81,21 @@ DisplayCursor::DisplayCursor(Session& db, bool terminalLevel)
 
 namespace {
 
+}  // namespace
+
+void FormatValueCodeQuery(DisplayCursor& cursor, int32_t runningNumber) {
+  cursor.Cursor.Db().FormatSqlText(cursor.ValueCodeQuery, cursor.Key, static_cast<long>(runningNumber));
+}
+
+void FormatDefinitionQuery(DisplayCursor& cursor, const char* key) {
+  const size_t n = strnlen(key, cursor.KeyLength);
+  std::memcpy(cursor.Key, key, n);
+  cursor.Key[n] = '\0';
+  cursor.Cursor.Db().FormatSqlText(cursor.DefinitionQuery, cursor.Key);
+}
+
+namespace {
+
 // Executes the variant's definition query for key and reads all its rows
 // (the text buffers cleared before each fetch, so that a NULL text reads as
 // empty; a NULL number keeps the row before's), up to the fetch that gave
@@ -91,10 +106,7 @@ StatementResult OpenDisplayCursor(DisplayCursor& variant, const char* key) {
   variant.Opened = false;
   variant.Rows.clear();
   variant.Next = 0;
-  const size_t n = strnlen(key, variant.KeyLength);
-  std::memcpy(variant.Key, key, n);
-  variant.Key[n] = '\0';
-  db.FormatSqlText(variant.DefinitionQuery, variant.Key);
+  FormatDefinitionQuery(variant, key);
   const StatementResult opened = OpenResultSet(variant.Cursor);
   if (opened.Failed()) return NameFailedQuery(db, "Abfrage der Saldenanzeige", opened);
   DisplayCursor::Row& row = variant.Fetched;
@@ -145,7 +157,7 @@ StatementResult FetchDefinition(DisplayCursor& variant, BalanceDisplaySlot* slot
   row = variant.Rows[variant.Next++];
   if (variant.TraceFetches) std::printf("Fetch Sal_DspTxtVar_Read! RC:%ld!\n", static_cast<long>(row.Code));
   FillSlot(slot, row, variant.FixListText);
-  db.FormatSqlText(variant.ValueCodeQuery, variant.Key, static_cast<long>(slot->MsdLfd));
+  FormatValueCodeQuery(variant, slot->MsdLfd);
   return RowFound(row.Code);
 }
 

@@ -54,6 +54,13 @@ struct DisplayCursor {
   Row Fetched = {};                      // the receiving buffers
 };
 
+// The definition query's text for key (the terminal name or the badge
+// number, as the variant keeps it) into the session's SqlText.
+void FormatDefinitionQuery(DisplayCursor& cursor, const char* key);
+// The value-code query's text for the definition of that running number,
+// with the key of the cursor's last open, into the session's SqlText.
+void FormatValueCodeQuery(DisplayCursor& cursor, int32_t runningNumber);
+
 StatementResult OpenTerminalDisplayCursor(DisplayCursor& cursor, const char* terminalName);
 StatementResult FetchTerminalDisplay(DisplayCursor& cursor, BalanceDisplaySlot* slot);
 void CloseTerminalDisplayCursor(DisplayCursor& cursor);

@@ -345,6 +345,7 @@ StatementResult Statement::Execute() noexcept {
     return Failure();
   }
   db.Observer->Sending(db.SqlText);
+  ++db.Batch.Sent;
   SQLRETURN rc = SQLExecDirect(Handle_, reinterpret_cast<SQLCHAR*>(db.SqlText), SQL_NTS);
   // SQL_NO_DATA is a statement that touched no row: executed.
   if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO && rc != SQL_NO_DATA) {
@@ -484,7 +485,7 @@ StatementResult Statement::Fetch(const ColumnBinding* columns, int count) noexce
 // sent behind the rows is not lost.
 StatementResult Statement::RowsEnded() noexcept {
   if (Borrowed_) {
-    Session_->Batch.ResultEnded();
+    if (!Session_->Batch.ResultDone(*Session_, true)) return Failure();
     return NoRowFound(SQL_NO_DATA);
   }
   if (!ServerCursor_ && !EndResults()) return Failure();
@@ -593,7 +594,7 @@ SQLRETURN Statement::HandOutRow(const ColumnBinding* columns, int count) noexcep
 
 bool Statement::EndResults() noexcept {
   // The batch reads the rest of a result of its own.
-  if (Borrowed_) return true;
+  if (Borrowed_) return Session_->Batch.ResultDone(*Session_, false);
   // Reads the rest of the reply (unread rows, the final status) and
   // discards it; the bound buffers are not written. No query of the tool
   // has a further result, but an error behind the row (a later row the

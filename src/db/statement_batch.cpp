@@ -75,6 +75,18 @@ bool StatementBatch::Send(Session& db) {
   return true;
 }
 
+bool StatementBatch::MaySendAhead(size_t planned) const noexcept {
+  // Under 10 % of what is sent, with the statement that would go along
+  // counted as sent for nothing.
+  return (Unused + 1) * 100 < (Sent + planned) * 10;
+}
+
+bool StatementBatch::ResultDone(Session& db, bool ended) {
+  if (ended) CurrentEnded_ = true;
+  if (!Open_ || Next_ < Starts_.size()) return true;
+  return End(db);
+}
+
 bool StatementBatch::Expects(const char* text) const noexcept {
   if (!Open_ || Next_ >= Starts_.size()) return false;
   const size_t start = Starts_[Next_];

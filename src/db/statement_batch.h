@@ -8,12 +8,16 @@
 // stay as they are, and a driver that cannot batch (the SQLite driver: one
 // statement per call) gets one statement per call as before.
 //
-// A statement of the batch whose answer is not needed (sent ahead because
-// it is needed for most badges) is read and checked all the same: any
-// error in any statement of the batch is a failure, and so are fewer
-// results than statements. While a batch is open no other statement may
-// run on the connection (its results keep the connection busy); one that
-// tries fails.
+// A statement of the batch whose answer may not be needed (sent ahead: it
+// depends on an earlier answer of the badge) is read and checked all the
+// same: any error in any statement of the batch is a failure, and so are
+// fewer results than statements. A run sends statements ahead only while
+// those it sent for nothing stay under a tenth of what it sent in batches
+// (MaySendAhead); otherwise such a statement runs on its own when it is
+// needed. While a batch is open no other statement may run on the
+// connection (its results keep the connection busy); one that tries fails.
+// The batch closes when the result of its last statement has been read, or
+// at End.
 #pragma once
 #include <sql.h>
 
@@ -47,6 +51,11 @@ class StatementBatch {
   // discarded.
   void Abandon(Session& db);
 
+  // Whether a statement that the badge may not need can go along with the
+  // planned statements of the batch: the run's statements sent for nothing
+  // stay under a tenth of all the statements it sent.
+  bool MaySendAhead(size_t planned) const noexcept;
+
   // For the statement type: whether text is the next statement of the open
   // batch, whose result a statement then takes.
   bool Expects(const char* text) const noexcept;
@@ -54,14 +63,17 @@ class StatementBatch {
   // next statement (the one Expects named). false with LastFailure set
   // when that statement failed or its result is missing.
   [[nodiscard]] bool TakeNext(Session& db, SQLHSTMT* handle);
-  // The statement that took the current result read it to its end.
-  void ResultEnded() noexcept { CurrentEnded_ = true; }
+  // The statement that took the current result is done with it (ended: it
+  // read it to SQL_NO_DATA). After the last statement's result the batch
+  // is read to its end and closed, so that the connection is free for
+  // statements that were not sent with it. false when that failed.
+  [[nodiscard]] bool ResultDone(Session& db, bool ended);
   bool IsOpen() const noexcept { return Open_; }
   // Frees the batch's handle (before its connection goes).
   void Release(Session& db);
 
-  // Statements sent ahead in batches, and those of them whose result no
-  // statement took (the statements the server ran for nothing).
+  // The statements the run sent, on their own or in batches, and those of
+  // them whose result no statement took (the server ran them for nothing).
   unsigned long Sent = 0;
   unsigned long Unused = 0;
 

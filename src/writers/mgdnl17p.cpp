@@ -40,7 +40,7 @@ struct Mgdnl17pRun {
 
 // The statements of the badge, in the order WriteBadge runs them: the
 // location lookup, which only a badge with a record needs, goes along
-// (most badges get a record).
+// while the run sends little for nothing.
 void AddStatements(Mgdnl17pRun& run, const BadgeRecord& badge, const TerminalRecord& terminal) {
   Session& db = run.Db;
   FormatBalanceQuery(db, badge.AswNum);
@@ -53,6 +53,7 @@ void AddStatements(Mgdnl17pRun& run, const BadgeRecord& badge, const TerminalRec
   }
   FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam);
   AddToBatch(db, "Zutrittsklassenabfrage");
+  if (!db.Batch.MaySendAhead(1)) return;
   FormatLocationQuery(db, badge.AswNum);
   AddToBatch(db, "Ortsabfrage");
 }

@@ -186,6 +186,19 @@ const RecordTemplate* BadgeDefinitions(Mgdnl18pRun& run, const char* badgeNumber
   RunObserver& observer = *run.Db.Observer;
   std::memset(&run.BadgeTable, 0, sizeof run.BadgeTable);
   bool read = !OpenBadgeDisplayCursor(run.BadgeCursor, badgeNumber).Failed();
+  // The definitions are read whole: their value-code queries and the
+  // balance lookup that follows go in one request.
+  Session& db = run.Db;
+  if (read && db.CanBatch()) {
+    db.Batch.Start();
+    for (const DisplayCursor::Row& row : run.BadgeCursor.Rows) {
+      FormatValueCodeQuery(run.BadgeCursor, row.Number);
+      AddToBatch(db, "Wertcodeabfrage der Saldenanzeige");
+    }
+    FormatBalanceQuery(db, badgeNumber);
+    AddToBatch(db, "Saldenabfrage");
+    read = db.Batch.Send(db);
+  }
   if (read)
     read = ReadDefinitions(
         &run.BadgeTable, [&](BalanceDisplaySlot* slot) { return FetchBadgeDisplay(run.BadgeCursor, slot); },
@@ -235,16 +248,24 @@ bool BuildRecord(Mgdnl18pRun& run, BadgeRecord& badge, const RecordTemplate& lay
   return true;
 }
 
-// The statements of the badge, in the order WriteBadge runs them: the
-// balance lookup, which only a badge with a record needs, goes along. A
-// badge with display definitions of its own sends them and the balance
-// lookup one by one: each value-code query depends on a definition read
-// before it.
+// The statements of the badge, in the order WriteBadge runs them: what
+// follows the time permission query only a badge with a record needs; it
+// goes along while the run sends little for nothing. A badge with display
+// definitions of its own sends them along, but their value-code queries
+// (each depends on a definition) and the balance lookup after them go one
+// by one.
 void AddStatements(Mgdnl18pRun& run, const BadgeRecord& badge, const TerminalRecord& terminal) {
   Session& db = run.Db;
   FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam);
   AddToBatch(db, "Zeitberechtigungsabfrage");
-  if (run.BadgeLevelDefinitions && badge.AswSal[0] != '\0') return;
+  if (badge.AswPnr[0] == '\0' || std::strcmp(badge.AswNum, run.LastWrittenBadge) == 0 ||
+      !db.Batch.MaySendAhead(1))
+    return;
+  if (run.BadgeLevelDefinitions && badge.AswSal[0] != '\0') {
+    FormatDefinitionQuery(run.BadgeCursor, badge.AswNum);
+    AddToBatch(db, "Abfrage der Saldenanzeige");
+    return;
+  }
   FormatBalanceQuery(db, badge.AswNum);
   AddToBatch(db, "Saldenabfrage");
 }

@@ -26,12 +26,13 @@ constexpr size_t ClassAt = FieldOffset(Fields[Mgdnl31p::AccessClass]);
 
 // The statements of the badge, in the order WriteBadge runs them: the
 // location lookup, which only a badge with access classes needs, goes
-// along.
+// along while the run sends little for nothing.
 void AddStatements(Session& db, const BadgeRecord& badge, const TerminalRecord& terminal) {
   FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam);
   AddToBatch(db, "Zeitberechtigungsabfrage");
   FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam);
   AddToBatch(db, "Zutrittsklassenabfrage");
+  if (!db.Batch.MaySendAhead(1)) return;
   FormatLocationQuery(db, badge.AswNum);
   AddToBatch(db, "Ortsabfrage");
 }
