@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "common/whole_file.h"
 #include "config/blowfish.h"
 #include "config/config_file.h"
 #include "config/config_writer.h"
@@ -207,9 +208,16 @@ ModelRecord ModelLookup(const std::vector<std::string>& lines, const std::string
 // ---------------------------------------------------------------------------
 // Checks on the implementation.
 
-void CheckCipherCleared(const char* after) {
+void CheckCipherCleared(const BlowfishState& cipher, const char* after) {
   static const BlowfishState Zero = {};
-  if (std::memcmp(&ConfigCipherState, &Zero, sizeof Zero) != 0) Fail("cipher state not cleared", after);
+  if (std::memcmp(&cipher, &Zero, sizeof Zero) != 0) Fail("cipher state not cleared", after);
+}
+
+// A cipher state that is not all zero, so that one left uncleared shows.
+BlowfishState DirtyCipher() {
+  BlowfishState cipher;
+  std::memset(&cipher, 0x55, sizeof cipher);
+  return cipher;
 }
 
 std::string StoredField(const char* field, size_t size, const char* name) {
@@ -219,18 +227,22 @@ std::string StoredField(const char* field, size_t size, const char* name) {
 }
 
 void CheckLookup(const std::vector<std::string>& lines, const char* group, const char* key, int32_t id) {
-  ReadConfigValue(group, key, id, Scratch());
-  CheckCipherCleared("ReadConfigValue");
-  const std::string gotGroup = StoredField(LastConfigRecord.Group, sizeof LastConfigRecord.Group, "Group");
-  const std::string gotKey = StoredField(LastConfigRecord.Key, sizeof LastConfigRecord.Key, "Key");
-  const std::string gotValue = StoredField(LastConfigRecord.Value, sizeof LastConfigRecord.Value, "Value");
+  // Garbage in the record beforehand: the lookup must clear all of it.
+  ConfigRecord record;
+  std::memset(&record, 0x55, sizeof record);
+  BlowfishState cipher = {};
+  ReadConfigValue(group, key, id, Scratch(), &record, &cipher);
+  CheckCipherCleared(cipher, "ReadConfigValue");
+  const std::string gotGroup = StoredField(record.Group, sizeof record.Group, "Group");
+  const std::string gotKey = StoredField(record.Key, sizeof record.Key, "Key");
+  const std::string gotValue = StoredField(record.Value, sizeof record.Value, "Value");
 
   const ModelRecord want = ModelLookup(lines, group, key, id);
   const std::string what = std::string("lookup of ") + key;
   if (gotGroup != want.Group) Fail((what + ": group").c_str(), Printable(gotGroup) + " != " + Printable(want.Group));
   if (gotKey != want.Key) Fail((what + ": key").c_str(), Printable(gotKey) + " != " + Printable(want.Key));
-  if (LastConfigRecord.Id != want.Id)
-    Fail((what + ": id").c_str(), std::to_string(LastConfigRecord.Id) + " != " + std::to_string(want.Id));
+  if (record.Id != want.Id)
+    Fail((what + ": id").c_str(), std::to_string(record.Id) + " != " + std::to_string(want.Id));
   if (gotValue != want.Value) Fail((what + ": value").c_str(), Printable(gotValue) + " != " + Printable(want.Value));
 }
 
@@ -239,8 +251,9 @@ void CheckLookup(const std::vector<std::string>& lines, const char* group, const
 std::string Decrypt(const std::string& text) {
   const size_t groups = (text.size() + 15) / 16;
   std::vector<char> output(8 * groups + 1, '\x55');
-  Check(DecryptConfigValue(text.c_str(), output.data(), ConfigCipherKey) == 1, "DecryptConfigValue result");
-  CheckCipherCleared("DecryptConfigValue");
+  BlowfishState cipher = DirtyCipher();
+  Check(DecryptConfigValue(text.c_str(), output.data(), ConfigCipherKey, &cipher) == 1, "DecryptConfigValue result");
+  CheckCipherCleared(cipher, "DecryptConfigValue");
   Check(output[8 * groups] == '\0', "decrypted text not terminated after its last block");
   return std::string(output.data(), 8 * groups);
 }
@@ -257,8 +270,9 @@ void CheckDecryption(const std::string& text) {
 void CheckRoundTrip(const std::string& plain) {
   const size_t blocks = plain.empty() ? 1 : (plain.size() + 7) / 8;
   std::vector<char> hex(16 * blocks + 1, '\x55');
-  EncryptConfigValue(plain.c_str(), hex.data(), ConfigCipherKey);
-  CheckCipherCleared("EncryptConfigValue");
+  BlowfishState cipher = DirtyCipher();
+  EncryptConfigValue(plain.c_str(), hex.data(), ConfigCipherKey, &cipher);
+  CheckCipherCleared(cipher, "EncryptConfigValue");
   const std::string text(hex.data(), strnlen(hex.data(), hex.size()));
   Check(text.size() == 16 * blocks, "value text length", Printable(text));
   for (char c : text)
@@ -270,9 +284,11 @@ void CheckRoundTrip(const std::string& plain) {
   if (text.size() <= FieldChars) {
     const std::string file = "1;GENTRMX;\r\n1;LOGIN;" + text + "\r\n";
     WriteScratch(file.data(), file.size());
-    ReadConfigValue("", "LOGIN", 0, Scratch());
-    CheckCipherCleared("ReadConfigValue");
-    const std::string got = StoredField(LastConfigRecord.Value, sizeof LastConfigRecord.Value, "Value");
+    ConfigRecord record;
+    cipher = DirtyCipher();
+    ReadConfigValue("", "LOGIN", 0, Scratch(), &record, &cipher);
+    CheckCipherCleared(cipher, "ReadConfigValue");
+    const std::string got = StoredField(record.Value, sizeof record.Value, "Value");
     if (got != plain) Fail("round trip through a file", Printable(plain) + " read as " + Printable(got));
   }
 }
@@ -297,12 +313,7 @@ void CheckFieldHelpers(const std::string& text, const uint8_t* data, size_t size
 
 std::string ReadScratch() {
   std::string content;
-  FILE* file = std::fopen(Scratch(), "rb");
-  if (file == nullptr) Fail("cannot read the scratch file", ScratchPath);
-  char buffer[4096];
-  size_t count;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, count);
-  std::fclose(file);
+  if (!ReadWholeFile(Scratch(), &content)) Fail("cannot read the scratch file", ScratchPath);
   return content;
 }
 
@@ -312,16 +323,16 @@ std::string ReadScratch() {
 // can list the result.
 void CheckWriter(const uint8_t* data, size_t size) {
   static const char NewValue[] = "neu;Wert\xE4";
-  const int rc = SetConfigValue(Scratch(), "LOGIN", NewValue);
-  CheckCipherCleared("SetConfigValue");
-  Check(std::memchr(ConfigWriterError, '\0', sizeof ConfigWriterError) != nullptr, "writer error text not terminated");
+  std::string error = "left over";
+  const int rc = SetConfigValue(Scratch(), "LOGIN", NewValue, &error);
+  Check(error.size() < 512 && error.find('\0') == std::string::npos, "writer error text", Printable(error));
   const std::string after = ReadScratch();
   if (rc != 0) {
     Check(rc == -1, "SetConfigValue result", std::to_string(rc));
-    Check(ConfigWriterError[0] != '\0', "SetConfigValue failed without a message");
-    Check(after == std::string(reinterpret_cast<const char*>(data), size), "refused write changed the file",
-          ConfigWriterError);
+    Check(!error.empty(), "SetConfigValue failed without a message");
+    Check(after == std::string(reinterpret_cast<const char*>(data), size), "refused write changed the file", error);
   } else {
+    Check(error.empty(), "SetConfigValue succeeded with a message", error);
     const std::vector<std::string> lines = ModelLines(reinterpret_cast<const uint8_t*>(after.data()), after.size());
     bool found = false;
     for (size_t i = 0; i + 1 < lines.size() && !found; i += 2) {
@@ -338,8 +349,7 @@ void CheckWriter(const uint8_t* data, size_t size) {
     Check(found, "written record not found", Printable(after));
   }
   static FILE* const Sink = std::fopen("/dev/null", "w");
-  Check(ListConfigValues(Scratch(), Sink) >= 0, "ListConfigValues failed", ConfigWriterError);
-  CheckCipherCleared("ListConfigValues");
+  Check(ListConfigValues(Scratch(), Sink, &error) >= 0, "ListConfigValues failed", error);
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include "db/access_rights.h"
 #include "db/records.h"
 #include "db/session.h"
-#include "common/trace.h"
 #include "installation.h"
 
 namespace {

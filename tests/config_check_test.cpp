@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -38,11 +37,6 @@ std::vector<std::string> Lines(const std::string& report, const std::string& tag
   return lines;
 }
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void Overwrite(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
@@ -58,7 +52,7 @@ std::set<std::string> TableSpellingsInQueries() {
   while (dirent* entry = readdir(dir)) {
     const std::string file = entry->d_name;
     if (file.size() < 4 || file.compare(file.size() - 4, 4, ".cpp") != 0) continue;
-    const std::string text = Slurp(folder + "/" + file);
+    const std::string text = ReadWholeFile(folder + "/" + file);
     for (std::sregex_iterator it(text.begin(), text.end(), name), end; it != end; ++it) spellings.insert(it->str());
   }
   closedir(dir);
@@ -272,7 +266,7 @@ class ConfigSetGuards : public ConfigFolderTest {
 TEST_F(ConfigSetGuards, RefusesWhatGentrmxCannotReadAndLeavesTheFile) {
   for (const char* key : {"LOGIN", "PASS", "DATABASE", "DB_SYSTEM", "SCHEMA"})
     ASSERT_EQ(Tool({"set", path_, key, "v."}).ExitCode, 0);
-  const std::string before = Slurp(path_);
+  const std::string before = ReadWholeFile(path_);
 
   struct Refusal {
     const char* Key;
@@ -296,7 +290,7 @@ TEST_F(ConfigSetGuards, RefusesWhatGentrmxCannotReadAndLeavesTheFile) {
     const RunResult r = Tool({"set", path_, refusal.Key, refusal.Value});
     EXPECT_NE(r.ExitCode, 0);
     for (const std::string& message : refusal.Messages) EXPECT_NE(r.Stderr.find(message), std::string::npos) << r.Stderr;
-    EXPECT_EQ(Slurp(path_), before);
+    EXPECT_EQ(ReadWholeFile(path_), before);
   }
 
   // The longest values gentrmx reads whole are taken, and read back whole.

@@ -13,14 +13,14 @@
 
 #include <algorithm>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <optional>
-#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -54,21 +54,21 @@ std::string Hex64(uint32_t left, uint32_t right) {
   return text;
 }
 
-std::string Encrypt(const std::string& plain) {
+std::string Encrypt(const std::string& plain, BlowfishState* cipher = nullptr) {
   std::vector<char> hex(16 * (plain.size() / 8 + 1) + 1);
-  EncryptConfigValue(plain.c_str(), hex.data(), ConfigCipherKey);
+  EncryptConfigValue(plain.c_str(), hex.data(), ConfigCipherKey, cipher);
   return hex.data();
 }
 
-std::string Decrypt(const std::string& hex) {
+std::string Decrypt(const std::string& hex, BlowfishState* cipher = nullptr) {
   std::vector<char> plain(8 * (hex.size() / 16 + 1) + 1, 'X');
-  EXPECT_EQ(DecryptConfigValue(hex.c_str(), plain.data(), ConfigCipherKey), 1);
+  EXPECT_EQ(DecryptConfigValue(hex.c_str(), plain.data(), ConfigCipherKey, cipher), 1);
   return plain.data();
 }
 
-bool CipherStateIsClear() {
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&ConfigCipherState);
-  for (size_t i = 0; i < sizeof ConfigCipherState; ++i) {
+bool CipherStateIsClear(const BlowfishState& cipher) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&cipher);
+  for (size_t i = 0; i < sizeof cipher; ++i) {
     if (bytes[i] != 0) return false;
   }
   return true;
@@ -86,18 +86,16 @@ class ConfigFileTest : public ConfigFolderTest {
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
     out << content;
   }
-  std::string FileContent() {
-    std::ifstream in(path_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string FileContent() { return ReadWholeFile(path_); }
   bool FileExists() {
     struct stat info;
     return stat(path_.c_str(), &info) == 0;
   }
-  // A lookup as the download tool makes it: empty group, id 0.
+  // A lookup as the download tool makes it: empty group, id 0; the record
+  // it took stays in last_.
   std::string Lookup(const char* key) {
-    ReadConfigValue("", key, 0, path_.c_str());
-    return LastConfigRecord.Value;
+    ReadConfigValue("", key, 0, path_.c_str(), &last_, &cipher_);
+    return last_.Value;
   }
   // The names in the folder, sorted: what set left behind.
   std::vector<std::string> FolderEntries() {
@@ -117,7 +115,7 @@ class ConfigFileTest : public ConfigFolderTest {
     char* buffer = nullptr;
     size_t size = 0;
     FILE* out = open_memstream(&buffer, &size);
-    listed_ = ListConfigValues(path_.c_str(), out);
+    listed_ = ListConfigValues(path_.c_str(), out, &error_);
     std::fclose(out);
     std::string text(buffer, size);
     std::free(buffer);
@@ -125,6 +123,10 @@ class ConfigFileTest : public ConfigFolderTest {
   }
 
   int listed_ = 0;
+  ConfigRecord last_ = {};
+  // The cipher state of the lookups.
+  BlowfishState cipher_ = {};
+  std::string error_;  // the reason of the last failed set or list
 };
 
 // ---------------------------------------------------------------- Blowfish
@@ -241,10 +243,13 @@ TEST(ValueCipher, MissingCharactersOfTheLastGroupCountAsZero) {
 }
 
 TEST(ValueCipher, CipherStateIsZeroAfterEveryValue) {
-  Decrypt("55C08771776F7489");
-  EXPECT_TRUE(CipherStateIsClear());
-  Encrypt("geheim!");
-  EXPECT_TRUE(CipherStateIsClear());
+  BlowfishState cipher;
+  std::memset(&cipher, 0x5A, sizeof cipher);
+  EXPECT_EQ(Decrypt("55C08771776F7489", &cipher), "geheim!");
+  EXPECT_TRUE(CipherStateIsClear(cipher));
+  std::memset(&cipher, 0x5A, sizeof cipher);
+  EXPECT_EQ(Encrypt("geheim!", &cipher), "55C08771776F7489");
+  EXPECT_TRUE(CipherStateIsClear(cipher));
 }
 
 TEST(ValueCipher, HexToBytesDigitRules) {
@@ -351,14 +356,14 @@ TEST_F(ConfigFileTest, EachKeyFindsItsOwnRecordInAnyOrder) {
   WriteFile(Record(1, "PASS", "geheim!") + Record(2, "LOGIN", "sa") + Record(3, "DATABASE", "DSN1") +
             Record(4, "DB_SYSTEM", "MSSQL") + Record(5, "SCHEMA", "DRAVONIXx"));
   EXPECT_EQ(Lookup("LOGIN"), "sa");
-  EXPECT_STREQ(LastConfigRecord.Key, "LOGIN");
-  EXPECT_STREQ(LastConfigRecord.Group, "GENTRMX");
-  EXPECT_EQ(LastConfigRecord.Id, 2);
+  EXPECT_STREQ(last_.Key, "LOGIN");
+  EXPECT_STREQ(last_.Group, "GENTRMX");
+  EXPECT_EQ(last_.Id, 2);
   EXPECT_EQ(Lookup("PASS"), "geheim!");
   EXPECT_EQ(Lookup("DATABASE"), "DSN1");
   EXPECT_EQ(Lookup("DB_SYSTEM"), "MSSQL");
   EXPECT_EQ(Lookup("SCHEMA"), "DRAVONIXx");
-  EXPECT_TRUE(CipherStateIsClear());
+  EXPECT_TRUE(CipherStateIsClear(cipher_));
 }
 
 TEST_F(ConfigFileTest, KeysAreCaseSensitiveAndUnknownKeysGiveEmpty) {
@@ -366,9 +371,9 @@ TEST_F(ConfigFileTest, KeysAreCaseSensitiveAndUnknownKeysGiveEmpty) {
   EXPECT_EQ(Lookup("login"), "");
   EXPECT_EQ(Lookup("LOGIN"), "sa");
   EXPECT_EQ(Lookup("PASS"), "");
-  EXPECT_STREQ(LastConfigRecord.Key, "");
-  EXPECT_STREQ(LastConfigRecord.Group, "");
-  EXPECT_EQ(LastConfigRecord.Id, 0);
+  EXPECT_STREQ(last_.Key, "");
+  EXPECT_STREQ(last_.Group, "");
+  EXPECT_EQ(last_.Id, 0);
 }
 
 TEST_F(ConfigFileTest, FirstOfTwoRecordsWithTheSameKeyWins) {
@@ -398,12 +403,12 @@ TEST_F(ConfigFileTest, IdWithoutDigitsAndGroupWithoutTwoSeparatorsMatchEverythin
 
 TEST_F(ConfigFileTest, GroupOrIdSelectAsWell) {
   WriteFile("1;FIRST;\n1;A;" + Encrypt("a") + "\n2;SECOND;\n2;B;" + Encrypt("b") + "\n");
-  ReadConfigValue("SECOND", "none", -1, path_.c_str());
-  EXPECT_STREQ(LastConfigRecord.Value, "b");
-  ReadConfigValue("none", "none", 2, path_.c_str());
-  EXPECT_STREQ(LastConfigRecord.Value, "b");
-  ReadConfigValue("none", "none", 3, path_.c_str());
-  EXPECT_STREQ(LastConfigRecord.Value, "");
+  ReadConfigValue("SECOND", "none", -1, path_.c_str(), &last_);
+  EXPECT_STREQ(last_.Value, "b");
+  ReadConfigValue("none", "none", 2, path_.c_str(), &last_);
+  EXPECT_STREQ(last_.Value, "b");
+  ReadConfigValue("none", "none", 3, path_.c_str(), &last_);
+  EXPECT_STREQ(last_.Value, "");
 }
 
 TEST_F(ConfigFileTest, MissingFileGivesEmptyAndClearsTheLastRecord) {
@@ -411,8 +416,8 @@ TEST_F(ConfigFileTest, MissingFileGivesEmptyAndClearsTheLastRecord) {
   EXPECT_EQ(Lookup("LOGIN"), "sa");
   std::remove(path_.c_str());
   EXPECT_EQ(Lookup("LOGIN"), "");
-  EXPECT_EQ(LastConfigRecord.Id, 0);
-  EXPECT_STREQ(LastConfigRecord.Key, "");
+  EXPECT_EQ(last_.Id, 0);
+  EXPECT_STREQ(last_.Key, "");
 }
 
 TEST_F(ConfigFileTest, UnpairedLastLineEndsTheLookup) {
@@ -426,7 +431,7 @@ TEST_F(ConfigFileTest, CarriageReturnsBeforeLineFeedsAreNotPartOfTheLine) {
   WriteFile("1;GENTRMX;\r\n1;LOGIN;" + Encrypt("sa") + "\r\n2;GENTRMX;\r\n2;PASS;" +
             Encrypt("password") + "\r\n");
   EXPECT_EQ(Lookup("LOGIN"), "sa");
-  EXPECT_STREQ(LastConfigRecord.Group, "GENTRMX");
+  EXPECT_STREQ(last_.Group, "GENTRMX");
   EXPECT_EQ(Lookup("PASS"), "password");
   // And they do not count against the room of a line.
   WriteFile("1;GENTRMX;" + std::string(188, 'x') + "\r\n1;LOGIN;" + Encrypt("sa") + "\r\n");
@@ -442,8 +447,8 @@ TEST_F(ConfigFileTest, FirstLineSplitsAfter199Characters) {
   // id 0), and the LOGIN line becomes the first line of the next pair.
   WriteFile("1;GENTRMX;" + std::string(189, 'x') + "\n" + login);
   EXPECT_NE(Lookup("LOGIN"), "sa");
-  EXPECT_EQ(LastConfigRecord.Id, 0);
-  EXPECT_STREQ(LastConfigRecord.Key, "");
+  EXPECT_EQ(last_.Id, 0);
+  EXPECT_STREQ(last_.Key, "");
 }
 
 TEST_F(ConfigFileTest, SplitFirstLineShiftsThePairingOfLaterLines) {
@@ -451,12 +456,12 @@ TEST_F(ConfigFileTest, SplitFirstLineShiftsThePairingOfLaterLines) {
   WriteFile("1;GENTRMX;" + std::string(189, 'x') + "7;OTHER;" + Encrypt("other") + "\n" +
             "1;LOGIN;" + Encrypt("sa") + "\n" + Record(2, "PASS", "pw"));
   EXPECT_EQ(Lookup("OTHER"), "other");
-  EXPECT_EQ(LastConfigRecord.Id, 7);
+  EXPECT_EQ(last_.Id, 7);
   // LOGIN's line is now a first line and PASS's group line its partner.
   EXPECT_EQ(Lookup("LOGIN"), "");
   Lookup("GENTRMX");
-  EXPECT_STREQ(LastConfigRecord.Group, "LOGIN");
-  EXPECT_EQ(LastConfigRecord.Id, 2);
+  EXPECT_STREQ(last_.Group, "LOGIN");
+  EXPECT_EQ(last_.Id, 2);
   // PASS's own line is read as a first line, then the file ends.
   EXPECT_EQ(Lookup("PASS"), "");
 }
@@ -467,7 +472,7 @@ TEST_F(ConfigFileTest, SecondLineSplitsAfter399Characters) {
   WriteFile("1;GENTRMX;\n1;LOGIN;" + Encrypt("sa") + std::string(375, 'Z') + "x;y;z\n" +
             Record(2, "PASS", "pw"));
   EXPECT_EQ(Lookup("LOGIN"), "");
-  EXPECT_STREQ(LastConfigRecord.Key, "LOGIN");
+  EXPECT_STREQ(last_.Key, "LOGIN");
   EXPECT_EQ(Lookup("PASS"), "");
 
   char line[ConfigSecondLineChars + 1];
@@ -493,13 +498,13 @@ TEST_F(ConfigFileTest, OverlongValueIsCutTo200Characters) {
   const std::string value = Lookup("LOGIN");
   ASSERT_GE(value.size(), 96u);
   EXPECT_EQ(value.substr(0, 96), plain);
-  EXPECT_LE(std::strlen(LastConfigRecord.Value), 200u);
+  EXPECT_LE(std::strlen(last_.Value), 200u);
 }
 
 TEST_F(ConfigFileTest, EmptyValueFieldDoesNotBreakTheLookup) {
   WriteFile("1;GENTRMX;\n1;LOGIN;\n" + Record(2, "PASS", "pw"));
   Lookup("LOGIN");
-  EXPECT_STREQ(LastConfigRecord.Key, "LOGIN");
+  EXPECT_STREQ(last_.Key, "LOGIN");
   EXPECT_EQ(Lookup("PASS"), "pw");
 }
 
@@ -516,19 +521,38 @@ TEST_F(ConfigFileTest, BinaryGarbageIsReadSafely) {
     }
     WriteFile(content);
     Lookup("LOGIN");
-    EXPECT_LE(std::strlen(LastConfigRecord.Value), 200u);
-    EXPECT_LE(std::strlen(LastConfigRecord.Key), 200u);
-    EXPECT_LE(std::strlen(LastConfigRecord.Group), 200u);
+    EXPECT_LE(std::strlen(last_.Value), 200u);
+    EXPECT_LE(std::strlen(last_.Key), 200u);
+    EXPECT_LE(std::strlen(last_.Group), 200u);
     List();
   }
-  EXPECT_TRUE(CipherStateIsClear());
+  EXPECT_TRUE(CipherStateIsClear(cipher_));
+}
+
+// Whole files, as set reads the file it replaces: every byte, zero bytes and
+// more than one buffer's worth, appended to what the text held; a missing
+// file or a folder is a failure with its reason in errno.
+TEST_F(ConfigFileTest, ReadWholeFileTakesEveryByte) {
+  std::string bytes;
+  for (int i = 0; i < 10000; ++i) bytes += static_cast<char>(i * 7);
+  WriteFile(bytes);
+  std::string content = "kept:";
+  ASSERT_TRUE(ReadWholeFile(path_, &content));
+  EXPECT_EQ(content, "kept:" + bytes);
+  std::string none;
+  EXPECT_FALSE(ReadWholeFile(folder_ + "/missing", &none));
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_FALSE(ReadWholeFile(folder_, &none));
+  EXPECT_EQ(errno, EISDIR);
+  EXPECT_EQ(none, "");
+  EXPECT_THROW(ReadWholeFile(folder_ + "/missing"), std::runtime_error);
 }
 
 // ---------------------------------------------------------------- writer
 
 TEST_F(ConfigFileTest, SetCreatesTheFileInTheReadersLayout) {
   ASSERT_FALSE(FileExists());
-  ASSERT_EQ(SetConfigValue(path_.c_str(), "LOGIN", "sa"), 0) << ConfigWriterError;
+  ASSERT_EQ(SetConfigValue(path_.c_str(), "LOGIN", "sa", &error_), 0) << error_;
   EXPECT_EQ(FileContent(), "1;GENTRMX;\n1;LOGIN;57E4F50B029ADB0B\n");
   ASSERT_EQ(SetConfigValue(path_.c_str(), "PASS", "geheim!"), 0);
   EXPECT_EQ(FileContent(),
@@ -557,7 +581,7 @@ TEST_F(ConfigFileTest, SetEmptyValueReadsBackEmpty) {
   ASSERT_EQ(SetConfigValue(path_.c_str(), "PASS", "pw"), 0);
   ASSERT_EQ(SetConfigValue(path_.c_str(), "PASS", ""), 0);
   EXPECT_EQ(Lookup("PASS"), "");
-  EXPECT_STREQ(LastConfigRecord.Key, "PASS");
+  EXPECT_STREQ(last_.Key, "PASS");
 }
 
 TEST_F(ConfigFileTest, SetReplacesTheFirstOfDuplicatesAndKeepsCrLf) {
@@ -582,8 +606,8 @@ TEST_F(ConfigFileTest, SetAppendsAfterALastLineWithoutLineFeed) {
 }
 
 TEST_F(ConfigFileTest, SetRejectsBadInputAndLeavesTheFileAlone) {
-  EXPECT_EQ(SetConfigValue(path_.c_str(), "LOGIN", std::string(97, 'v').c_str()), -1);
-  EXPECT_NE(ConfigWriterError[0], '\0');
+  EXPECT_EQ(SetConfigValue(path_.c_str(), "LOGIN", std::string(97, 'v').c_str(), &error_), -1);
+  EXPECT_NE(error_, "");
   EXPECT_EQ(SetConfigValue(path_.c_str(), "LO;GIN", "x"), -1);
   EXPECT_EQ(SetConfigValue(path_.c_str(), "LOGIN\n", "x"), -1);
   EXPECT_EQ(SetConfigValue(path_.c_str(), "LOGIN\r", "x"), -1);
@@ -598,8 +622,12 @@ TEST_F(ConfigFileTest, SetRejectsBadInputAndLeavesTheFileAlone) {
   EXPECT_EQ(FileContent(), odd);
 
   const std::string missingFolder = folder_ + "/missing/quillnest.ini";
-  EXPECT_EQ(SetConfigValue(missingFolder.c_str(), "LOGIN", "sa"), -1);
-  EXPECT_NE(std::strstr(ConfigWriterError, "existiert nicht"), nullptr) << ConfigWriterError;
+  EXPECT_EQ(SetConfigValue(missingFolder.c_str(), "LOGIN", "sa", &error_), -1);
+  EXPECT_NE(error_.find("existiert nicht"), std::string::npos) << error_;
+  // A success leaves no reason behind.
+  std::remove(path_.c_str());
+  EXPECT_EQ(SetConfigValue(path_.c_str(), "LOGIN", "sa", &error_), 0);
+  EXPECT_EQ(error_, "");
 }
 
 // Files set must leave alone: each is refused with its reason and stays
@@ -643,8 +671,8 @@ TEST_F(ConfigFileTest, SetRefusesForeignAndProtectedFilesUnchanged) {
       target = folder_ + "/sub.ini";
       ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
     }
-    EXPECT_EQ(SetConfigValue(target.c_str(), "PASS", "pw"), -1);
-    EXPECT_NE(std::strstr(ConfigWriterError, c.Reason), nullptr) << ConfigWriterError;
+    EXPECT_EQ(SetConfigValue(target.c_str(), "PASS", "pw", &error_), -1);
+    EXPECT_NE(error_.find(c.Reason), std::string::npos) << error_;
     if (!c.Content.empty()) {
       EXPECT_EQ(FileContent(), c.Content);
       struct stat info;
@@ -653,8 +681,7 @@ TEST_F(ConfigFileTest, SetRefusesForeignAndProtectedFilesUnchanged) {
       chmod(path_.c_str(), 0600);
       std::remove(path_.c_str());
     }
-    std::ifstream in(foreign, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), foreignText);
+    EXPECT_EQ(ReadWholeFile(foreign), foreignText);
     struct stat info;
     EXPECT_NE(lstat((folder_ + "/nothing.ini").c_str(), &info), 0);
     unlink(link.c_str());
@@ -678,7 +705,7 @@ TEST_F(ConfigFileTest, SetKeepsModesAndFollowsALinkToOurFile) {
 
   const std::string link = folder_ + "/link.ini";
   ASSERT_EQ(symlink("quillnest.ini", link.c_str()), 0);
-  ASSERT_EQ(SetConfigValue(link.c_str(), "DATABASE", "db"), 0) << ConfigWriterError;
+  ASSERT_EQ(SetConfigValue(link.c_str(), "DATABASE", "db", &error_), 0) << error_;
   ASSERT_EQ(lstat(link.c_str(), &info), 0);
   EXPECT_TRUE(S_ISLNK(info.st_mode));
   EXPECT_EQ(Lookup("DATABASE"), "db");
@@ -800,9 +827,14 @@ TEST_F(ConfigFileTest, ListShowsRecordsAndHidesThePassword) {
 TEST_F(ConfigFileTest, ListEscapesControlCharactersAndReportsAMissingFile) {
   WriteFile("1;GENTRMX;\n1;A\tB;" + Encrypt("x\ty") + "\n");
   EXPECT_EQ(List(), "A\\x09B=x\\x09y\n");
+  // Bytes above 0x7F go out as they stand in the file, DEL as \\x7F.
+  WriteFile("1;GENTRMX;\n1;K\xE4;" + Encrypt("\xE4\x85\x7F" "a") + "\n");
+  EXPECT_EQ(List(), "K\xE4=\xE4\x85\\x7Fa\n");
+  EXPECT_EQ(error_, "");
   std::remove(path_.c_str());
   EXPECT_EQ(List(), "");
   EXPECT_EQ(listed_, -1);
+  EXPECT_NE(error_.find("existiert nicht"), std::string::npos) << error_;
 }
 
 // ---------------------------------------------------------------- program

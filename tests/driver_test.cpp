@@ -239,8 +239,9 @@ TEST(DriverConnect, FiftyCharacterSettingsReachTheConnectWhole) {
   inst.SetConfig("PASS", password);
   // gentrmx-config refuses a data source name this long; the file can still
   // hold one.
-  ASSERT_EQ(SetConfigValue((inst.Root + "/files/quillnest.ini").c_str(), "DATABASE", source.c_str()), 0)
-      << ConfigWriterError;
+  std::string error;
+  ASSERT_EQ(SetConfigValue((inst.Root + "/files/quillnest.ini").c_str(), "DATABASE", source.c_str(), &error), 0)
+      << error;
 
   // unixODBC refuses data source names longer than 32 characters.
   RunResult r = inst.Run({"IDSTAMM", "T1", inst.Root + "/out.dat", "1"});

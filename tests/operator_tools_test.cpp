@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/visible_text.h"
 #include "installation.h"
 #include "layouts/download_reader.h"
 #include "layouts/record_layouts.h"
@@ -493,6 +495,38 @@ TEST_F(OperatorTools, ToolsRefuseWhatIsNoDownloadFile) {
     RunResult wrong = Tool({program, "--no-such-option"});
     EXPECT_EQ(wrong.ExitCode, 2) << program;
     EXPECT_NE(wrong.Stderr.find("Aufruf: "), std::string::npos) << program;
+  }
+}
+
+// The converter the tools show bytes with, byte by byte in each form and
+// in the plain conversion of tables and CSV; the printing form writes what
+// the text form gives, a zero byte included.
+TEST(VisibleText, EveryByteInEachForm) {
+  for (int b = 0; b < 256; ++b) {
+    SCOPED_TRACE(b);
+    const std::string byte(1, static_cast<char>(b));
+    char code[5];
+    std::snprintf(code, sizeof code, "\\x%02X", b);
+    const std::string utf8 =
+        b < 0x80 ? byte : std::string{static_cast<char>(0xC0 | (b >> 6)), static_cast<char>(0x80 | (b & 0x3F))};
+    const bool control = b < 0x20 || b == 0x7F;
+    const bool noCharacter = control || (b >= 0x80 && b < 0xA0);
+    EXPECT_EQ(VisibleText(byte, VisibleForm::Utf8), noCharacter ? code : utf8);
+    EXPECT_EQ(VisibleText(byte, VisibleForm::Bytes), control ? code : byte);
+    EXPECT_EQ(Latin1ToUtf8(byte), utf8);
+  }
+  const std::string mixed("a\0\xE4\x85\x7F" "b", 6);
+  EXPECT_EQ(VisibleText(mixed, VisibleForm::Utf8), "a\\x00\xC3\xA4\\x85\\x7Fb");
+  EXPECT_EQ(VisibleText(mixed, VisibleForm::Bytes), "a\\x00\xE4\x85\\x7Fb");
+  for (VisibleForm form : {VisibleForm::Utf8, VisibleForm::Bytes}) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&buffer, &size);
+    ASSERT_NE(out, nullptr);
+    PrintVisibleText(mixed.data(), mixed.size(), out, form);
+    std::fclose(out);
+    EXPECT_EQ(std::string(buffer, size), VisibleText(mixed, form));
+    std::free(buffer);
   }
 }
 

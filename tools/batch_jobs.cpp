@@ -120,15 +120,16 @@ std::string FileNameProblem(const std::string& terminal) {
 }
 
 std::string ExpandPattern(const std::string& pattern, const std::string& terminal, const std::string& function) {
-  static const std::string TerminalKey = "{terminal}", FunctionKey = "{function}";
+  static constexpr char TerminalKey[] = "{terminal}", FunctionKey[] = "{function}";
+  constexpr size_t TerminalKeyLength = sizeof TerminalKey - 1, FunctionKeyLength = sizeof FunctionKey - 1;
   std::string path;
   for (size_t at = 0; at < pattern.size();) {
-    if (pattern.compare(at, TerminalKey.size(), TerminalKey) == 0) {
+    if (pattern.compare(at, TerminalKeyLength, TerminalKey) == 0) {
       path += terminal;
-      at += TerminalKey.size();
-    } else if (pattern.compare(at, FunctionKey.size(), FunctionKey) == 0) {
+      at += TerminalKeyLength;
+    } else if (pattern.compare(at, FunctionKeyLength, FunctionKey) == 0) {
       path += function;
-      at += FunctionKey.size();
+      at += FunctionKeyLength;
     } else {
       path += pattern[at++];
     }

@@ -21,10 +21,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 
-#include "layouts/download_reader.h"
+#include "common/visible_text.h"
 
 extern char** environ;
 
@@ -220,16 +219,17 @@ Compared CompareFiles(const std::string& written, const std::string& inPlace, st
     return Compared::Unreadable;
   }
   Compared result = Compared::Same;
-  static char a[1 << 16], b[1 << 16];
+  constexpr size_t Chunk = 1 << 16;
+  std::vector<char> a(Chunk), b(Chunk);
   for (;;) {
-    const size_t na = std::fread(a, 1, sizeof a, old);
-    const size_t nb = std::fread(b, 1, sizeof b, fresh);
+    const size_t na = std::fread(a.data(), 1, Chunk, old);
+    const size_t nb = std::fread(b.data(), 1, Chunk, fresh);
     if (std::ferror(old) || std::ferror(fresh)) {
       *note = "Lesefehler";
       result = Compared::Unreadable;
       break;
     }
-    if (na != nb || std::memcmp(a, b, na) != 0) {
+    if (na != nb || std::memcmp(a.data(), b.data(), na) != 0) {
       result = Compared::Different;
       break;
     }

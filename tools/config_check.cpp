@@ -20,7 +20,7 @@
 #include <string>
 
 #include "common/text.h"
-#include "config/config_writer.h"
+#include "common/visible_text.h"
 #include "config/settings.h"
 #include "db/badges.h"
 #include "db/records.h"
@@ -64,7 +64,11 @@ void Warn(const char* format, ...) {
   va_end(args);
 }
 
-// A value as it can be shown on one line: control characters as \xNN.
+// A text of the report on one line: control characters as \xNN, every
+// other byte as it is.
+std::string VisibleText(const std::string& text) { return ::VisibleText(text, VisibleForm::Bytes); }
+
+// An environment variable's value, or that it is not set.
 const char* EnvironmentText(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "(nicht gesetzt)";

@@ -204,18 +204,23 @@ int RunSet(const char* path, const char* key, const char* valueArgument) {
     std::fprintf(stderr, "Fehler: Das Verzeichnis der Datei %s existiert nicht\n", path);
     return 1;
   }
-  if (SetConfigValue(path, key, value.c_str()) != 0) {
-    std::fprintf(stderr, "Fehler: %s\n", ConfigWriterError);
+  std::string error;
+  if (SetConfigValue(path, key, value.c_str(), &error) != 0) {
+    std::fprintf(stderr, "Fehler: %s\n", error.c_str());
     return 1;
   }
   // Read back the way the download tool does, with empty group and id 0:
   // an earlier record can still be the one it takes.
-  ReadConfigValue("", key, 0, path);
-  if (value != LastConfigRecord.Value || std::strcmp(LastConfigRecord.Key, key) != 0) {
+  ConfigRecord record;
+  ReadConfigValue("", key, 0, path, &record);
+  const bool same = value == record.Value && std::strcmp(record.Key, key) == 0;
+  std::fill(value.begin(), value.end(), '\0');
+  ClearSecret(record.Value, sizeof record.Value);
+  if (!same) {
     std::fprintf(stderr,
                  "Warnung: %s wurde gespeichert, beim Lesen liefert die Datei aber einen "
                  "anderen Eintrag (Schluessel \"%s\", Id %d); bitte die Datei pruefen\n",
-                 key, LastConfigRecord.Key, static_cast<int>(LastConfigRecord.Id));
+                 key, record.Key, static_cast<int>(record.Id));
     return 1;
   }
   std::fprintf(stderr, "%s gespeichert in %s\n", key, path);
@@ -252,8 +257,9 @@ int RunCheck(int argc, char** argv) {
 }
 
 int RunList(const char* path) {
-  if (ListConfigValues(path, stdout) < 0) {
-    std::fprintf(stderr, "Fehler: %s\n", ConfigWriterError);
+  std::string error;
+  if (ListConfigValues(path, stdout, &error) < 0) {
+    std::fprintf(stderr, "Fehler: %s\n", error.c_str());
     return 1;
   }
   if (std::fflush(stdout) != 0) {

@@ -28,6 +28,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/visible_text.h"
 #include "layouts/download_reader.h"
 
 namespace {

@@ -26,7 +26,7 @@
 
 #include "common/download_file.h"
 #include "common/text.h"
-#include "common/trace.h"
+#include "common/visible_text.h"
 #include "config/settings.h"
 #include "db/access_rights.h"
 #include "db/badges.h"
@@ -57,7 +57,7 @@ const char Help[] =
 
 // Latin-1 text (from the database, the file or the command line, which
 // the queries take byte for byte) as UTF-8, control bytes as \xNN.
-std::string Text(const std::string& latin1) { return Latin1ToVisibleUtf8(latin1); }
+std::string Text(const std::string& latin1) { return VisibleText(latin1, VisibleForm::Utf8); }
 
 // The badge query's conditions, as the badge cursor sends them.
 const BadgeQueryConditions& Conditions = BadgeConditions;
@@ -70,11 +70,11 @@ class ExplainRecorder : public RunObserver {
  public:
   ExplainRecorder(const char* badge, bool sql) : Badge_(badge), Sql_(sql) {}
 
-  void ShowDatabaseText(const char* text, size_t length) override { PrintForTerminal(text, length); }
+  void ShowDatabaseText(const char* text, size_t length) override { PrintVisibleText(text, length, stdout, VisibleForm::Utf8); }
   void Sending(const char* sqlText) override {
     if (!Sql_) return;
     std::fputs("SQL> ", stdout);
-    PrintForTerminal(sqlText, std::strlen(sqlText));
+    PrintVisibleText(sqlText, std::strlen(sqlText), stdout, VisibleForm::Utf8);
     std::fputs("\n", stdout);
   }
   bool Takes(const BadgeRecord& badge, bool repeated) override {
@@ -121,7 +121,7 @@ class ExplainRecorder : public RunObserver {
   // "  <text>\n", shown in UTF-8.
   void Note(const char* text) override {
     std::fputs("  ", stdout);
-    PrintForTerminal(text, std::strlen(text));
+    PrintVisibleText(text, std::strlen(text), stdout, VisibleForm::Utf8);
     std::putchar('\n');
   }
 
@@ -172,7 +172,7 @@ std::string Shown(const std::string& value) { return value.empty() ? "(leer)" : 
 
 void Reason(const std::string& text) {
   std::printf("Grund: ");
-  PrintForTerminal(text.c_str(), text.size());
+  PrintVisibleText(text.c_str(), text.size(), stdout, VisibleForm::Utf8);
   std::printf("\n");
 }
 
@@ -180,7 +180,7 @@ void Reason(const std::string& text) {
 // the row does not count, but it is not what keeps the badge out.
 void Aside(const std::string& text) {
   std::printf("  diese Zeile zaehlt nicht: ");
-  PrintForTerminal(text.c_str(), text.size());
+  PrintVisibleText(text.c_str(), text.size(), stdout, VisibleForm::Utf8);
   std::printf("\n");
 }
 

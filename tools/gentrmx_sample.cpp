@@ -49,15 +49,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <initializer_list>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
 
+#include "common/whole_file.h"
 #include "sample_schema.h"
 
 namespace {
@@ -197,12 +196,11 @@ class Insert {
   int Count = 0;
 };
 
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("Schema " + path + " kann nicht gelesen werden");
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+// The schema text of --schema.
+std::string ReadSchema(const std::string& path) {
+  std::string text;
+  if (!ReadWholeFile(path, &text)) throw std::runtime_error("Schema " + path + " kann nicht gelesen werden");
+  return text;
 }
 
 // Terminals, their classes, readers and clients; locations; balance display
@@ -479,7 +477,7 @@ int main(int argc, char** argv) {
   }
 
   try {
-    const std::string schema = schemaPath.empty() ? std::string(SampleSchema) : ReadWholeFile(schemaPath);
+    const std::string schema = schemaPath.empty() ? std::string(SampleSchema) : ReadSchema(schemaPath);
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
       std::string file = dbPath + suffix;
       if (unlink(file.c_str()) != 0 && errno != ENOENT)

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "common/visible_text.h"
 #include "layouts/download_reader.h"
 
 namespace {

@@ -3,20 +3,7 @@
 
 #include <cstring>
 
-const char* const ConfigFilePath = "../../files/quillnest.ini";
-const char* const ConfigCipherKey = "VORTANE";
-
-ConfigRecord LastConfigRecord = {};
-
-BlowfishState ConfigCipherState = {};
-
 namespace {
-
-void ClearCipherState() {
-  // A volatile view, so that the clearing is never left out as a dead store.
-  volatile unsigned char* bytes = reinterpret_cast<volatile unsigned char*>(&ConfigCipherState);
-  for (size_t i = 0; i < sizeof ConfigCipherState; ++i) bytes[i] = 0;
-}
 
 // Empty texts and id 0; whole fields cleared, so that no earlier plain text
 // stays behind the terminator.
@@ -43,6 +30,12 @@ int HexDigitValue(unsigned char c) {
 }
 
 }  // namespace
+
+void ClearSecret(void* bytes, size_t length) {
+  // A volatile view, so that the clearing is never left out as a dead store.
+  volatile unsigned char* view = static_cast<volatile unsigned char*>(bytes);
+  for (size_t i = 0; i < length; ++i) view[i] = 0;
+}
 
 bool ReadConfigLine(FILE* file, char* line, int maxChars, size_t* consumed) {
   int stored = 0;
@@ -142,8 +135,9 @@ void ExtractConfigRecord(const char* firstLine, const char* secondLine, ConfigRe
   CopyField(secondLine, secondSeparator + 1, valueLength, record->Value, sizeof record->Value);
 }
 
-void ReadConfigValue(const char* group, const char* key, int32_t id, const char* path) {
-  ClearRecord(&LastConfigRecord);
+void ReadConfigValue(const char* group, const char* key, int32_t id, const char* path, ConfigRecord* record,
+                     BlowfishState* cipher) {
+  ClearRecord(record);
 
   FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return;
@@ -157,18 +151,16 @@ void ReadConfigValue(const char* group, const char* key, int32_t id, const char*
       std::fclose(file);
       return;
     }
-    ExtractConfigRecord(firstLine, secondLine, &LastConfigRecord);
-    if (std::strcmp(LastConfigRecord.Group, group) == 0 ||
-        std::strcmp(LastConfigRecord.Key, key) == 0 || LastConfigRecord.Id == id) {
-      break;
-    }
-    ClearRecord(&LastConfigRecord);
+    ExtractConfigRecord(firstLine, secondLine, record);
+    if (std::strcmp(record->Group, group) == 0 || std::strcmp(record->Key, key) == 0 || record->Id == id) break;
+    ClearRecord(record);
   }
 
   // At most 200 characters give at most 13 blocks of plain text.
-  char plain[8 * ((sizeof LastConfigRecord.Value + 15) / 16) + 1];
-  DecryptConfigValue(LastConfigRecord.Value, plain, ConfigCipherKey);
-  CopyField(plain, 0, 0, LastConfigRecord.Value, sizeof LastConfigRecord.Value);
+  char plain[8 * ((sizeof record->Value + 15) / 16) + 1];
+  DecryptConfigValue(record->Value, plain, ConfigCipherKey, cipher);
+  CopyField(plain, 0, 0, record->Value, sizeof record->Value);
+  ClearSecret(plain, sizeof plain);
   std::fclose(file);
 }
 
@@ -188,9 +180,10 @@ void HexToBytes(const char* text, int count, unsigned char* output) {
   }
 }
 
-int DecryptConfigValue(const char* text, char* output, const char* key) {
-  BlowfishKeySetup(&ConfigCipherState, reinterpret_cast<const unsigned char*>(key),
-                   std::strlen(key));
+int DecryptConfigValue(const char* text, char* output, const char* key, BlowfishState* cipher) {
+  BlowfishState local;
+  BlowfishState* state = cipher != nullptr ? cipher : &local;
+  BlowfishKeySetup(state, reinterpret_cast<const unsigned char*>(key), std::strlen(key));
 
   unsigned char* out = reinterpret_cast<unsigned char*>(output);
   const size_t length = std::strlen(text);
@@ -200,21 +193,22 @@ int DecryptConfigValue(const char* text, char* output, const char* key) {
     HexToBytes(text + start, 16, block);
     uint32_t left = LoadHalf(block);
     uint32_t right = LoadHalf(block + 4);
-    BlowfishDecryptBlock(&ConfigCipherState, &left, &right);
+    BlowfishDecryptBlock(state, &left, &right);
     StoreHalf(left, out + written);
     StoreHalf(right, out + written + 4);
     written += 8;
   }
   out[written] = '\0';
 
-  ClearCipherState();
+  ClearSecret(state, sizeof *state);
   return 1;
 }
 
-void EncryptConfigValue(const char* plain, char* output, const char* key) {
+void EncryptConfigValue(const char* plain, char* output, const char* key, BlowfishState* cipher) {
   static const char Digits[] = "0123456789ABCDEF";
-  BlowfishKeySetup(&ConfigCipherState, reinterpret_cast<const unsigned char*>(key),
-                   std::strlen(key));
+  BlowfishState local;
+  BlowfishState* state = cipher != nullptr ? cipher : &local;
+  BlowfishKeySetup(state, reinterpret_cast<const unsigned char*>(key), std::strlen(key));
 
   const size_t length = std::strlen(plain);
   size_t written = 0;
@@ -225,7 +219,7 @@ void EncryptConfigValue(const char* plain, char* output, const char* key) {
     std::memcpy(block, plain + start, count);
     uint32_t left = LoadHalf(block);
     uint32_t right = LoadHalf(block + 4);
-    BlowfishEncryptBlock(&ConfigCipherState, &left, &right);
+    BlowfishEncryptBlock(state, &left, &right);
     StoreHalf(left, block);
     StoreHalf(right, block + 4);
     for (unsigned char byte : block) {
@@ -235,5 +229,5 @@ void EncryptConfigValue(const char* plain, char* output, const char* key) {
   }
   output[written] = '\0';
 
-  ClearCipherState();
+  ClearSecret(state, sizeof *state);
 }

@@ -9,38 +9,41 @@
 
 // Relative to the working directory; each backslash of the installation's
 // "..\..\files\quillnest.ini" is a path separator here.
-extern const char* const ConfigFilePath;
+inline constexpr char ConfigFilePath[] = "../../files/quillnest.ini";
 // Key text of the value cipher.
-extern const char* const ConfigCipherKey;
+inline constexpr char ConfigCipherKey[] = "VORTANE";
 
-// The record last read by ReadConfigValue (200 characters each at most).
+// One record of the file (200 characters of each text at most).
 struct ConfigRecord {
   char Group[201];
   char Key[201];
   char Value[201];
   int32_t Id;
 };
-extern ConfigRecord LastConfigRecord;
 
-// The cipher state of the value being decrypted or encrypted: rebuilt from
-// the key for every value and all zero outside of DecryptConfigValue and
-// EncryptConfigValue.
-extern BlowfishState ConfigCipherState;
-
-// Finds the first record whose group, key or id matches and leaves its
-// decrypted value in LastConfigRecord.Value (empty when nothing matched or
-// the file cannot be read). Opens, scans and closes the file on every call.
-void ReadConfigValue(const char* group, const char* key, int32_t id, const char* path);
+// Finds the first record whose group, key or id matches and leaves it in
+// *record, its value decrypted; every field empty (id 0) when nothing
+// matched or the file cannot be read. Opens, scans and closes the file on
+// every call. The value is decrypted by DecryptConfigValue with cipher.
+void ReadConfigValue(const char* group, const char* key, int32_t id, const char* path, ConfigRecord* record,
+                     BlowfishState* cipher = nullptr);
 
 // Decrypts hexadecimal ciphertext into output (room for 8 bytes per 16
-// characters plus a terminator). Always returns 1.
-int DecryptConfigValue(const char* text, char* output, const char* key);
+// characters plus a terminator). Always returns 1. The cipher state is
+// built from the key for this value and all zero again on return: in
+// *cipher when given, else on the stack.
+int DecryptConfigValue(const char* text, char* output, const char* key, BlowfishState* cipher = nullptr);
 // Encrypts plain text into upper-case hexadecimal text: the inverse of
 // DecryptConfigValue (zero padding to whole 8-byte blocks). The empty text
 // gives one block of zero bytes, since an empty value field would not read
 // back as the empty text. output needs room for 16 characters per started
-// 8 bytes (at least 16) plus a terminator.
-void EncryptConfigValue(const char* plain, char* output, const char* key);
+// 8 bytes (at least 16) plus a terminator. The cipher state as for
+// DecryptConfigValue.
+void EncryptConfigValue(const char* plain, char* output, const char* key, BlowfishState* cipher = nullptr);
+
+// Sets every byte of the length bytes at bytes to zero, also where the
+// compiler sees no later read (plain text and cipher states).
+void ClearSecret(void* bytes, size_t length);
 
 // Two characters per byte, high digit first; "A"-"F" count 10-15, any other
 // character its code minus 48 (lower-case letters give wrong bytes).

@@ -18,17 +18,22 @@
 #include <string>
 
 #include "common/ending_signals.h"
+#include "common/visible_text.h"
+#include "common/whole_file.h"
 #include "config/config_file.h"
-
-char ConfigWriterError[512] = "";
 
 namespace {
 
-void SetError(const char* format, ...) {
+// The reason of a failure into *error, formatted as printf does and cut to
+// 511 bytes.
+void SetError(std::string* error, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void SetError(std::string* error, const char* format, ...) {
+  char text[512];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(ConfigWriterError, sizeof ConfigWriterError, format, args);
+  std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
+  *error = text;
 }
 
 // Where the matching record's value lies in the raw file bytes.
@@ -65,13 +70,6 @@ void ScanRecords(FILE* file, const char* key, ScanResult* result) {
     }
     offset += firstBytes + secondBytes;
   }
-}
-
-bool ReadWholeFile(FILE* file, std::string* content) {
-  char buffer[4096];
-  size_t count;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) content->append(buffer, count);
-  return !std::ferror(file);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -141,7 +139,7 @@ class ConfigLock {
  public:
   ~ConfigLock() { Release(); }
 
-  bool Acquire(const std::string& target) {
+  bool Acquire(const std::string& target, std::string* error) {
     path_ = target + ".lock";
     BlockEndingSignals(&saved_);
     blocked_ = true;
@@ -158,16 +156,17 @@ class ConfigLock {
         return true;
       }
       if (errno == ENOENT || errno == ENOTDIR) {
-        SetError("Verzeichnis der Datei %s existiert nicht", target.c_str());
+        SetError(error, "Verzeichnis der Datei %s existiert nicht", target.c_str());
         break;
       }
       if (errno != EEXIST) {
-        SetError("Datei %s kann nicht geschrieben werden: Sperrdatei %s nicht anlegbar: %s", target.c_str(),
+        SetError(error, "Datei %s kann nicht geschrieben werden: Sperrdatei %s nicht anlegbar: %s", target.c_str(),
                  path_.c_str(), std::strerror(errno));
         break;
       }
       if (waited >= WaitSteps) {
-        SetError("Datei %s wird von einem anderen Aufruf geaendert: die Sperrdatei %s besteht seit %d Sekunden; "
+        SetError(error,
+                 "Datei %s wird von einem anderen Aufruf geaendert: die Sperrdatei %s besteht seit %d Sekunden; "
                  "laeuft kein gentrmx-config mehr, bitte die Sperrdatei loeschen",
                  target.c_str(), path_.c_str(), WaitSteps * StepMilliseconds / 1000);
         break;
@@ -199,15 +198,15 @@ class ConfigLock {
 // target, so that the file is always either the old or the new one. The new
 // file takes the old one's permission bits and, for root, its owner; a
 // file that did not exist is created readable by its owner only.
-int ReplaceFile(const std::string& target, const std::string& content, const struct stat* old) {
+int ReplaceFile(const std::string& target, const std::string& content, const struct stat* old, std::string* error) {
   const std::string folder = FolderOf(target);
   std::string temporary = folder + "/." + BaseNameOf(target) + ".XXXXXX";
   const int fd = mkstemp(&temporary[0]);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) {
-      SetError("Verzeichnis der Datei %s existiert nicht", target.c_str());
+      SetError(error, "Verzeichnis der Datei %s existiert nicht", target.c_str());
     } else {
-      SetError("Datei %s kann nicht geschrieben werden: %s", target.c_str(), std::strerror(errno));
+      SetError(error, "Datei %s kann nicht geschrieben werden: %s", target.c_str(), std::strerror(errno));
     }
     return -1;
   }
@@ -246,12 +245,12 @@ int ReplaceFile(const std::string& target, const std::string& content, const str
     savedErrno = errno;
   }
   if (!written) {
-    SetError("Datei %s kann nicht geschrieben werden: %s", target.c_str(), std::strerror(savedErrno));
+    SetError(error, "Datei %s kann nicht geschrieben werden: %s", target.c_str(), std::strerror(savedErrno));
     unlink(temporary.c_str());
     return -1;
   }
   if (std::rename(temporary.c_str(), target.c_str()) != 0) {
-    SetError("Datei %s kann nicht ersetzt werden: %s", target.c_str(), std::strerror(errno));
+    SetError(error, "Datei %s kann nicht ersetzt werden: %s", target.c_str(), std::strerror(errno));
     unlink(temporary.c_str());
     return -1;
   }
@@ -265,8 +264,8 @@ int ReplaceFile(const std::string& target, const std::string& content, const str
 }
 
 // The file set writes for path: path itself, or for a symbolic link the
-// file it points to, which must exist. False with the reason set.
-bool ResolveTarget(const char* path, std::string* target) {
+// file it points to, which must exist. False with the reason in *error.
+bool ResolveTarget(const char* path, std::string* target, std::string* error) {
   struct stat link;
   if (lstat(path, &link) != 0 || !S_ISLNK(link.st_mode)) {
     *target = path;
@@ -274,7 +273,8 @@ bool ResolveTarget(const char* path, std::string* target) {
   }
   char resolved[PATH_MAX];
   if (realpath(path, resolved) == nullptr) {
-    SetError("Datei %s ist ein Verweis auf eine Datei, die nicht besteht (%s); set schreibt hinter einem Verweis "
+    SetError(error,
+             "Datei %s ist ein Verweis auf eine Datei, die nicht besteht (%s); set schreibt hinter einem Verweis "
              "nur in eine bestehende Konfigurationsdatei",
              path, std::strerror(errno));
     return false;
@@ -283,42 +283,48 @@ bool ResolveTarget(const char* path, std::string* target) {
   return true;
 }
 
-void PrintVisible(const char* text, FILE* out) { std::fputs(VisibleText(text).c_str(), out); }
+// A key or value of the listing: control characters as \xNN, every other
+// byte as it stands in the file.
+void PrintVisible(const char* text, FILE* out) {
+  PrintVisibleText(text, std::strlen(text), out, VisibleForm::Bytes);
+}
 
 }  // namespace
 
-int SetConfigValue(const char* path, const char* key, const char* plainValue) {
-  ConfigWriterError[0] = '\0';
+int SetConfigValue(const char* path, const char* key, const char* plainValue, std::string* error) {
+  std::string unused;
+  if (error == nullptr) error = &unused;
+  error->clear();
   const size_t keyLength = std::strlen(key);
   if (keyLength == 0) {
-    SetError("Der Schluessel ist leer");
+    SetError(error, "Der Schluessel ist leer");
     return -1;
   }
   if (keyLength > static_cast<size_t>(ConfigMaxKey)) {
-    SetError("Der Schluessel ist laenger als %d Zeichen", ConfigMaxKey);
+    SetError(error, "Der Schluessel ist laenger als %d Zeichen", ConfigMaxKey);
     return -1;
   }
   if (std::strpbrk(key, ";\r\n") != nullptr) {
-    SetError("Der Schluessel darf weder \";\" noch einen Zeilenumbruch enthalten");
+    SetError(error, "Der Schluessel darf weder \";\" noch einen Zeilenumbruch enthalten");
     return -1;
   }
   for (const char* c = key; *c != '\0'; ++c) {
     if ((static_cast<unsigned char>(*c) < 0x20 && *c != '\t') || *c == 0x7F) {
-      SetError("Der Schluessel darf keine Steuerzeichen enthalten");
+      SetError(error, "Der Schluessel darf keine Steuerzeichen enthalten");
       return -1;
     }
   }
   if (std::strlen(plainValue) > static_cast<size_t>(ConfigMaxPlainValue)) {
-    SetError("Der Wert ist laenger als %d Zeichen", ConfigMaxPlainValue);
+    SetError(error, "Der Wert ist laenger als %d Zeichen", ConfigMaxPlainValue);
     return -1;
   }
 
   // Replace the file a link points to, not the link.
   std::string target;
-  if (!ResolveTarget(path, &target)) return -1;
+  if (!ResolveTarget(path, &target, error)) return -1;
 
   ConfigLock lock;
-  if (!lock.Acquire(target)) return -1;
+  if (!lock.Acquire(target, error)) return -1;
 
   std::string content;
   ScanResult scan;
@@ -329,19 +335,19 @@ int SetConfigValue(const char* path, const char* key, const char* plainValue) {
     existed = true;
     if (fstat(fd, &old) != 0 || !S_ISREG(old.st_mode)) {
       close(fd);
-      SetError("%s ist keine gewoehnliche Datei; set schreibt nur in Konfigurationsdateien", path);
+      SetError(error, "%s ist keine gewoehnliche Datei; set schreibt nur in Konfigurationsdateien", path);
       return -1;
     }
     if ((old.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0) {
       close(fd);
-      SetError("Datei %s ist schreibgeschuetzt (Modus %04o) und bleibt unveraendert", path,
+      SetError(error, "Datei %s ist schreibgeschuetzt (Modus %04o) und bleibt unveraendert", path,
                static_cast<unsigned>(old.st_mode & 07777));
       return -1;
     }
     FILE* file = fdopen(fd, "rb");
     if (file == nullptr) {
       close(fd);
-      SetError("Datei %s kann nicht gelesen werden: %s", path, std::strerror(errno));
+      SetError(error, "Datei %s kann nicht gelesen werden: %s", path, std::strerror(errno));
       return -1;
     }
     const bool read = ReadWholeFile(file, &content);
@@ -352,21 +358,21 @@ int SetConfigValue(const char* path, const char* key, const char* plainValue) {
     const bool failed = !read || std::ferror(file);
     std::fclose(file);
     if (failed) {
-      SetError("Datei %s kann nicht gelesen werden", path);
+      SetError(error, "Datei %s kann nicht gelesen werden", path);
       return -1;
     }
     size_t line = 0;
     if (!IsConfigContent(content, &line)) {
-      SetError("Datei %s ist keine Konfigurationsdatei in diesem Format (Zeile %zu passt nicht zu "
+      SetError(error, "Datei %s ist keine Konfigurationsdatei in diesem Format (Zeile %zu passt nicht zu "
                "\"<Nr>;<Gruppe>;\" und \"<Nr>;<Schluessel>;<Hexwert>\"); sie bleibt unveraendert",
                path, line);
       return -1;
     }
   } else if (errno == ELOOP) {
-    SetError("Datei %s ist ein Verweis, der sich nicht aufloesen laesst", path);
+    SetError(error, "Datei %s ist ein Verweis, der sich nicht aufloesen laesst", path);
     return -1;
   } else if (errno != ENOENT) {
-    SetError("Datei %s kann nicht geoeffnet werden: %s", path, std::strerror(errno));
+    SetError(error, "Datei %s kann nicht geoeffnet werden: %s", path, std::strerror(errno));
     return -1;
   }
 
@@ -386,7 +392,7 @@ int SetConfigValue(const char* path, const char* key, const char* plainValue) {
     // read back cut and shift the pairing of every later line.
     if (scan.ValueStart - scan.LineStart + std::strlen(hex) + 1 >
         static_cast<size_t>(ConfigSecondLineChars)) {
-      SetError("Der Eintrag %s in Datei %s wuerde laenger als %d Zeichen; bitte die Datei pruefen",
+      SetError(error, "Der Eintrag %s in Datei %s wuerde laenger als %d Zeichen; bitte die Datei pruefen",
                key, path, ConfigSecondLineChars - 1);
       return -1;
     }
@@ -403,7 +409,7 @@ int SetConfigValue(const char* path, const char* key, const char* plainValue) {
     if (scan.Unpaired) {
       // A record appended now would pair with the unpaired line and could
       // be taken for any key.
-      SetError("Datei %s endet mit einem unvollstaendigen Eintrag (ungerade Zeilenzahl); "
+      SetError(error, "Datei %s endet mit einem unvollstaendigen Eintrag (ungerade Zeilenzahl); "
                "bitte die Datei pruefen",
                path);
       return -1;
@@ -415,17 +421,19 @@ int SetConfigValue(const char* path, const char* key, const char* plainValue) {
     updated += number + ";" + key + ";" + hex + lineEnd;
   }
 
-  return ReplaceFile(target, updated, existed ? &old : nullptr);
+  return ReplaceFile(target, updated, existed ? &old : nullptr, error);
 }
 
-int ListConfigValues(const char* path, FILE* out) {
-  ConfigWriterError[0] = '\0';
+int ListConfigValues(const char* path, FILE* out, std::string* error) {
+  std::string unused;
+  if (error == nullptr) error = &unused;
+  error->clear();
   FILE* file = std::fopen(path, "rb");
   if (file == nullptr) {
     if (errno == ENOENT) {
-      SetError("Datei %s existiert nicht", path);
+      SetError(error, "Datei %s existiert nicht", path);
     } else {
-      SetError("Datei %s kann nicht geoeffnet werden: %s", path, std::strerror(errno));
+      SetError(error, "Datei %s kann nicht geoeffnet werden: %s", path, std::strerror(errno));
     }
     return -1;
   }
@@ -445,46 +453,15 @@ int ListConfigValues(const char* path, FILE* out) {
     } else {
       PrintVisible(plain, out);
     }
+    ClearSecret(plain, sizeof plain);
     std::fputc('\n', out);
     ++records;
   }
   const bool failed = std::ferror(file);
   std::fclose(file);
   if (failed) {
-    SetError("Datei %s kann nicht gelesen werden", path);
+    SetError(error, "Datei %s kann nicht gelesen werden", path);
     return -1;
   }
   return records;
-}
-
-std::string VisibleText(const char* text) {
-  std::string shown;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != '\0'; ++p) {
-    if (*p < 0x20 || *p == 0x7F) {
-      char code[5];
-      std::snprintf(code, sizeof code, "\\x%02X", *p);
-      shown += code;
-    } else {
-      shown += static_cast<char>(*p);
-    }
-  }
-  return shown;
-}
-
-std::string DescribeConfigFile(const char* path) {
-  char folder[PATH_MAX];
-  const char* here = getcwd(folder, sizeof folder) != nullptr ? folder : "?";
-  std::string text = "Konfigurationsdatei " + VisibleText(path);
-  if (path[0] != '/') text += std::string(" (Arbeitsverzeichnis ") + VisibleText(here) + ")";
-  struct stat info;
-  if (stat(path, &info) != 0) {
-    text += errno == ENOENT ? ": nicht gefunden" : std::string(": nicht zugreifbar: ") + std::strerror(errno);
-  } else if (S_ISDIR(info.st_mode)) {
-    text += ": ist ein Verzeichnis";
-  } else if (access(path, R_OK) != 0) {
-    text += std::string(": gefunden, aber nicht lesbar: ") + std::strerror(errno);
-  } else {
-    text += ": gefunden";
-  }
-  return text;
 }

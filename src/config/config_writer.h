@@ -10,10 +10,6 @@ constexpr int ConfigMaxPlainValue = 96;
 // Longest key text.
 constexpr int ConfigMaxKey = 100;
 
-// Text of the last failure of SetConfigValue or ListConfigValues (German,
-// no line end); empty after a success.
-extern char ConfigWriterError[512];
-
 // Encrypts plainValue and stores it under key in the file at path: replaces
 // the value of the first record with that key, or appends a new record
 // ("<n>;GENTRMX;" and "<n>;<key>;<hex>", n the record's running number).
@@ -28,26 +24,17 @@ extern char ConfigWriterError[512];
 //
 // Rejects, leaving the file as it was: values over ConfigMaxPlainValue
 // characters; empty keys, keys over ConfigMaxKey characters or holding
-// ";", a line break or another control character; a file that is not a
+// ";" or a control character other than the tab; a file that is not a
 // configuration file of this format (pairs of "<n>;<group>;..." and
 // "<n>;<key>;<hexadecimal value>" lines), that ends with an unpaired line,
 // that is read-only or not a regular file; a link to a missing file.
-// Returns 0 on success, -1 on failure (reason in ConfigWriterError).
-int SetConfigValue(const char* path, const char* key, const char* plainValue);
+// Returns 0 on success, -1 on failure. error, when given, receives the
+// reason of a failure (German, no line end, at most 511 bytes) and is
+// emptied by a success.
+int SetConfigValue(const char* path, const char* key, const char* plainValue, std::string* error = nullptr);
 
 // Prints every record of the file as "KEY=value" with the decrypted value,
 // one per line; a non-empty PASS value shows as "***". Control characters
-// are shown as \xNN. Returns the number of records, or -1 when the file
-// cannot be read.
-int ListConfigValues(const char* path, FILE* out);
-
-// One line for a report on the configuration file that a program looked
-// for: its path, the working folder a relative path starts from, and
-// whether it was found and can be read, e.g.
-// "Konfigurationsdatei ../../files/quillnest.ini (Arbeitsverzeichnis /opt/x): nicht gefunden".
-// No value of the file is read.
-std::string DescribeConfigFile(const char* path);
-
-// text with every control character (below 0x20, and 0x7F) shown as \xNN,
-// as the listing shows keys and values.
-std::string VisibleText(const char* text);
+// are shown as \xNN (VisibleForm::Bytes). Returns the number of records, or
+// -1 when the file cannot be read (reason in error, as for SetConfigValue).
+int ListConfigValues(const char* path, FILE* out, std::string* error = nullptr);

@@ -5,24 +5,24 @@
 
 #include "common/text.h"
 
-const char* const LoginSettingKeys[LoginSettingCount] = {"LOGIN", "PASS", "DATABASE", "DB_SYSTEM", "SCHEMA"};
-
 namespace {
 
 // Reads one setting into a zero-filled field, cut to the field's size.
 void ReadSetting(const char* key, const char* path, char* field, size_t fieldSize, SettingSource* source) {
-  ReadConfigValue("", key, 0, path);
-  const size_t length = strnlen(LastConfigRecord.Value, fieldSize - 1);
-  std::memcpy(field, LastConfigRecord.Value, length);
+  ConfigRecord record;
+  ReadConfigValue("", key, 0, path, &record);
+  const size_t length = strnlen(record.Value, fieldSize - 1);
+  std::memcpy(field, record.Value, length);
   field[length] = '\0';
-  if (source == nullptr) return;
-  // A lookup that took nothing leaves every field of the record empty; a
-  // record taken for its group or id may have an empty key.
-  const ConfigRecord& record = LastConfigRecord;
-  source->Taken = record.Key[0] != '\0' || record.Group[0] != '\0' || record.Id != 0 || record.Value[0] != '\0';
-  std::memcpy(source->Key, record.Key, sizeof source->Key);
-  source->Id = record.Id;
-  source->ValueLength = std::strlen(record.Value);
+  if (source != nullptr) {
+    // A lookup that took nothing leaves every field of the record empty; a
+    // record taken for its group or id may have an empty key.
+    source->Taken = record.Key[0] != '\0' || record.Group[0] != '\0' || record.Id != 0 || record.Value[0] != '\0';
+    std::memcpy(source->Key, record.Key, sizeof source->Key);
+    source->Id = record.Id;
+    source->ValueLength = std::strlen(record.Value);
+  }
+  ClearSecret(&record, sizeof record);
 }
 
 }  // namespace
@@ -30,13 +30,12 @@ void ReadSetting(const char* key, const char* path, char* field, size_t fieldSiz
 void ReadLoginSettings(LoginSettings* settings, const char* path, SettingSource* sources) {
   std::memset(settings, 0, sizeof *settings);
   if (sources != nullptr) std::memset(sources, 0, sizeof(SettingSource) * LoginSettingCount);
-  char schemaValue[sizeof LastConfigRecord.Value];
+  char schemaValue[sizeof ConfigRecord::Value];
   ReadSetting("LOGIN", path, settings->Login, sizeof settings->Login, sources ? &sources[0] : nullptr);
   ReadSetting("PASS", path, settings->Pass, sizeof settings->Pass, sources ? &sources[1] : nullptr);
   ReadSetting("DATABASE", path, settings->Database, sizeof settings->Database, sources ? &sources[2] : nullptr);
   ReadSetting("DB_SYSTEM", path, settings->DbSystem, sizeof settings->DbSystem, sources ? &sources[3] : nullptr);
   ReadSetting("SCHEMA", path, schemaValue, sizeof schemaValue, sources ? &sources[4] : nullptr);
-  std::memset(&LastConfigRecord, 0, sizeof LastConfigRecord);
 
   // The stored schema carries one character more than the schema name.
   size_t schemaLength = std::strlen(schemaValue);
@@ -45,7 +44,7 @@ void ReadLoginSettings(LoginSettings* settings, const char* path, SettingSource*
   std::memcpy(settings->Schema, schemaValue, schemaLength);
   settings->Schema[schemaLength] = '\0';
   UpperCase(settings->Schema);
-  std::memset(schemaValue, 0, sizeof schemaValue);
+  ClearSecret(schemaValue, sizeof schemaValue);
 }
 
 int StoredValueLimit(const char* key) {

@@ -24,7 +24,8 @@ struct LoginSettings {
 
 // The five keys in the order they are read.
 constexpr int LoginSettingCount = 5;
-extern const char* const LoginSettingKeys[LoginSettingCount];
+inline constexpr const char* LoginSettingKeys[LoginSettingCount] = {"LOGIN", "PASS", "DATABASE", "DB_SYSTEM",
+                                                                    "SCHEMA"};
 
 // What one read found, for reports about the file (never the value itself).
 struct SettingSource {
@@ -43,7 +44,7 @@ constexpr int DataSourceNameLimit = 32;
 // id 0. The schema is the stored value without its last character (the
 // empty value gives the empty schema), cut to its field and upper-cased.
 // sources, when given, receives one entry per key in LoginSettingKeys
-// order. LastConfigRecord is cleared afterwards.
+// order. No plain value is left behind outside settings.
 void ReadLoginSettings(LoginSettings* settings, const char* path = ConfigFilePath,
                        SettingSource* sources = nullptr);
 

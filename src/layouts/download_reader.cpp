@@ -258,7 +258,7 @@ std::string RecordFault(const RecordLayout& layout, const DownloadRecord& record
     }
     if (wrong != nullptr) {
       std::string text = std::string("Feld ") + field.Name + " (" + FieldPositionText(field) + ") \"" +
-                         Latin1ToVisibleUtf8(value) + "\": ";
+                         VisibleText(value, VisibleForm::Utf8) + "\": ";
       text += field.Kind == FieldKind::Constant ? std::string("nicht \"") + wrong + "\"" : wrong;
       return text;
     }
@@ -344,38 +344,6 @@ const RecordLayout* DetectLayout(const std::string& path, const std::string& hea
   if (plausible.size() == 1) return plausible[0];
   *reason = "Die Dateigroesse " + sizeText + " Bytes passt zu mehreren Funktionen (" + names + ")";
   return nullptr;
-}
-
-std::string Latin1ToUtf8(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-std::string Latin1ToVisibleUtf8(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
-    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
-      char code[5];
-      std::snprintf(code, sizeof code, "\\x%02X", c);
-      out += code;
-    } else if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
 }
 
 std::string WithoutTrailingBlanks(const std::string& text) {

@@ -1,6 +1,6 @@
 // Reading a download file back: the file split into records by its layout,
-// each record's fields as they stand, which layout a file has, and the
-// Latin-1 to UTF-8 conversion for showing texts. No database code.
+// each record's fields as they stand, which layout a file has. Its texts
+// are shown through common/visible_text.h. No database code.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/visible_text.h"
 #include "layouts/record_layouts.h"
 
 struct DownloadRecord {
@@ -104,11 +105,8 @@ inline bool RecordLooksRight(const RecordLayout& layout, const DownloadRecord& r
 // text without its last position.
 std::vector<std::string> ShownValues(const RecordLayout& layout, const DownloadRecord& record);
 
-// Each Latin-1 byte as its UTF-8 character.
-std::string Latin1ToUtf8(const std::string& text);
-// As Latin1ToUtf8, but control bytes (below 0x20, 0x7F to 0x9F), which
-// have no character, as \xNN: one line of plain UTF-8 text.
-std::string Latin1ToVisibleUtf8(const std::string& text);
+// Shorthand for VisibleText(text, VisibleForm::Utf8).
+inline std::string Latin1ToVisibleUtf8(const std::string& text) { return VisibleText(text, VisibleForm::Utf8); }
 
 // text without its trailing blanks.
 std::string WithoutTrailingBlanks(const std::string& text);

@@ -8,17 +8,16 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 namespace {
 
+// Empty when the process has gone.
 std::string ReadProcFile(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  std::string text;
+  ReadWholeFile(path, &text);
+  return text;
 }
 
 }  // namespace

@@ -19,7 +19,6 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <utility>
 
@@ -420,13 +419,14 @@ RunResult ScratchInstallation::RunTool(const std::string& program, const std::ve
   return RunProgram(argv, WorkDir, env);
 }
 
+std::string ReadWholeFile(const std::string& path) {
+  std::string content;
+  if (!ReadWholeFile(path, &content)) throw std::runtime_error("cannot read " + path);
+  return content;
+}
+
 std::string ScratchInstallation::ReadFile(const std::string& path) const {
-  const std::string full = !path.empty() && path[0] == '/' ? path : Root + "/" + path;
-  std::ifstream in(full, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + full);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
+  return ReadWholeFile(!path.empty() && path[0] == '/' ? path : Root + "/" + path);
 }
 
 bool ScratchInstallation::FileExists(const std::string& path) const {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "common/whole_file.h"
 #include "tds_server.h"
 
 struct RunResult {
@@ -33,6 +34,10 @@ struct RunResult {
 // /dev/null.
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& workDir,
                      const std::vector<std::string>& extraEnv = {});
+
+// The bytes of the file at path; throws std::runtime_error when it cannot be
+// read.
+std::string ReadWholeFile(const std::string& path);
 
 // Today's local date (TZ honoured) as YYYYMMDD, offsetDays added: the date
 // the data source's convert(char(8), CURRENT_TIMESTAMP, 112) gives.
