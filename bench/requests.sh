@@ -11,8 +11,11 @@
 # Prints, per function and terminal: the badges the run read, the requests
 # received (login and pre-login left out) and the requests per badge by kind
 # (SQL batches, cursor open, cursor option, cursor fetch, cursor close,
-# ATTENTION), then the scroll and concurrency options the cursors were
-# opened with. Each run's download file is compared with the same run
+# ATTENTION), the statements the server ran (a batch counts each of its
+# statements) against those the same run sent through the SQLite driver,
+# which takes one statement per call and runs only what the writer uses: the
+# difference is what went along in a badge's batch for nothing. Then the
+# scroll and concurrency options the cursors were opened with. Each run's download file is compared with the same run
 # through the SQLite driver; a difference fails the script, and so does a
 # cursor that asks for scroll locks.
 #
@@ -59,14 +62,19 @@ read -r -t 20 word port <&"${SERVER[0]}" || true
 configure() { write_bench_config "$out/files/quillnest.ini" "$1"; }
 
 kinds=(SQLBATCH RPC:sp_cursoropen RPC:sp_cursoroption RPC:sp_cursorfetch RPC:sp_cursorclose ATTENTION)
-printf '%-9s %-7s %7s %9s %8s | %s\n' function terminal badges requests 'per badge' \
-  'per badge by kind: batch, open, option, fetch, close, attention'
+printf '%-9s %-7s %7s %9s %8s | %-47s | %s\n' function terminal badges requests 'per badge' \
+  'per badge by kind: batch, open, option, fetch, close, attention' 'statements: server, used, for nothing'
 all=0
+all_statements=0
+all_used=0
 declare -A by_kind by_options
 for f in "${functions[@]}"; do
   for t in "${terminals[@]}"; do
     configure GENTRMX_REQ_SQLITE
-    (cd "$out/work/dir" && "$build/gentrmx" "$f" "$t" "$out/$f-$t.sqlite" 1 >"$out/$f-$t.sqlite.out") || true
+    rm -f "$out/sql.log"
+    (cd "$out/work/dir" && GENTRMX_SQL_LOG=$out/sql.log "$build/gentrmx" "$f" "$t" "$out/$f-$t.sqlite" 1 \
+      >"$out/$f-$t.sqlite.out") || true
+    used=$(grep -c '^@@STMT ' "$out/sql.log" || true)
     configure GENTRMX_REQ_TDS
     : >"$server_log"
     (cd "$out/work/dir" && "$build/gentrmx" "$f" "$t" "$out/$f-$t.tds" 1 >"$out/$f-$t.tds.out") || true
@@ -83,8 +91,15 @@ for f in "${functions[@]}"; do
       line+=$(printf ' %6.2f' "$(awk -v a="$c" -v b="$n" 'BEGIN { print b ? a / b : 0 }')")
       by_kind[$k]=$(( ${by_kind[$k]:-0} + c ))
     done
+    # Each statement of a batch after the first follows ";\n" (logged as ";\\n").
+    statements=$(awk -F'\t' '$1 == "SQLBATCH" { n += 1 + gsub(/;\\n/, "") } $1 == "RPC:sp_cursoropen" { n++ }
+      END { print n + 0 }' "$server_log")
+    line+=$(printf ' | %6d %6d %5.1f %%' "$statements" "$used" \
+      "$(awk -v a="$statements" -v b="$used" 'BEGIN { print a ? 100 * (a - b) / a : 0 }')")
     echo "$line"
     all=$((all + total))
+    all_statements=$((all_statements + statements))
+    all_used=$((all_used + used))
     while IFS= read -r options; do
       by_options[$options]=$(( ${by_options[$options]:-0} + 1 ))
     done < <(grep '^RPC:sp_cursoropen' "$server_log" | cut -f3)
@@ -93,6 +108,8 @@ done
 echo "all runs: $all requests: ${by_kind[SQLBATCH]} batches, ${by_kind[RPC:sp_cursoropen]} cursor opens," \
   "${by_kind[RPC:sp_cursoroption]} options, ${by_kind[RPC:sp_cursorfetch]} fetches," \
   "${by_kind[RPC:sp_cursorclose]} closes, ${by_kind[ATTENTION]} ATTENTION"
+echo "statements the server ran: $all_statements, used: $all_used, for nothing:" \
+  "$(awk -v a="$all_statements" -v b="$all_used" 'BEGIN { printf "%.1f %%", a ? 100 * (a - b) / a : 0 }')"
 locks=0
 for options in "${!by_options[@]}"; do
   echo "cursor opens with $options: ${by_options[$options]}"
