@@ -75,11 +75,7 @@ bool StatementBatch::Send(Session& db) {
   return true;
 }
 
-bool StatementBatch::MaySendAhead(size_t planned) const noexcept {
-  // Under 10 % of what is sent, with the statement that would go along
-  // counted as sent for nothing.
-  return (Unused + 1) * 100 < (Sent + planned) * 10;
-}
+bool StatementBatch::MaySendAhead() const noexcept { return (Unused + 1) * 10 < Sent + 1; }
 
 bool StatementBatch::ResultDone(Session& db, bool ended) {
   if (ended) CurrentEnded_ = true;

@@ -34,7 +34,8 @@ class StatementBatch {
   StatementBatch(const StatementBatch&) = delete;
   StatementBatch& operator=(const StatementBatch&) = delete;
 
-  // Starts collecting the statements of a new batch (none is open).
+  // Starts collecting the statements of a new batch (none may be open: an
+  // open batch is ended or abandoned first).
   void Start();
   // Adds the session's current statement text; query names it in messages.
   void Add(const Session& db, const char* query);
@@ -51,10 +52,10 @@ class StatementBatch {
   // discarded.
   void Abandon(Session& db);
 
-  // Whether a statement that the badge may not need can go along with the
-  // planned statements of the batch: the run's statements sent for nothing
-  // stay under a tenth of all the statements it sent.
-  bool MaySendAhead(size_t planned) const noexcept;
+  // Whether a statement that the badge may not need can go along: counted
+  // as sent for nothing, the run's statements sent for nothing stay under a
+  // tenth of all the statements it sent.
+  bool MaySendAhead() const noexcept;
 
   // For the statement type: whether text is the next statement of the open
   // batch, whose result a statement then takes.

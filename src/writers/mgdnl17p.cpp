@@ -53,7 +53,7 @@ void AddStatements(Mgdnl17pRun& run, const BadgeRecord& badge, const TerminalRec
   }
   FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam);
   AddToBatch(db, "Zutrittsklassenabfrage");
-  if (!db.Batch.MaySendAhead(1)) return;
+  if (!db.Batch.MaySendAhead()) return;
   FormatLocationQuery(db, badge.AswNum);
   AddToBatch(db, "Ortsabfrage");
 }

@@ -189,6 +189,9 @@ const RecordTemplate* BadgeDefinitions(Mgdnl18pRun& run, const char* badgeNumber
   // The definitions are read whole: their value-code queries and the
   // balance lookup that follows go in one request.
   Session& db = run.Db;
+  // The definitions were the last statement of the badge's first request,
+  // if they went along: it is read to its end.
+  if (read) read = db.Batch.End(db);
   if (read && db.CanBatch()) {
     db.Batch.Start();
     for (const DisplayCursor::Row& row : run.BadgeCursor.Rows) {
@@ -259,7 +262,7 @@ void AddStatements(Mgdnl18pRun& run, const BadgeRecord& badge, const TerminalRec
   FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam);
   AddToBatch(db, "Zeitberechtigungsabfrage");
   if (badge.AswPnr[0] == '\0' || std::strcmp(badge.AswNum, run.LastWrittenBadge) == 0 ||
-      !db.Batch.MaySendAhead(1))
+      !db.Batch.MaySendAhead())
     return;
   if (run.BadgeLevelDefinitions && badge.AswSal[0] != '\0') {
     FormatDefinitionQuery(run.BadgeCursor, badge.AswNum);

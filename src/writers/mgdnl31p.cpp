@@ -32,7 +32,7 @@ void AddStatements(Session& db, const BadgeRecord& badge, const TerminalRecord& 
   AddToBatch(db, "Zeitberechtigungsabfrage");
   FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam);
   AddToBatch(db, "Zutrittsklassenabfrage");
-  if (!db.Batch.MaySendAhead(1)) return;
+  if (!db.Batch.MaySendAhead()) return;
   FormatLocationQuery(db, badge.AswNum);
   AddToBatch(db, "Ortsabfrage");
 }
