@@ -28,31 +28,14 @@ constexpr size_t AccessAt = FieldOffset(Fields[Mgdnl17p::AccessPermission]);
 // The reader numbers asked for: one slot each.
 constexpr int32_t ReaderLimit = 11;
 
-// One run of the writer: what it keeps from badge to badge.
-struct Mgdnl17pRun {
-  Session& Db;
-  // Built once per badge; the class loop changes only the class positions.
-  char Record[RecordLength];
-  ZoneListArray Zones;
-  // The terminal's reader rows, read at the first badge of the run.
-  ReaderSnapshot Readers;
-};
+using Mgdnl17pRun = ReaderRecordRun<RecordLength>;
 
 // The statements of the badge, in the order WriteBadge runs them: the
 // location lookup, which only a badge with a record needs, goes along
 // while the run sends little for nothing.
 void AddStatements(Mgdnl17pRun& run, const BadgeRecord& badge, const TerminalRecord& terminal) {
   Session& db = run.Db;
-  FormatBalanceQuery(db, badge.AswNum);
-  AddToBatch(db, "Saldenabfrage");
-  FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam);
-  AddToBatch(db, "Zeitberechtigungsabfrage");
-  if (!run.Readers.Taken) {
-    FormatReaderQuery(db, terminal.TrmNam, ReaderLimit);
-    AddToBatch(db, "Leserabfrage");
-  }
-  FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam);
-  AddToBatch(db, "Zutrittsklassenabfrage");
+  AddReaderRecordStatements(db, badge, terminal, run.Readers, ReaderLimit);
   if (!db.Batch.MaySendAhead()) return;
   FormatLocationQuery(db, badge.AswNum);
   AddToBatch(db, "Ortsabfrage");

@@ -24,30 +24,7 @@ constexpr const FieldLayout* Fields = Mgdnl60pFields;
 constexpr size_t TimeAt = FieldOffset(Fields[Mgdnl60p::TimePermission]);
 constexpr size_t AccessAt = FieldOffset(Fields[Mgdnl60p::AccessPermission]);
 
-// One run of the writer: what it keeps from badge to badge.
-struct Mgdnl60pRun {
-  Session& Db;
-  // Built once per badge; the class loop changes only the class positions.
-  char Record[RecordLength];
-  ZoneListArray Zones;
-  // The terminal's reader rows, read at the first badge of the run.
-  ReaderSnapshot Readers;
-};
-
-// The statements of the badge, in the order WriteBadge runs them.
-void AddStatements(Mgdnl60pRun& run, const BadgeRecord& badge, const TerminalRecord& terminal) {
-  Session& db = run.Db;
-  FormatBalanceQuery(db, badge.AswNum);
-  AddToBatch(db, "Saldenabfrage");
-  FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam);
-  AddToBatch(db, "Zeitberechtigungsabfrage");
-  if (!run.Readers.Taken) {
-    FormatReaderQuery(db, terminal.TrmNam, ReaderCount);
-    AddToBatch(db, "Leserabfrage");
-  }
-  FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam);
-  AddToBatch(db, "Zutrittsklassenabfrage");
-}
+using Mgdnl60pRun = ReaderRecordRun<RecordLength>;
 
 // Builds and writes the records of the badge.
 BadgeOutcome WriteBadge(Mgdnl60pRun& run, BadgeRecord& badge, const TerminalRecord& terminal) {
@@ -94,6 +71,7 @@ int WorkMgDnl60P(Session& db, TerminalRecord* terminal) {
   BadgeRecord badge;
   return WalkBadges(db, *terminal, badge, [&](BadgeRecord& b) {
     return WriteInOneRequest(
-        db, [&] { AddStatements(run, b, *terminal); }, [&] { return WriteBadge(run, b, *terminal); });
+        db, [&] { AddReaderRecordStatements(db, b, *terminal, run.Readers, ReaderCount); },
+        [&] { return WriteBadge(run, b, *terminal); });
   });
 }

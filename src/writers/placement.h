@@ -242,6 +242,35 @@ inline BadgeOutcome WriteInOneRequest(Session& db, AddFn addStatements, WriteFn 
 // Adds the session's current statement text to its batch; query names it.
 inline void AddToBatch(Session& db, const char* query) { db.Batch.Add(db, query); }
 
+// One run of MGDNL17P or MGDNL60P: what it keeps from badge to badge.
+template <size_t RecordLength>
+struct ReaderRecordRun {
+  Session& Db;
+  // Built once per badge; the class loop changes only the class positions.
+  char Record[RecordLength];
+  ZoneListArray Zones;
+  // The terminal's reader rows up to the file's last reader group, read at
+  // the first badge of the run.
+  ReaderSnapshot Readers;
+};
+
+// The statements of a badge in MGDNL17P and MGDNL60P, in the order they run
+// them: balance, time permission, the reader rows up to limit (first badge
+// of the run), access classes.
+inline void AddReaderRecordStatements(Session& db, const BadgeRecord& badge, const TerminalRecord& terminal,
+                                      const ReaderSnapshot& readers, int32_t limit) {
+  FormatBalanceQuery(db, badge.AswNum);
+  AddToBatch(db, "Saldenabfrage");
+  FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam);
+  AddToBatch(db, "Zeitberechtigungsabfrage");
+  if (!readers.Taken) {
+    FormatReaderQuery(db, terminal.TrmNam, limit);
+    AddToBatch(db, "Leserabfrage");
+  }
+  FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam);
+  AddToBatch(db, "Zutrittsklassenabfrage");
+}
+
 // Prints the line of a failed query of the badge walk (the session's
 // LastFailure): the badge it failed at, or the terminal and the last badge
 // read when the badge query itself failed.
