@@ -70,7 +70,7 @@ std::string BadgeValueQuery(const std::string& quotedNumber, int lfd) {
          "NULL) ";
 }
 
-// One installation for the whole program (the driver manager keeps the
+// One installation for the suite (the driver manager keeps the
 // data source it first connected to); each test uses terminals, balance
 // sets and badges of its own.
 class BalanceDisplay : public ConnectedInstallationTest {

@@ -227,7 +227,8 @@ TEST_F(LookupTest, FailingStatementsFailNamingTheirQueryAndChangeNothing) {
   Db->SqlCode = 4711;
   EXPECT_EQ(ResultText(LookupLocationText(*Db, &badge)), "Failed -1");
   EXPECT_STREQ(Db->LastFailure.Query, "Ortsabfrage");
-  EXPECT_NE(std::strstr(Db->LastFailure.Records[0].Message, "Xel113Sto"), nullptr) << Db->LastFailure.Records[0].Message;
+  EXPECT_NE(std::strstr(Db->LastFailure.Records[0].Message, "Xel113Sto"), nullptr)
+      << Db->LastFailure.Records[0].Message;
   EXPECT_EQ(ResultText(LookupBalanceValues(*Db, &badge)), "Failed -1");
   EXPECT_STREQ(Db->LastFailure.Query, "Saldenabfrage");
   EXPECT_NE(std::strstr(Db->LastFailure.Records[0].Message, "O2002TSW"), nullptr) << Db->LastFailure.Records[0].Message;

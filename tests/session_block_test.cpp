@@ -47,7 +47,7 @@ const char* const TableRows =
     "UPDATE Blk SET txt = 'ABCDEFGHIJKLMNOP' WHERE k = 21;"
     "UPDATE Blk SET txt = 'ab' WHERE k = 22;";
 
-// One installation for the program, its database served by the SQLite
+// One installation for the suite, its database served by the SQLite
 // driver with and without StepAPI (a second data source of the same file)
 // and by FreeTDS; each test connects through its path.
 class BlockFetch : public ::testing::TestWithParam<Path> {

@@ -127,7 +127,8 @@ TEST_F(SessionDb, CursorOpenThatFailsReturnsTheNativeErrorAndLeavesNoHandle) {
   EXPECT_EQ(cursor.Handle(), nullptr);
   EXPECT_EQ(Db->LastFailure.Records[0].NativeError, 1);
   EXPECT_STREQ(Db->LastFailure.Records[0].State, "HY000");
-  EXPECT_NE(std::strstr(Db->LastFailure.Records[0].Message, "NoSuchTable"), nullptr) << Db->LastFailure.Records[0].Message;
+  EXPECT_NE(std::strstr(Db->LastFailure.Records[0].Message, "NoSuchTable"), nullptr)
+      << Db->LastFailure.Records[0].Message;
 
   char text[11] = "vorher";
   const ColumnBinding columns[] = {{SQL_C_CHAR, text, sizeof text}};
@@ -220,7 +221,8 @@ TEST_F(SessionDb, SingleRowLookupWithoutRowOrWithFailingQuery) {
   EXPECT_TRUE(failed.Failed()) << ResultText(failed);
   EXPECT_EQ(Db->SqlCode, 4711) << "a failed lookup leaves SqlCode alone";
   EXPECT_EQ(Db->LastFailure.Records[0].NativeError, 1);
-  EXPECT_NE(std::strstr(Db->LastFailure.Records[0].Message, "NoSuchTable"), nullptr) << Db->LastFailure.Records[0].Message;
+  EXPECT_NE(std::strstr(Db->LastFailure.Records[0].Message, "NoSuchTable"), nullptr)
+      << Db->LastFailure.Records[0].Message;
   EXPECT_EQ(num, 7);
 }
 
@@ -228,8 +230,9 @@ TEST_F(SessionDb, SingleRowLookupWithoutRowOrWithFailingQuery) {
 // values quoted.
 TEST_F(SessionDb, QueryTextIsSentAsFormatted) {
   char quoted[32];
-  ASSERT_EQ(Db->FormatSqlText("SELECT txt  FROM Probe  WHERE k = '%s' ", QuoteSqlValue("O'Brien", quoted, sizeof quoted)),
-            0);
+  ASSERT_EQ(
+      Db->FormatSqlText("SELECT txt  FROM Probe  WHERE k = '%s' ", QuoteSqlValue("O'Brien", quoted, sizeof quoted)),
+      0);
   char text[11] = "";
   const ColumnBinding columns[] = {{SQL_C_CHAR, text, sizeof text}};
   EXPECT_EQ(ResultText(LookupSingleRow(*Db, columns, 1)), "Row 0");
@@ -277,7 +280,9 @@ TEST_F(SessionDb, LookupsInterleaveWithAnOpenCursor) {
   while (FetchCursor(cursor, keyColumn, 1).IsRow()) {
     keys.push_back(key);
     char quoted[32];
-    ASSERT_EQ(Db->FormatSqlText("SELECT COUNT(*) FROM Probe WHERE k = '%s'", QuoteSqlValue(key, quoted, sizeof quoted)), 0);
+    ASSERT_EQ(
+        Db->FormatSqlText("SELECT COUNT(*) FROM Probe WHERE k = '%s'", QuoteSqlValue(key, quoted, sizeof quoted)),
+        0);
     int32_t count = 0;
     const ColumnBinding countColumn[] = {{SQL_C_LONG, &count, sizeof count}};
     EXPECT_EQ(ResultText(LookupSingleRow(*Db, countColumn, 1)), "Row 0");
