@@ -10,6 +10,7 @@
 #include "connected_installation.h"
 #include "db/access_rights.h"
 #include "db/records.h"
+#include "db/observer.h"
 #include "db/session.h"
 #include "installation.h"
 
@@ -17,9 +18,8 @@ namespace {
 
 class AccessRights : public ConnectedInstallationTest {
  protected:
-  void SetUp() override { DebugTrace = false; }
-
-  static std::vector<std::string> Zones() {
+  // The access classes as the last BuildZoneList left them.
+  std::vector<std::string> Zones() const {
     std::vector<std::string> zones;
     for (int32_t i = 0; i < ZoneList.Count; ++i) zones.emplace_back(ZoneList.Entries[i]);
     return zones;
@@ -27,6 +27,9 @@ class AccessRights : public ConnectedInstallationTest {
   static std::string Slots(const BadgeRecord& b) {
     return std::string(&b.ZoneSlots[0][0], sizeof b.ZoneSlots);
   }
+
+  // The list the test's builds fill, as a writer keeps one for its run.
+  ZoneListArray ZoneList;
 };
 
 using Texts = std::vector<std::string>;
@@ -43,28 +46,32 @@ TEST_F(AccessRights, TimePermissionNeedsATimeClassOfTheTerminalThatTheBadgeHas) 
   const TerminalRecord t = ZeroedTerminal("TP");
 
   int32_t count = -7;
-  const StatementResult counted = CountTimePermissions("TP-TIME", "TP", &count);
+  const StatementResult counted = CountTimePermissions(*Db, "TP-TIME", "TP", &count);
   EXPECT_TRUE(counted.IsRow());
   EXPECT_EQ(counted.Code, 0);
   EXPECT_EQ(count, 2);
-  EXPECT_EQ(SqlCode, 0);
+  EXPECT_EQ(Db->SqlCode, 0);
 
   BadgeRecord time = ZeroedBadge("TP-TIME");
   BadgeRecord access = ZeroedBadge("TP-ACCESS");
   BadgeRecord elsewhere = ZeroedBadge("TP-ELSEWHERE");
   BadgeRecord none = ZeroedBadge("TP-NONE");
-  EXPECT_EQ(HasTimePermission(&time, &t), Permission::Granted);
-  EXPECT_EQ(HasTimePermission(&access, &t), Permission::Denied);
-  EXPECT_EQ(HasTimePermission(&elsewhere, &t), Permission::Denied);
-  EXPECT_EQ(HasTimePermission(&none, &t), Permission::Denied);
+  EXPECT_EQ(HasTimePermission(*Db, &time, &t), Permission::Granted);
+  EXPECT_EQ(HasTimePermission(*Db, &access, &t), Permission::Denied);
+  EXPECT_EQ(HasTimePermission(*Db, &elsewhere, &t), Permission::Denied);
+  EXPECT_EQ(HasTimePermission(*Db, &none, &t), Permission::Denied);
 
-  // The trace line, only with DebugTrace.
+  // The trace line, only when the run's trace is switched on ("/d").
+  RunTrace quiet(false);
+  RunTrace debug(true);
+  RunObserver* const suiteObserver = Db->Observer;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(HasTimePermission(&time, &t), Permission::Granted);
-  DebugTrace = true;
-  EXPECT_EQ(HasTimePermission(&time, &t), Permission::Granted);
-  EXPECT_EQ(HasTimePermission(&none, &t), Permission::Denied);
-  DebugTrace = false;
+  Db->Observer = &quiet;
+  EXPECT_EQ(HasTimePermission(*Db, &time, &t), Permission::Granted);
+  Db->Observer = &debug;
+  EXPECT_EQ(HasTimePermission(*Db, &time, &t), Permission::Granted);
+  EXPECT_EQ(HasTimePermission(*Db, &none, &t), Permission::Denied);
+  Db->Observer = suiteObserver;
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Aws: TP-TIME Zeitberechtigung: 1\nAws: TP-NONE Zeitberechtigung: 0\n");
 }
@@ -81,8 +88,8 @@ TEST_F(AccessRights, ZoneListHoldsDistinctAccessClassesAscendingFilledToThree) {
   const TerminalRecord t = ZeroedTerminal("TZ");
   BadgeRecord b = ZeroedBadge("TZ-1");
 
-  EXPECT_EQ(HasTimePermission(&b, &t), Permission::Granted);
-  EXPECT_EQ(BuildZoneList(&b, &t, 32, 0), Permission::Granted);
+  EXPECT_EQ(HasTimePermission(*Db, &b, &t), Permission::Granted);
+  EXPECT_EQ(BuildZoneList(*Db, ZoneList, &b, &t, 32, 0), Permission::Granted);
   EXPECT_EQ(Zones(), (Texts{"7  ", "A02", "B1 "}));
   // The entry is the class and its blanks, terminated.
   EXPECT_EQ(std::string(ZoneList.Entries[0], 4), std::string("7  \0", 4));
@@ -99,13 +106,13 @@ TEST_F(AccessRights, ZoneListIsRebuiltForEveryBadge) {
   BadgeRecord none = ZeroedBadge("TR-NONE");
   BadgeRecord five = ZeroedBadge("TR-FIVE");
   BadgeRecord one = ZeroedBadge("TR-ONE");
-  EXPECT_EQ(BuildZoneList(&three, &t, 32, 0), Permission::Granted);
+  EXPECT_EQ(BuildZoneList(*Db, ZoneList, &three, &t, 32, 0), Permission::Granted);
   EXPECT_EQ(Zones(), (Texts{"K1 ", "K2 ", "K3 "}));
-  EXPECT_EQ(BuildZoneList(&none, &t, 32, 0), Permission::Denied);
+  EXPECT_EQ(BuildZoneList(*Db, ZoneList, &none, &t, 32, 0), Permission::Denied);
   EXPECT_EQ(ZoneList.Count, 0);
-  EXPECT_EQ(BuildZoneList(&five, &t, 32, 0), Permission::Granted);
+  EXPECT_EQ(BuildZoneList(*Db, ZoneList, &five, &t, 32, 0), Permission::Granted);
   EXPECT_EQ(Zones(), (Texts{"K1 ", "K2 ", "K3 ", "K4 ", "K5 "}));
-  EXPECT_EQ(BuildZoneList(&one, &t, 32, 0), Permission::Granted);
+  EXPECT_EQ(BuildZoneList(*Db, ZoneList, &one, &t, 32, 0), Permission::Granted);
   EXPECT_EQ(Zones(), (Texts{"K5 "}));
 }
 
@@ -125,7 +132,7 @@ TEST_F(AccessRights, ReaderSlotsUpToTheLimitFromLiveReadersOnly) {
   BadgeRecord b = ZeroedBadge("TS-NOACCESS");
   std::memset(b.ZoneSlots, ' ', sizeof b.ZoneSlots);
   for (auto& slot : b.ZoneSlots) slot[2] = '\0';
-  EXPECT_EQ(BuildZoneList(&b, &t, 3, 1), Permission::Denied);  // readers alone do not count
+  EXPECT_EQ(BuildZoneList(*Db, ZoneList, &b, &t, 3, 1), Permission::Denied);  // readers alone do not count
   std::string limited = std::string("01\0" "02\0", 6);
   for (int k = 3; k <= 11; ++k) limited += std::string("  \0", 3);
   EXPECT_EQ(Slots(b), limited);
@@ -133,7 +140,7 @@ TEST_F(AccessRights, ReaderSlotsUpToTheLimitFromLiveReadersOnly) {
   // Limit 32: every live reader 1 to 11; numbers without a slot are left
   // out, untouched slots stay zero.
   BadgeRecord all = ZeroedBadge("TS-ACCESS");
-  EXPECT_EQ(BuildZoneList(&all, &t, 32, 1), Permission::Granted);
+  EXPECT_EQ(BuildZoneList(*Db, ZoneList, &all, &t, 32, 1), Permission::Granted);
   std::string expected(sizeof all.ZoneSlots, '\0');
   for (int n : {1, 2, 4, 5, 11}) {
     char text[3];
@@ -145,7 +152,7 @@ TEST_F(AccessRights, ReaderSlotsUpToTheLimitFromLiveReadersOnly) {
   // A terminal whose readers are all deleted fills nothing.
   BadgeRecord dead = ZeroedBadge("TS-NOACCESS");
   const TerminalRecord deadTerminal = ZeroedTerminal("TS-DEAD");
-  EXPECT_EQ(BuildZoneList(&dead, &deadTerminal, 11, 1), Permission::Denied);
+  EXPECT_EQ(BuildZoneList(*Db, ZoneList, &dead, &deadTerminal, 11, 1), Permission::Denied);
   EXPECT_EQ(Slots(dead), std::string(sizeof dead.ZoneSlots, '\0'));
 }
 
@@ -169,15 +176,15 @@ TEST_F(AccessRights, SendsEachQueryExactlyAndOnlyTheReaderQueryWhenAsked) {
       "= 'N''1' AND    M35Bch = '0' AND    M35Bkl = AWBBKL ORDER BY M35BKL";
 
   Inst->ClearStatementLog();
-  EXPECT_EQ(HasTimePermission(&b, &t), Permission::Granted);
-  EXPECT_EQ(BuildZoneList(&b, &t, 11, 1), Permission::Granted);
+  EXPECT_EQ(HasTimePermission(*Db, &b, &t), Permission::Granted);
+  EXPECT_EQ(BuildZoneList(*Db, ZoneList, &b, &t, 11, 1), Permission::Granted);
   EXPECT_EQ(Inst->StatementLog(), (Texts{time, readers, zones}));
   EXPECT_STREQ(b.ZoneSlots[0], "01");
 
   // Without the fill flag no reader is asked for and no slot changes.
   BadgeRecord c = ZeroedBadge("N'1");
   Inst->ClearStatementLog();
-  EXPECT_EQ(BuildZoneList(&c, &t, 32, 0), Permission::Granted);
+  EXPECT_EQ(BuildZoneList(*Db, ZoneList, &c, &t, 32, 0), Permission::Granted);
   EXPECT_EQ(Inst->StatementLog(), (Texts{zones}));
   EXPECT_EQ(Slots(c), std::string(sizeof c.ZoneSlots, '\0'));
   EXPECT_EQ(Zones(), (Texts{"Q1 "}));

@@ -38,16 +38,18 @@ class BadgeFetch : public ConnectedInstallationTest {
     return t;
   }
 
-  // Opens, fetches to the end and closes; the badges whose number starts
-  // with prefix, and the last fetch result (as ResultText) in `last`.
-  static std::vector<BadgeRecord> FetchAll(const std::string& prefix, std::string* last = nullptr) {
+  // Opens cursor, fetches to the end and closes it; the badges whose
+  // number starts with prefix, and the last fetch result (as ResultText) in
+  // `last`.
+  static std::vector<BadgeRecord> FetchAll(BadgeCursor& cursor, const std::string& prefix,
+                                           std::string* last = nullptr) {
     const TerminalRecord t = UnboundTerminal();
-    EXPECT_EQ(ResultText(OpenBadgeCursor(&t)), "Done 0");
+    EXPECT_EQ(ResultText(OpenBadgeCursor(cursor, &t)), "Done 0");
     std::vector<BadgeRecord> records;
     BadgeRecord record;
     for (;;) {
       std::memset(&record, 0, sizeof record);
-      const StatementResult fetched = FetchBadge(&record);
+      const StatementResult fetched = FetchBadge(cursor, &record);
       if (!fetched.IsRow()) {
         if (last != nullptr) *last = ResultText(fetched);
         break;
@@ -55,7 +57,7 @@ class BadgeFetch : public ConnectedInstallationTest {
       EXPECT_EQ(fetched.Code, 0);
       if (std::strncmp(record.AswNum, prefix.c_str(), prefix.size()) == 0) records.push_back(record);
     }
-    CloseBadgeCursor();
+    CloseBadgeCursor(cursor);
     return records;
   }
 };
@@ -67,7 +69,8 @@ TEST_F(BadgeFetch, ValuesAreTrimmedFormattedAndCutToTheirBuffers) {
            "'123 '");
   AddBadge(*Inst, "V2", "AswBkl = 'ABCDEFG', AswBk2 = 'AB ', AswSpr = -1, AswAtp = 2147483647", "'12345678'");
   AddBadge(*Inst, "V3", "AswBkl = '', AswBk2 = 'Y' || char(9)", "''");
-  std::vector<BadgeRecord> got = FetchAll("V");
+  BadgeCursor cursor(*Db);
+  std::vector<BadgeRecord> got = FetchAll(cursor, "V");
   ASSERT_EQ(got.size(), 3u);
 
   EXPECT_STREQ(got[0].AswNum, "V1");
@@ -103,7 +106,8 @@ TEST_F(BadgeFetch, NullColumnsGiveTheirDefaultsAlsoAfterASetValue) {
            "'5'");
   AddBadge(*Inst, "S2");
   std::string last;
-  std::vector<BadgeRecord> got = FetchAll("S", &last);
+  BadgeCursor cursor(*Db);
+  std::vector<BadgeRecord> got = FetchAll(cursor, "S", &last);
   ASSERT_EQ(got.size(), 2u);
   EXPECT_STREQ(got[0].AswPnr, "P1");
   EXPECT_STREQ(got[0].AswSpr, "3");
@@ -123,7 +127,7 @@ TEST_F(BadgeFetch, NullColumnsGiveTheirDefaultsAlsoAfterASetValue) {
   EXPECT_STREQ(b.AwvSto, "00000000");
   EXPECT_STREQ(b.StoKtx, "");  // not this query's field
   EXPECT_EQ(last, "NoRow 100");
-  EXPECT_EQ(SqlCode, 100);
+  EXPECT_EQ(Db->SqlCode, 100);
 }
 
 TEST_F(BadgeFetch, DeliversInBadgeNumberOrderOncePerLocationRow) {
@@ -132,7 +136,8 @@ TEST_F(BadgeFetch, DeliversInBadgeNumberOrderOncePerLocationRow) {
   AddBadge(*Inst, "O2");
   Inst->Exec("INSERT INTO Xel113Awv (AwvNum, AwvSto) VALUES ('O1', '2')");
   std::string last;
-  std::vector<BadgeRecord> got = FetchAll("O", &last);
+  BadgeCursor cursor(*Db);
+  std::vector<BadgeRecord> got = FetchAll(cursor, "O", &last);
   ASSERT_EQ(got.size(), 4u);
   EXPECT_STREQ(got[0].AswNum, "O1");
   EXPECT_STREQ(got[1].AswNum, "O1");
@@ -143,9 +148,9 @@ TEST_F(BadgeFetch, DeliversInBadgeNumberOrderOncePerLocationRow) {
   // A closed cursor delivers nothing.
   BadgeRecord record;
   std::memset(&record, 0, sizeof record);
-  EXPECT_EQ(ResultText(FetchBadge(&record)), "Failed -1");
-  EXPECT_EQ(SqlCode, -1);
-  EXPECT_STREQ(LastFailure.Query, "Ausweisabfrage");
+  EXPECT_EQ(ResultText(FetchBadge(cursor, &record)), "Failed -1");
+  EXPECT_EQ(Db->SqlCode, -1);
+  EXPECT_STREQ(Db->LastFailure.Query, "Ausweisabfrage");
 }
 
 // An impossible date makes the query fail; this driver mode reads whole
@@ -153,20 +158,21 @@ TEST_F(BadgeFetch, DeliversInBadgeNumberOrderOncePerLocationRow) {
 TEST_F(BadgeFetch, QueryFailingAtExecutionLeavesNoCursor) {
   AddBadge(*Inst, "F1", "AswGvo = '2020-13-01'");
   const TerminalRecord t = UnboundTerminal();
-  const StatementResult opened = OpenBadgeCursor(&t);
+  BadgeCursor cursor(*Db);
+  const StatementResult opened = OpenBadgeCursor(cursor, &t);
   Inst->Exec("DELETE FROM Xel301Asw WHERE AswNum = 'F1'");
   EXPECT_TRUE(opened.Failed()) << ResultText(opened);
   EXPECT_NE(opened.Code, 0);
-  EXPECT_EQ(opened.Code, LastFailure.Records[0].NativeError);
-  EXPECT_STREQ(LastFailure.Query, "Ausweisabfrage");
-  EXPECT_NE(std::string(LastFailure.Records[0].Message).find("Conversion failed"), std::string::npos)
-      << LastFailure.Records[0].Message;
+  EXPECT_EQ(opened.Code, Db->LastFailure.Records[0].NativeError);
+  EXPECT_STREQ(Db->LastFailure.Query, "Ausweisabfrage");
+  EXPECT_NE(std::string(Db->LastFailure.Records[0].Message).find("Conversion failed"), std::string::npos)
+      << Db->LastFailure.Records[0].Message;
   BadgeRecord record;
   std::memset(&record, 0, sizeof record);
-  EXPECT_EQ(ResultText(FetchBadge(&record)), "Failed -1");
-  EXPECT_EQ(SqlCode, -1);
+  EXPECT_EQ(ResultText(FetchBadge(cursor, &record)), "Failed -1");
+  EXPECT_EQ(Db->SqlCode, -1);
   EXPECT_STREQ(record.AswNum, "");
-  CloseBadgeCursor();
+  CloseBadgeCursor(cursor);
 }
 
 // The conditions an explanation asks of a badge the query did not deliver

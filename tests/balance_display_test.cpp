@@ -70,7 +70,7 @@ std::string BadgeValueQuery(const std::string& quotedNumber, int lfd) {
          "NULL) ";
 }
 
-// One installation for the whole program (the driver manager keeps the
+// One installation for the suite (the driver manager keeps the
 // data source it first connected to); each test uses terminals, balance
 // sets and badges of its own.
 class BalanceDisplay : public ConnectedInstallationTest {
@@ -163,25 +163,26 @@ TEST_F(BalanceDisplay, TerminalLevelReadsEveryDefinitionOfTheTerminalsSet) {
       {8, 1, "Info         ", "#W1"},
   };
 
-  SqlCode = 4711;
+  DisplayCursor cursor(*Db, true);
+  Db->SqlCode = 4711;
   CaptureStdout();
-  ASSERT_EQ(ResultText(OpenTerminalDisplayCursor("T1")), "Done 0");
+  ASSERT_EQ(ResultText(OpenTerminalDisplayCursor(cursor, "T1")), "Done 0");
   std::vector<BalanceDisplaySlot> slots;
   std::string last;
   for (;;) {
     BalanceDisplaySlot slot{};
-    const StatementResult fetched = FetchTerminalDisplay(&slot);
+    const StatementResult fetched = FetchTerminalDisplay(cursor, &slot);
     if (!fetched.IsRow()) {
       last = ResultText(fetched);
       break;
     }
     slots.push_back(slot);
   }
-  CloseTerminalDisplayCursor();
+  CloseTerminalDisplayCursor(cursor);
   const std::string out = GetCapturedStdout();
 
   EXPECT_EQ(last, "NoRow 100");
-  EXPECT_EQ(SqlCode, 4711) << "the terminal-level fetch leaves SqlCode alone";
+  EXPECT_EQ(Db->SqlCode, 4711) << "the terminal-level fetch leaves SqlCode alone";
   ASSERT_EQ(slots.size(), expected.size());
   for (size_t i = 0; i < slots.size(); ++i) ExpectSlot(slots[i], expected[i]);
 
@@ -198,11 +199,12 @@ TEST_F(BalanceDisplay, TerminalNameWithQuoteStaysOneValue) {
   Add({"S5", 1, "1", nullptr, "Saldo", "#W2"});
   Inst->ClearStatementLog();
 
+  DisplayCursor cursor(*Db, true);
   CaptureStdout();
-  ASSERT_EQ(ResultText(OpenTerminalDisplayCursor("O'Brien")), "Done 0");
+  ASSERT_EQ(ResultText(OpenTerminalDisplayCursor(cursor, "O'Brien")), "Done 0");
   BalanceDisplaySlot slot{};
-  EXPECT_EQ(ResultText(FetchTerminalDisplay(&slot)), "Row 0");
-  CloseTerminalDisplayCursor();
+  EXPECT_EQ(ResultText(FetchTerminalDisplay(cursor, &slot)), "Row 0");
+  CloseTerminalDisplayCursor(cursor);
   GetCapturedStdout();
 
   ExpectSlot(slot, {1, 1, "Saldo        ", "#W2"});
@@ -218,21 +220,23 @@ TEST_F(BalanceDisplay, DefinitionWithoutValueCodeEndsTheReading) {
   Add({"S2", 3, "1", nullptr, "Drei", "#W3"});
   Inst->ClearStatementLog();
 
+  DisplayCursor cursor(*Db, true);
   CaptureStdout();
-  ASSERT_EQ(ResultText(OpenTerminalDisplayCursor("T2")), "Done 0");
+  ASSERT_EQ(ResultText(OpenTerminalDisplayCursor(cursor, "T2")), "Done 0");
   BalanceDisplaySlot slot{};
-  EXPECT_EQ(ResultText(FetchTerminalDisplay(&slot)), "Row 0");
-  EXPECT_EQ(ResultText(FetchTerminalDisplay(&slot)), "NoRow 100");
-  CloseTerminalDisplayCursor();
+  EXPECT_EQ(ResultText(FetchTerminalDisplay(cursor, &slot)), "Row 0");
+  EXPECT_EQ(ResultText(FetchTerminalDisplay(cursor, &slot)), "NoRow 100");
+  CloseTerminalDisplayCursor(cursor);
   EXPECT_EQ(GetCapturedStdout(), DefinitionTrace0 + ValueTrace0 + DefinitionTrace0 + ValueTrace100);
 }
 
 TEST_F(BalanceDisplay, TerminalWithoutDefinitionsPrintsOneTraceLine) {
+  DisplayCursor cursor(*Db, true);
   CaptureStdout();
-  ASSERT_EQ(ResultText(OpenTerminalDisplayCursor("T3")), "Done 0");
+  ASSERT_EQ(ResultText(OpenTerminalDisplayCursor(cursor, "T3")), "Done 0");
   BalanceDisplaySlot slot{};
-  EXPECT_EQ(ResultText(FetchTerminalDisplay(&slot)), "NoRow 100");
-  CloseTerminalDisplayCursor();
+  EXPECT_EQ(ResultText(FetchTerminalDisplay(cursor, &slot)), "NoRow 100");
+  CloseTerminalDisplayCursor(cursor);
   EXPECT_EQ(GetCapturedStdout(), DefinitionTrace100);
 }
 
@@ -248,20 +252,21 @@ TEST_F(BalanceDisplay, BadgeLevelReadsTheBadgesOwnSet) {
   Add({"S3", 3, "1", nullptr, "Fruehschicht lang", "#W3", 2, 1, 1, "ADMIN", "4"});  // deleted
   Inst->ClearStatementLog();
 
+  DisplayCursor cursor(*Db, false);
   CaptureStdout();
-  ASSERT_EQ(ResultText(OpenBadgeDisplayCursor("B'1")), "Done 0");
+  ASSERT_EQ(ResultText(OpenBadgeDisplayCursor(cursor, "B'1")), "Done 0");
   BalanceDisplaySlot first{}, second{}, after{};
-  EXPECT_EQ(ResultText(FetchBadgeDisplay(&first)), "Row 0");
-  EXPECT_EQ(SqlCode, 0);
-  EXPECT_EQ(ResultText(FetchBadgeDisplay(&second)), "Row 0");
-  EXPECT_EQ(ResultText(FetchBadgeDisplay(&after)), "NoRow -1");
-  EXPECT_EQ(SqlCode, 100);
-  CloseBadgeDisplayCursor();
+  EXPECT_EQ(ResultText(FetchBadgeDisplay(cursor, &first)), "Row 0");
+  EXPECT_EQ(Db->SqlCode, 0);
+  EXPECT_EQ(ResultText(FetchBadgeDisplay(cursor, &second)), "Row 0");
+  EXPECT_EQ(ResultText(FetchBadgeDisplay(cursor, &after)), "NoRow -1");
+  EXPECT_EQ(Db->SqlCode, 100);
+  CloseBadgeDisplayCursor(cursor);
 
-  ASSERT_EQ(ResultText(OpenBadgeDisplayCursor("B2")), "Done 0");
-  EXPECT_EQ(ResultText(FetchBadgeDisplay(&after)), "NoRow -1");
-  EXPECT_EQ(SqlCode, 100);
-  CloseBadgeDisplayCursor();
+  ASSERT_EQ(ResultText(OpenBadgeDisplayCursor(cursor, "B2")), "Done 0");
+  EXPECT_EQ(ResultText(FetchBadgeDisplay(cursor, &after)), "NoRow -1");
+  EXPECT_EQ(Db->SqlCode, 100);
+  CloseBadgeDisplayCursor(cursor);
   EXPECT_EQ(GetCapturedStdout(), "");
 
   ExpectSlot(first, {1, 1, "Ma&#241;ana  ", "#W16"});
@@ -276,25 +281,29 @@ TEST_F(BalanceDisplay, BadgeLevelDefinitionWithoutValueCodeGives100) {
   Add({"S4", 1, "1", nullptr, "Ohne Code", nullptr});
   Inst->ClearStatementLog();
 
-  ASSERT_EQ(ResultText(OpenBadgeDisplayCursor("B3")), "Done 0");
+  DisplayCursor cursor(*Db, false);
+  ASSERT_EQ(ResultText(OpenBadgeDisplayCursor(cursor, "B3")), "Done 0");
   BalanceDisplaySlot slot{};
-  EXPECT_EQ(ResultText(FetchBadgeDisplay(&slot)), "NoRow 100");
-  EXPECT_EQ(SqlCode, 100);
-  CloseBadgeDisplayCursor();
+  EXPECT_EQ(ResultText(FetchBadgeDisplay(cursor, &slot)), "NoRow 100");
+  EXPECT_EQ(Db->SqlCode, 100);
+  CloseBadgeDisplayCursor(cursor);
 }
 
 TEST_F(BalanceDisplay, ClosedCursorsFetchNothing) {
+  DisplayCursor terminalCursor(*Db, true);
+  DisplayCursor badgeCursor(*Db, false);
   BalanceDisplaySlot slot{};
   CaptureStdout();
-  EXPECT_EQ(ResultText(FetchTerminalDisplay(&slot)), "Failed -1");
-  SqlCode = 0;
-  EXPECT_EQ(ResultText(FetchBadgeDisplay(&slot)), "Failed -1");
-  EXPECT_EQ(SqlCode, -1);
-  EXPECT_STREQ(LastFailure.Query, "Abfrage der Saldenanzeige");
+  EXPECT_EQ(ResultText(FetchTerminalDisplay(terminalCursor, &slot)), "Failed -1");
+  Db->SqlCode = 0;
+  EXPECT_EQ(ResultText(FetchBadgeDisplay(badgeCursor, &slot)), "Failed -1");
+  EXPECT_EQ(Db->SqlCode, -1);
+  EXPECT_STREQ(Db->LastFailure.Query, "Abfrage der Saldenanzeige");
   EXPECT_EQ(GetCapturedStdout(), "");
-  CloseTerminalDisplayCursor();
-  CloseBadgeDisplayCursor();
-  EXPECT_EQ(ResultText(FetchTerminalDisplay(&slot)), "Failed -1") << "closing a closed cursor opens nothing";
+  CloseTerminalDisplayCursor(terminalCursor);
+  CloseBadgeDisplayCursor(badgeCursor);
+  EXPECT_EQ(ResultText(FetchTerminalDisplay(terminalCursor, &slot)), "Failed -1")
+      << "closing a closed cursor opens nothing";
 }
 
 // A value-code query that fails is a failure, never the end of the
@@ -305,20 +314,22 @@ TEST_F(BalanceDisplay, FailedValueCodeQueryFailsWithItsRecords) {
   Add({"S7", 1, "1", nullptr, "Eins", "#W2"});
   Inst->Exec("ALTER TABLE Xel119Msd RENAME COLUMN MsdWrt TO MsdWrtAlt");
 
+  DisplayCursor terminalCursor(*Db, true);
+  DisplayCursor badgeCursor(*Db, false);
   CaptureStdout();
-  ASSERT_EQ(ResultText(OpenTerminalDisplayCursor("T4")), "Done 0");
+  ASSERT_EQ(ResultText(OpenTerminalDisplayCursor(terminalCursor, "T4")), "Done 0");
   BalanceDisplaySlot slot{};
-  const StatementResult terminalFetch = FetchTerminalDisplay(&slot);
-  const FailureRecord terminalFailure = LastFailure;
-  CloseTerminalDisplayCursor();
+  const StatementResult terminalFetch = FetchTerminalDisplay(terminalCursor, &slot);
+  const FailureRecord terminalFailure = Db->LastFailure;
+  CloseTerminalDisplayCursor(terminalCursor);
   const std::string out = GetCapturedStdout();
 
-  const StatementResult badgeOpen = OpenBadgeDisplayCursor("B4");
-  SqlCode = 4711;
-  const StatementResult badgeFetch = FetchBadgeDisplay(&slot);
-  const int badgeSqlCode = SqlCode;
-  const FailureRecord badgeFailure = LastFailure;
-  CloseBadgeDisplayCursor();
+  const StatementResult badgeOpen = OpenBadgeDisplayCursor(badgeCursor, "B4");
+  Db->SqlCode = 4711;
+  const StatementResult badgeFetch = FetchBadgeDisplay(badgeCursor, &slot);
+  const int badgeSqlCode = Db->SqlCode;
+  const FailureRecord badgeFailure = Db->LastFailure;
+  CloseBadgeDisplayCursor(badgeCursor);
   Inst->Exec("ALTER TABLE Xel119Msd RENAME COLUMN MsdWrtAlt TO MsdWrt");
 
   EXPECT_EQ(ResultText(terminalFetch), "Failed -1");  // SQL_ERROR
@@ -337,14 +348,16 @@ TEST_F(BalanceDisplay, FailedValueCodeQueryFailsWithItsRecords) {
 
 TEST_F(BalanceDisplay, FailedOpenReturnsTheNativeErrorAndLeavesTheCursorClosed) {
   Inst->Exec("ALTER TABLE Xel102Whl RENAME TO Xel102WhlAlt");
+  DisplayCursor terminalCursor(*Db, true);
+  DisplayCursor badgeCursor(*Db, false);
   CaptureStdout();
-  const StatementResult terminalOpen = OpenTerminalDisplayCursor("T1");
-  const char* const terminalQuery = LastFailure.Query;
+  const StatementResult terminalOpen = OpenTerminalDisplayCursor(terminalCursor, "T1");
+  const char* const terminalQuery = Db->LastFailure.Query;
   BalanceDisplaySlot slot{};
-  const StatementResult terminalFetch = FetchTerminalDisplay(&slot);
-  const StatementResult badgeOpen = OpenBadgeDisplayCursor("B4");
-  const char* const badgeQuery = LastFailure.Query;
-  const StatementResult badgeFetch = FetchBadgeDisplay(&slot);
+  const StatementResult terminalFetch = FetchTerminalDisplay(terminalCursor, &slot);
+  const StatementResult badgeOpen = OpenBadgeDisplayCursor(badgeCursor, "B4");
+  const char* const badgeQuery = Db->LastFailure.Query;
+  const StatementResult badgeFetch = FetchBadgeDisplay(badgeCursor, &slot);
   const std::string out = GetCapturedStdout();
   Inst->Exec("ALTER TABLE Xel102WhlAlt RENAME TO Xel102Whl");
 

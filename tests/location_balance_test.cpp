@@ -79,8 +79,8 @@ TEST_F(LookupTest, LocationTextIsTrimmedCutToThreeAndZeroFilled) {
     SCOPED_TRACE(c.Number);
     BadgeRecord badge = ZeroedBadge(c.Number);
     std::memcpy(badge.StoKtx, "QQQ", 4);  // must be overwritten completely
-    EXPECT_EQ(ResultText(LookupLocationText(&badge)), "Row 0");
-    EXPECT_EQ(SqlCode, 0);
+    EXPECT_EQ(ResultText(LookupLocationText(*Db, &badge)), "Row 0");
+    EXPECT_EQ(Db->SqlCode, 0);
     EXPECT_EQ(StoKtxBytes(badge), c.Bytes);
   }
 }
@@ -95,12 +95,12 @@ TEST_F(LookupTest, LocationWithoutValidRowGives100AndKeepsTheField) {
     SCOPED_TRACE(number);
     BadgeRecord badge = ZeroedBadge(number);
     std::memcpy(badge.StoKtx, "QQQ", 4);
-    EXPECT_EQ(ResultText(LookupLocationText(&badge)), "NoRow 100");
-    EXPECT_EQ(SqlCode, 100);
+    EXPECT_EQ(ResultText(LookupLocationText(*Db, &badge)), "NoRow 100");
+    EXPECT_EQ(Db->SqlCode, 100);
     EXPECT_EQ(StoKtxBytes(badge), std::string("QQQ\0", 4));
   }
   BadgeRecord badge = ZeroedBadge("C-NULL");  // status NULL counts as valid
-  EXPECT_EQ(ResultText(LookupLocationText(&badge)), "Row 0");
+  EXPECT_EQ(ResultText(LookupLocationText(*Db, &badge)), "Row 0");
   EXPECT_EQ(StoKtxBytes(badge), std::string("NUL\0", 4));
 }
 
@@ -110,11 +110,11 @@ TEST_F(LookupTest, LocationQueryTextIsSentExactlyWithTheBadgeQuoted) {
       "INSERT INTO Xel113Awv (AwvNum, AwvSto) VALUES ('O''Brien', 'LQ'), ('X', 'LQ')");
   Inst->ClearStatementLog();
   BadgeRecord badge = ZeroedBadge("O'Brien");
-  EXPECT_EQ(ResultText(LookupLocationText(&badge)), "Row 0");
+  EXPECT_EQ(ResultText(LookupLocationText(*Db, &badge)), "Row 0");
   EXPECT_EQ(StoKtxBytes(badge), std::string("QTE\0", 4));
   // A quote cannot end the literal early and reach another badge's row.
   BadgeRecord sneaky = ZeroedBadge("Z' OR AwvNum = 'X");
-  EXPECT_EQ(ResultText(LookupLocationText(&sneaky)), "NoRow 100");
+  EXPECT_EQ(ResultText(LookupLocationText(*Db, &sneaky)), "NoRow 100");
   EXPECT_EQ(Inst->StatementLog(),
             (std::vector<std::string>{LocationQuery("O''Brien"), LocationQuery("Z'' OR AwvNum = ''X")}));
 }
@@ -142,8 +142,8 @@ TEST_F(LookupTest, BalanceValuesFollowTheSignAndCutRules) {
       " '+000800',"               // W16
       " 'ABCDE', 'ABCDEFGHIJKLMNOPQRST', 'ABCDEFGHIJKLMNOPQRSTUVW', '  x  ')");
   BadgeRecord badge = ZeroedBadge("R1");
-  ASSERT_EQ(ResultText(LookupBalanceValues(&badge)), "Row 0");
-  EXPECT_EQ(SqlCode, 0);
+  ASSERT_EQ(ResultText(LookupBalanceValues(*Db, &badge)), "Row 0");
+  EXPECT_EQ(Db->SqlCode, 0);
   EXPECT_STREQ(badge.TswW02, "   123-");
   EXPECT_STREQ(badge.TswW03, "   123 ");
   EXPECT_STREQ(badge.TswW04, "123456-");
@@ -176,7 +176,7 @@ TEST_F(LookupTest, BalanceColumnsLandInTheirNamedFieldsAndNullReadsEmpty) {
       " '-7', '-8', '-9', '-10', '-11', '-12', '-13', '-14', '-15', '-16', 'F1', 'F5', 'F10');"
       "INSERT INTO O2002TSW (TswIdn) VALUES ('M2')");
   BadgeRecord badge = ZeroedBadge("M1");
-  ASSERT_EQ(ResultText(LookupBalanceValues(&badge)), "Row 0");
+  ASSERT_EQ(ResultText(LookupBalanceValues(*Db, &badge)), "Row 0");
   // Record order: W02, W09 .. W16, W08, W05, W06, W07, W03, W04.
   const char* inRecordOrder[] = {badge.TswW02, badge.TswW09, badge.TswW10, badge.TswW11, badge.TswW12,
                                  badge.TswW13, badge.TswW14, badge.TswW15, badge.TswW16, badge.TswW08,
@@ -192,7 +192,7 @@ TEST_F(LookupTest, BalanceColumnsLandInTheirNamedFieldsAndNullReadsEmpty) {
   EXPECT_STREQ(badge.TswF[9], "F10                 ");
 
   BadgeRecord empty = ZeroedBadge("M2");
-  ASSERT_EQ(ResultText(LookupBalanceValues(&empty)), "Row 0");
+  ASSERT_EQ(ResultText(LookupBalanceValues(*Db, &empty)), "Row 0");
   EXPECT_STREQ(empty.TswW02, "      ");
   EXPECT_STREQ(empty.TswW16, "      ");
   EXPECT_STREQ(empty.TswF[0], "                    ");
@@ -202,12 +202,12 @@ TEST_F(LookupTest, BalanceColumnsLandInTheirNamedFieldsAndNullReadsEmpty) {
 TEST_F(LookupTest, MissingBalanceRowGives100AndLeavesAllFieldsEmpty) {
   Inst->Exec("INSERT INTO O2002TSW (TswIdn, TswW02, TswF01) VALUES ('P1', '-5', 'X')");
   BadgeRecord first = ZeroedBadge("P1");
-  ASSERT_EQ(ResultText(LookupBalanceValues(&first)), "Row 0");  // the bind buffers now hold values
+  ASSERT_EQ(ResultText(LookupBalanceValues(*Db, &first)), "Row 0");  // the bind buffers now hold values
 
   Inst->ClearStatementLog();
   BadgeRecord badge = ZeroedBadge("O'Missing");
-  EXPECT_EQ(ResultText(LookupBalanceValues(&badge)), "NoRow 100");
-  EXPECT_EQ(SqlCode, 100);
+  EXPECT_EQ(ResultText(LookupBalanceValues(*Db, &badge)), "NoRow 100");
+  EXPECT_EQ(Db->SqlCode, 100);
   const char* from = badge.TswW02;
   const char* to = reinterpret_cast<const char*>(badge.ZoneSlots);
   EXPECT_EQ(std::string(from, to), std::string(static_cast<size_t>(to - from), '\0'));
@@ -224,14 +224,15 @@ TEST_F(LookupTest, FailingStatementsFailNamingTheirQueryAndChangeNothing) {
   BadgeRecord badge = ZeroedBadge("F1");
   std::memcpy(badge.StoKtx, "QQQ", 4);
   std::memcpy(badge.TswW02, "KEEP", 5);
-  SqlCode = 4711;
-  EXPECT_EQ(ResultText(LookupLocationText(&badge)), "Failed -1");
-  EXPECT_STREQ(LastFailure.Query, "Ortsabfrage");
-  EXPECT_NE(std::strstr(LastFailure.Records[0].Message, "Xel113Sto"), nullptr) << LastFailure.Records[0].Message;
-  EXPECT_EQ(ResultText(LookupBalanceValues(&badge)), "Failed -1");
-  EXPECT_STREQ(LastFailure.Query, "Saldenabfrage");
-  EXPECT_NE(std::strstr(LastFailure.Records[0].Message, "O2002TSW"), nullptr) << LastFailure.Records[0].Message;
-  EXPECT_EQ(SqlCode, 4711) << "a failed lookup leaves SqlCode alone";
+  Db->SqlCode = 4711;
+  EXPECT_EQ(ResultText(LookupLocationText(*Db, &badge)), "Failed -1");
+  EXPECT_STREQ(Db->LastFailure.Query, "Ortsabfrage");
+  EXPECT_NE(std::strstr(Db->LastFailure.Records[0].Message, "Xel113Sto"), nullptr)
+      << Db->LastFailure.Records[0].Message;
+  EXPECT_EQ(ResultText(LookupBalanceValues(*Db, &badge)), "Failed -1");
+  EXPECT_STREQ(Db->LastFailure.Query, "Saldenabfrage");
+  EXPECT_NE(std::strstr(Db->LastFailure.Records[0].Message, "O2002TSW"), nullptr) << Db->LastFailure.Records[0].Message;
+  EXPECT_EQ(Db->SqlCode, 4711) << "a failed lookup leaves SqlCode alone";
   EXPECT_STREQ(badge.StoKtx, "QQQ");
   EXPECT_STREQ(badge.TswW02, "KEEP");
   EXPECT_STREQ(badge.TswW09, "");

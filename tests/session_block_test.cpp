@@ -47,7 +47,7 @@ const char* const TableRows =
     "UPDATE Blk SET txt = 'ABCDEFGHIJKLMNOP' WHERE k = 21;"
     "UPDATE Blk SET txt = 'ab' WHERE k = 22;";
 
-// One installation for the program, its database served by the SQLite
+// One installation for the suite, its database served by the SQLite
 // driver with and without StepAPI (a second data source of the same file)
 // and by FreeTDS; each test connects through its path.
 class BlockFetch : public ::testing::TestWithParam<Path> {
@@ -77,13 +77,8 @@ class BlockFetch : public ::testing::TestWithParam<Path> {
   void SetUp() override {
     const std::string dsn =
         GetParam() == Path::FreeTds ? Inst->TdsDsn : GetParam() == Path::Sqlite ? WholeResultsDsn() : Inst->Dsn;
-    ASSERT_EQ(ConnectDatabase("gentrmx", "geheim", dsn.c_str(), ""), 0) << dsn;
+    ASSERT_EQ(Db.Connect("gentrmx", "geheim", dsn.c_str(), ""), 0) << dsn;
     Inst->ClearRequestLog();
-  }
-  void TearDown() override {
-    SQLDisconnect(DbSession.Connection);
-    SQLFreeHandle(SQL_HANDLE_DBC, DbSession.Connection);
-    SQLFreeHandle(SQL_HANDLE_ENV, DbSession.Environment);
   }
 
   static size_t CursorFetchRequests() {
@@ -93,6 +88,8 @@ class BlockFetch : public ::testing::TestWithParam<Path> {
   }
 
   static std::unique_ptr<ScratchInstallation> Inst;
+  // The test's session, disconnected when the test ends.
+  Session Db;
 };
 std::unique_ptr<ScratchInstallation> BlockFetch::Inst;
 
@@ -112,7 +109,7 @@ void ExpectTheFortyRows(Statement& cursor) {
     std::memcpy(txt, "XXXXXXX", sizeof txt);
     const int rc = row == 21 ? 1 : 0;
     ASSERT_EQ(ResultText(FetchCursor(cursor, columns, 3)), "Row " + std::to_string(rc));
-    EXPECT_EQ(SqlCode, rc);
+    EXPECT_EQ(cursor.Db().SqlCode, rc);
     EXPECT_EQ(k, row);
     EXPECT_EQ(num, row == 18 || row == 30 ? -7 : row * 10);
     std::string value = "r" + std::to_string(row);
@@ -124,12 +121,12 @@ void ExpectTheFortyRows(Statement& cursor) {
     EXPECT_EQ(std::string(txt, sizeof txt), expected);
   }
   EXPECT_EQ(ResultText(FetchCursor(cursor, columns, 3)), "NoRow 100");  // SQL_NO_DATA
-  EXPECT_EQ(SqlCode, SQL_NO_DATA);
+  EXPECT_EQ(cursor.Db().SqlCode, SQL_NO_DATA);
 }
 
 TEST_P(BlockFetch, RowsReachTheCallersBuffersAsFetchedOneByOne) {
-  ASSERT_EQ(FormatSqlText("SELECT k, txt, num FROM Blk ORDER BY k"), 0);
-  Statement cursor;
+  ASSERT_EQ(Db.FormatSqlText("SELECT k, txt, num FROM Blk ORDER BY k"), 0);
+  Statement cursor(Db);
   ASSERT_EQ(ResultText(OpenCursor(cursor)), "Done 0");
   ExpectTheFortyRows(cursor);
   CloseCursor(cursor);
@@ -145,14 +142,14 @@ TEST_P(BlockFetch, RowsReachTheCallersBuffersAsFetchedOneByOne) {
 // nothing.
 TEST_P(BlockFetch, PlainStatementGivesTheRowsFromOneReply) {
   const std::string query = "SELECT k, txt, num FROM Blk ORDER BY k";
-  ASSERT_EQ(FormatSqlText("%s", query.c_str()), 0);
-  Statement plain;
+  ASSERT_EQ(Db.FormatSqlText("%s", query.c_str()), 0);
+  Statement plain(Db);
   ASSERT_EQ(ResultText(OpenResultSet(plain)), "Done 0");
   ExpectTheFortyRows(plain);
-  ASSERT_EQ(FormatSqlText("SELECT num FROM Blk WHERE k = 3"), 0);
+  ASSERT_EQ(Db.FormatSqlText("SELECT num FROM Blk WHERE k = 3"), 0);
   int32_t num = 0;
   const ColumnBinding column = {SQL_C_LONG, &num, sizeof num};
-  EXPECT_EQ(ResultText(RunLookup(&column, 1)), "Row 0");
+  EXPECT_EQ(ResultText(RunLookup(Db, &column, 1)), "Row 0");
   EXPECT_EQ(num, 30);
   CloseCursor(plain);
   if (GetParam() == Path::FreeTds) {
@@ -168,11 +165,11 @@ TEST_P(BlockFetch, PlainStatementGivesTheRowsFromOneReply) {
 // statement (the SQLite driver reports it with the block as SQL_ERROR,
 // FreeTDS as SQL_SUCCESS_WITH_INFO).
 TEST_P(BlockFetch, FailureInsideABlockComesAtItsRow) {
-  ASSERT_EQ(FormatSqlText("SELECT k, CASE WHEN k = 20 THEN abs(-9223372036854775808) ELSE num END FROM Blk"), 0);
-  Statement cursor;
+  ASSERT_EQ(Db.FormatSqlText("SELECT k, CASE WHEN k = 20 THEN abs(-9223372036854775808) ELSE num END FROM Blk"), 0);
+  Statement cursor(Db);
   if (GetParam() == Path::Sqlite) {
     EXPECT_EQ(ResultText(OpenCursor(cursor)), "Failed 1");
-    EXPECT_NE(std::strstr(LastFailure.Records[0].Message, "integer overflow"), nullptr);
+    EXPECT_NE(std::strstr(Db.LastFailure.Records[0].Message, "integer overflow"), nullptr);
     return;
   }
   ASSERT_EQ(ResultText(OpenCursor(cursor)), "Done 0");
@@ -183,14 +180,14 @@ TEST_P(BlockFetch, FailureInsideABlockComesAtItsRow) {
     EXPECT_EQ(k, row);
   }
   k = -1;
-  std::memset(&LastFailure, 0, sizeof LastFailure);
+  std::memset(&Db.LastFailure, 0, sizeof Db.LastFailure);
   EXPECT_EQ(ResultText(FetchCursor(cursor, columns, 2)), "Failed -1");  // SQL_ERROR
-  EXPECT_EQ(SqlCode, SQL_ERROR);
+  EXPECT_EQ(Db.SqlCode, SQL_ERROR);
   EXPECT_EQ(k, -1) << "no row delivered with the failure";
   // The failed fetch holds the driver's records.
-  ASSERT_GT(LastFailure.Count, 0);
-  EXPECT_NE(std::strstr(LastFailure.Records[0].Message, "integer overflow"), nullptr)
-      << LastFailure.Records[0].Message;
+  ASSERT_GT(Db.LastFailure.Count, 0);
+  EXPECT_NE(std::strstr(Db.LastFailure.Records[0].Message, "integer overflow"), nullptr)
+      << Db.LastFailure.Records[0].Message;
   if (GetParam() == Path::SqliteStepApi) {
     EXPECT_EQ(ResultText(FetchCursor(cursor, columns, 2)), "NoRow 100") << "as after a failing fetch of one row";
   }

@@ -14,14 +14,15 @@ namespace {
 
 const char* const TwoRows = "SELECT 1 UNION ALL SELECT 2";
 
-// Executes TwoRows on a new statement, without or with cursor attributes.
-Statement ExecuteTwoRows(bool serverCursor) {
-  Statement stmt;
+// Executes TwoRows on a new statement of db, without or with cursor
+// attributes.
+Statement ExecuteTwoRows(Session& db, bool serverCursor) {
+  Statement stmt(db);
   EXPECT_TRUE(stmt.Allocate());
   if (serverCursor) {
     EXPECT_TRUE(stmt.UseServerCursor());
   }
-  EXPECT_EQ(FormatSqlText("%s", TwoRows), 0);
+  EXPECT_EQ(db.FormatSqlText("%s", TwoRows), 0);
   EXPECT_TRUE(stmt.Execute().Is == Outcome::Done);
   return stmt;
 }
@@ -52,28 +53,30 @@ TEST_F(BusyCheck, StatementWhileADefaultResultSetHasUnreadRowsAborts) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(
       {
-        ConnectDatabase("u", "p", Inst->Dsn.c_str(), "");
-        Statement first = ExecuteTwoRows(false);
+        Session db;
+        db.Connect("u", "p", Inst->Dsn.c_str(), "");
+        Statement first = ExecuteTwoRows(db, false);
         FetchOne(first);
-        ExecuteTwoRows(true);
+        ExecuteTwoRows(db, true);
       },
       "BUSY-RULE VIOLATION");
 }
 
 TEST_F(BusyCheck, ServerCursorsAndResultsReadToTheEndOrFreedDoNotBlock) {
-  ASSERT_EQ(ConnectDatabase("u", "p", Inst->Dsn.c_str(), ""), 0);
+  Session db;
+  ASSERT_EQ(db.Connect("u", "p", Inst->Dsn.c_str(), ""), 0);
   // A server cursor with unread rows.
-  Statement cursor = ExecuteTwoRows(true);
+  Statement cursor = ExecuteTwoRows(db, true);
   EXPECT_EQ(FetchOne(cursor), "Row");
   // A default result set read to its end.
-  Statement read = ExecuteTwoRows(false);
+  Statement read = ExecuteTwoRows(db, false);
   EXPECT_EQ(FetchOne(read), "Row");
   EXPECT_EQ(FetchOne(read), "Row");
   EXPECT_EQ(FetchOne(read), "NoRow");
   // A default result set freed with rows unread.
-  Statement freed = ExecuteTwoRows(false);
+  Statement freed = ExecuteTwoRows(db, false);
   freed.Free();
-  Statement last = ExecuteTwoRows(false);
+  Statement last = ExecuteTwoRows(db, false);
   last.Free();
   read.Free();
   EXPECT_EQ(FetchOne(cursor), "Row");  // the server cursor still reads on
@@ -83,15 +86,31 @@ TEST_F(BusyCheck, ServerCursorsAndResultsReadToTheEndOrFreedDoNotBlock) {
 // A lookup ends by reading the rest of its reply: its statement no longer
 // keeps the connection busy, even before it is freed.
 TEST_F(BusyCheck, AResultEndedWithItsRestReadDoesNotBlock) {
-  ASSERT_EQ(ConnectDatabase("u", "p", Inst->Dsn.c_str(), ""), 0);
-  Statement lookup = ExecuteTwoRows(false);
+  Session db;
+  ASSERT_EQ(db.Connect("u", "p", Inst->Dsn.c_str(), ""), 0);
+  Statement lookup = ExecuteTwoRows(db, false);
   EXPECT_EQ(FetchOne(lookup), "Row");
   EXPECT_TRUE(lookup.EndResults());
   EXPECT_EQ(Value, 1) << "the rest of the reply must not reach the bound buffer";
-  Statement next = ExecuteTwoRows(false);
+  Statement next = ExecuteTwoRows(db, false);
   EXPECT_EQ(FetchOne(next), "Row");
   next.Free();
   lookup.Free();
+}
+
+// The rule is one connection's: unread rows of a default result set on
+// one session leave the statements of another session free.
+TEST_F(BusyCheck, UnreadRowsOfOneSessionDoNotBlockAnother) {
+  Session first;
+  Session second;
+  ASSERT_EQ(first.Connect("u", "p", Inst->Dsn.c_str(), ""), 0);
+  ASSERT_EQ(second.Connect("u", "p", Inst->Dsn.c_str(), ""), 0);
+  Statement pending = ExecuteTwoRows(first, false);
+  EXPECT_EQ(FetchOne(pending), "Row");
+  Statement other = ExecuteTwoRows(second, false);
+  EXPECT_EQ(FetchOne(other), "Row");
+  other.Free();
+  pending.Free();
 }
 
 #else

@@ -33,6 +33,7 @@ std::string ResultText(StatementResult r) {
 }  // namespace
 
 TEST(QueryFormatter, GivesWhatPrintfGivesForTheConversionsOfTheQueries) {
+  char sqlText[SqlTextSize];
   const char* format = "SELECT  a  FROM  T WHERE n = '%s'  AND l <= %ld AND i = %d AND p LIKE '50%%' ";
   struct Case {
     const char* Text;
@@ -46,42 +47,44 @@ TEST(QueryFormatter, GivesWhatPrintfGivesForTheConversionsOfTheQueries) {
       {"x", LONG_MIN, INT_MIN},
   };
   for (const Case& c : cases) {
-    ASSERT_EQ(FormatSqlText(format, c.Text, c.Long, c.Int), 0);
-    EXPECT_EQ(std::string(SqlText), Printf(format, c.Text, c.Long, c.Int)) << c.Text;
+    ASSERT_EQ(FormatSqlTextInto(sqlText, format, c.Text, c.Long, c.Int), 0);
+    EXPECT_EQ(std::string(sqlText), Printf(format, c.Text, c.Long, c.Int)) << c.Text;
   }
   // A format without any conversion, and one that ends in a conversion.
-  ASSERT_EQ(FormatSqlText("SELECT 1 "), 0);
-  EXPECT_STREQ(SqlText, "SELECT 1 ");
-  ASSERT_EQ(FormatSqlText("%ld", -7L), 0);
-  EXPECT_STREQ(SqlText, "-7");
+  ASSERT_EQ(FormatSqlTextInto(sqlText, "SELECT 1 "), 0);
+  EXPECT_STREQ(sqlText, "SELECT 1 ");
+  ASSERT_EQ(FormatSqlTextInto(sqlText, "%ld", -7L), 0);
+  EXPECT_STREQ(sqlText, "-7");
 }
 
 TEST(QueryFormatter, OtherConversionsAreLeftToPrintf) {
-  ASSERT_EQ(FormatSqlText("SELECT '%5s', %c, %lu, %.2s", "ab", 'z', 12UL, "xyz"), 0);
-  EXPECT_STREQ(SqlText, "SELECT '   ab', z, 12, xy");
+  char sqlText[SqlTextSize];
+  ASSERT_EQ(FormatSqlTextInto(sqlText, "SELECT '%5s', %c, %lu, %.2s", "ab", 'z', 12UL, "xyz"), 0);
+  EXPECT_STREQ(sqlText, "SELECT '   ab', z, 12, xy");
 }
 
 TEST(QueryFormatter, ATextOneByteTooLongIsRefusedWhereverItOverflows) {
+  char sqlText[SqlTextSize];
   // The statement text holds SqlTextSize - 1 characters and the terminator.
   const std::string prefix(SqlTextSize - 1 - 4, 'x');
-  ASSERT_EQ(FormatSqlText("%s%ld", prefix.c_str(), 1234L), 0);
-  EXPECT_EQ(std::strlen(SqlText), SqlTextSize - 1);
-  EXPECT_EQ(std::string(SqlText).substr(prefix.size()), "1234");
+  ASSERT_EQ(FormatSqlTextInto(sqlText, "%s%ld", prefix.c_str(), 1234L), 0);
+  EXPECT_EQ(std::strlen(sqlText), SqlTextSize - 1);
+  EXPECT_EQ(std::string(sqlText).substr(prefix.size()), "1234");
 
   // One digit more, one literal character more, one value character more.
-  EXPECT_EQ(FormatSqlText("%s%ld", prefix.c_str(), 12345L), -1);
-  EXPECT_STREQ(SqlText, "");
-  ASSERT_EQ(FormatSqlText("%s", prefix.c_str()), 0);
-  EXPECT_EQ(FormatSqlText("%s12345", prefix.c_str()), -1);
-  EXPECT_STREQ(SqlText, "");
-  ASSERT_EQ(FormatSqlText("%s", prefix.c_str()), 0);
-  EXPECT_EQ(FormatSqlText("12345%s", prefix.c_str()), -1);
-  EXPECT_STREQ(SqlText, "");
+  EXPECT_EQ(FormatSqlTextInto(sqlText, "%s%ld", prefix.c_str(), 12345L), -1);
+  EXPECT_STREQ(sqlText, "");
+  ASSERT_EQ(FormatSqlTextInto(sqlText, "%s", prefix.c_str()), 0);
+  EXPECT_EQ(FormatSqlTextInto(sqlText, "%s12345", prefix.c_str()), -1);
+  EXPECT_STREQ(sqlText, "");
+  ASSERT_EQ(FormatSqlTextInto(sqlText, "%s", prefix.c_str()), 0);
+  EXPECT_EQ(FormatSqlTextInto(sqlText, "12345%s", prefix.c_str()), -1);
+  EXPECT_STREQ(sqlText, "");
   // The same through the printf route.
-  EXPECT_EQ(FormatSqlText("%s%5s", prefix.c_str(), "y"), -1);
-  EXPECT_STREQ(SqlText, "");
-  ASSERT_EQ(FormatSqlText("%s%4s", prefix.c_str(), "y"), 0);
-  EXPECT_EQ(std::string(SqlText).substr(prefix.size()), "   y");
+  EXPECT_EQ(FormatSqlTextInto(sqlText, "%s%5s", prefix.c_str(), "y"), -1);
+  EXPECT_STREQ(sqlText, "");
+  ASSERT_EQ(FormatSqlTextInto(sqlText, "%s%4s", prefix.c_str(), "y"), 0);
+  EXPECT_EQ(std::string(sqlText).substr(prefix.size()), "   y");
 }
 
 // ---------------------------------------------------------------------------
@@ -98,22 +101,28 @@ class KeptBindings : public ::testing::Test {
         "INSERT INTO Rows VALUES (3, NULL);"
         "INSERT INTO Rows VALUES (4, 'vier');");
     Inst->UseInThisProcess();
-    ConnectResult = ConnectDatabase("u", "p", Inst->Dsn.c_str(), "");
+    Db = std::make_unique<Session>();
+    ConnectResult = Db->Connect("u", "p", Inst->Dsn.c_str(), "");
   }
-  static void TearDownTestSuite() { Inst.reset(); }
+  static void TearDownTestSuite() {
+    Db.reset();
+    Inst.reset();
+  }
   void SetUp() override { ASSERT_EQ(ConnectResult, 0) << "no connection to " << Inst->Dsn; }
 
   static Statement Open(const char* query) {
-    Statement cursor;
-    EXPECT_EQ(FormatSqlText("%s", query), 0);
+    Statement cursor(*Db);
+    EXPECT_EQ(Db->FormatSqlText("%s", query), 0);
     EXPECT_EQ(ResultText(OpenCursor(cursor)), "Done 0");
     return cursor;
   }
 
   static std::unique_ptr<ScratchInstallation> Inst;
+  static std::unique_ptr<Session> Db;
   static int ConnectResult;
 };
 std::unique_ptr<ScratchInstallation> KeptBindings::Inst;
+std::unique_ptr<Session> KeptBindings::Db;
 int KeptBindings::ConnectResult = -1;
 
 TEST_F(KeptBindings, EveryFetchStillFillsTheBuffersAndKeepsTheNullRule) {
@@ -185,8 +194,8 @@ TEST_F(KeptBindings, ALookupAfterACursorGetsItsOwnBindings) {
   const ColumnBinding columns[] = {{SQL_C_LONG, &k, sizeof k}, {SQL_C_CHAR, txt, sizeof txt}};
   ASSERT_EQ(ResultText(FetchCursor(cursor, columns, 2)), "Row 0");
   CloseCursor(cursor);
-  ASSERT_EQ(FormatSqlText("SELECT k, txt FROM Rows WHERE k = 4"), 0);
-  ASSERT_EQ(ResultText(LookupSingleRow(columns, 2)), "Row 0");
+  ASSERT_EQ(Db->FormatSqlText("SELECT k, txt FROM Rows WHERE k = 4"), 0);
+  ASSERT_EQ(ResultText(LookupSingleRow(*Db, columns, 2)), "Row 0");
   EXPECT_EQ(k, 4);
   EXPECT_STREQ(txt, "vier");
 }
@@ -210,6 +219,6 @@ TEST_F(KeptBindings, InterleavedCursorsKeepTheirOwnBindings) {
     EXPECT_EQ(k, rows) << "the inner cursor's fetch must not reach the outer cursor's buffer";
   }
   EXPECT_EQ(rows, 4);
-  EXPECT_EQ(SqlCode, 100) << "the outer cursor ends at its end, not at a failure";
+  EXPECT_EQ(Db->SqlCode, 100) << "the outer cursor ends at its end, not at a failure";
   CloseCursor(outer);
 }

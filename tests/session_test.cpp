@@ -61,15 +61,16 @@ TEST(SessionText, QuoteSqlValueDoublesSingleQuotes) {
 }
 
 TEST(SessionText, FormatSqlTextRefusesAQueryThatDoesNotFit) {
+  Session db;
   const std::string fits(SqlTextSize - 1, 'x');
-  EXPECT_EQ(FormatSqlText("%s", fits.c_str()), 0);
-  EXPECT_EQ(std::string(SqlText), fits);
-  EXPECT_EQ(FormatSqlText("SELECT %ld, '%s'", 42L, "a"), 0);
-  EXPECT_STREQ(SqlText, "SELECT 42, 'a'");
+  EXPECT_EQ(db.FormatSqlText("%s", fits.c_str()), 0);
+  EXPECT_EQ(std::string(db.SqlText), fits);
+  EXPECT_EQ(db.FormatSqlText("SELECT %ld, '%s'", 42L, "a"), 0);
+  EXPECT_STREQ(db.SqlText, "SELECT 42, 'a'");
 
   const std::string tooLong(SqlTextSize, 'x');
-  EXPECT_EQ(FormatSqlText("%s", tooLong.c_str()), -1);
-  EXPECT_STREQ(SqlText, "");
+  EXPECT_EQ(db.FormatSqlText("%s", tooLong.c_str()), -1);
+  EXPECT_STREQ(db.SqlText, "");
 }
 
 // ---------------------------------------------------------------------------
@@ -94,9 +95,13 @@ class SessionDb : public ::testing::Test {
         "INSERT INTO Probe VALUES ('c', 'zero', 0);"
         "INSERT INTO Probe VALUES ('O''Brien', 'quote', 3);");
     Inst->UseInThisProcess();
-    ConnectResult = ConnectDatabase("u", "p", Inst->Dsn.c_str(), "");
+    Db = std::make_unique<Session>();
+    ConnectResult = Db->Connect("u", "p", Inst->Dsn.c_str(), "");
   }
-  static void TearDownTestSuite() { Inst.reset(); }
+  static void TearDownTestSuite() {
+    Db.reset();
+    Inst.reset();
+  }
 
   void SetUp() override {
     ASSERT_EQ(ConnectResult, 0) << "no connection to " << Inst->Dsn;
@@ -104,37 +109,40 @@ class SessionDb : public ::testing::Test {
   }
 
   static std::unique_ptr<ScratchInstallation> Inst;
+  static std::unique_ptr<Session> Db;
   static int ConnectResult;
 };
 std::unique_ptr<ScratchInstallation> SessionDb::Inst;
+std::unique_ptr<Session> SessionDb::Db;
 int SessionDb::ConnectResult = -1;
 
 TEST_F(SessionDb, CursorOpenThatFailsReturnsTheNativeErrorAndLeavesNoHandle) {
   // A cursor that holds a statement: the failed open leaves it empty.
-  Statement cursor;
-  ASSERT_EQ(FormatSqlText("SELECT 1"), 0);
+  Statement cursor(*Db);
+  ASSERT_EQ(Db->FormatSqlText("SELECT 1"), 0);
   ASSERT_EQ(ResultText(OpenCursor(cursor)), "Done 0");
   ASSERT_NE(cursor.Handle(), nullptr);
-  ASSERT_EQ(FormatSqlText("SELECT txt FROM NoSuchTable WHERE k = '%s'", "a"), 0);
+  ASSERT_EQ(Db->FormatSqlText("SELECT txt FROM NoSuchTable WHERE k = '%s'", "a"), 0);
   EXPECT_EQ(ResultText(OpenCursor(cursor)), "Failed 1");  // SQLite's SQLITE_ERROR
   EXPECT_EQ(cursor.Handle(), nullptr);
-  EXPECT_EQ(LastFailure.Records[0].NativeError, 1);
-  EXPECT_STREQ(LastFailure.Records[0].State, "HY000");
-  EXPECT_NE(std::strstr(LastFailure.Records[0].Message, "NoSuchTable"), nullptr) << LastFailure.Records[0].Message;
+  EXPECT_EQ(Db->LastFailure.Records[0].NativeError, 1);
+  EXPECT_STREQ(Db->LastFailure.Records[0].State, "HY000");
+  EXPECT_NE(std::strstr(Db->LastFailure.Records[0].Message, "NoSuchTable"), nullptr)
+      << Db->LastFailure.Records[0].Message;
 
   char text[11] = "vorher";
   const ColumnBinding columns[] = {{SQL_C_CHAR, text, sizeof text}};
-  SqlCode = 100;
+  Db->SqlCode = 100;
   EXPECT_EQ(ResultText(FetchCursor(cursor, columns, 1)), "Failed -1");
-  EXPECT_EQ(SqlCode, -1);
+  EXPECT_EQ(Db->SqlCode, -1);
   EXPECT_STREQ(text, "vorher");
   CloseCursor(cursor);
   EXPECT_EQ(cursor.Handle(), nullptr);
 }
 
 TEST_F(SessionDb, CursorDeliversRowsThenNoMoreRows) {
-  ASSERT_EQ(FormatSqlText("SELECT txt, num  FROM Probe  WHERE k IN ('a', 'b')  ORDER BY k "), 0);
-  Statement cursor;
+  ASSERT_EQ(Db->FormatSqlText("SELECT txt, num  FROM Probe  WHERE k IN ('a', 'b')  ORDER BY k "), 0);
+  Statement cursor(*Db);
   ASSERT_EQ(ResultText(OpenCursor(cursor)), "Done 0");
   ASSERT_NE(cursor.Handle(), nullptr);
   EXPECT_EQ(Inst->StatementLog(),
@@ -146,7 +154,7 @@ TEST_F(SessionDb, CursorDeliversRowsThenNoMoreRows) {
   const ColumnBinding columns[] = {{SQL_C_CHAR, text, sizeof text}, {SQL_C_LONG, &num, sizeof num}};
   std::memset(text, 0, sizeof text);
   EXPECT_EQ(ResultText(FetchCursor(cursor, columns, 2)), "Row 1");  // SQL_SUCCESS_WITH_INFO
-  EXPECT_EQ(SqlCode, SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(Db->SqlCode, SQL_SUCCESS_WITH_INFO);
   EXPECT_STREQ(text, "ABCDEFGHIJ");
   EXPECT_EQ(num, 5);
 
@@ -157,7 +165,7 @@ TEST_F(SessionDb, CursorDeliversRowsThenNoMoreRows) {
   EXPECT_EQ(num, 5);
 
   EXPECT_EQ(ResultText(FetchCursor(cursor, columns, 2)), "NoRow 100");  // SQL_NO_DATA
-  EXPECT_EQ(SqlCode, 100);
+  EXPECT_EQ(Db->SqlCode, 100);
   CloseCursor(cursor);
   EXPECT_EQ(cursor.Handle(), nullptr);
   CloseCursor(cursor);  // closing twice is harmless
@@ -165,12 +173,12 @@ TEST_F(SessionDb, CursorDeliversRowsThenNoMoreRows) {
 }
 
 TEST_F(SessionDb, SingleRowLookupCountsACutTextAsARow) {
-  ASSERT_EQ(FormatSqlText("SELECT txt FROM Probe WHERE k = 'a'"), 0);
+  ASSERT_EQ(Db->FormatSqlText("SELECT txt FROM Probe WHERE k = 'a'"), 0);
   char text[11] = "";
   const ColumnBinding columns[] = {{SQL_C_CHAR, text, sizeof text}};
-  SqlCode = 4711;
-  EXPECT_EQ(ResultText(LookupSingleRow(columns, 1)), "Row 1");  // the fetch code of the cut text
-  EXPECT_EQ(SqlCode, 0);
+  Db->SqlCode = 4711;
+  EXPECT_EQ(ResultText(LookupSingleRow(*Db, columns, 1)), "Row 1");  // the fetch code of the cut text
+  EXPECT_EQ(Db->SqlCode, 0);
   EXPECT_STREQ(text, "ABCDEFGHIJ");
 }
 
@@ -179,22 +187,22 @@ TEST_F(SessionDb, SingleRowLookupNullRule) {
   char text[11] = "vorher";
   const ColumnBinding columns[] = {{SQL_C_LONG, &num, sizeof num}, {SQL_C_CHAR, text, sizeof text}};
 
-  ASSERT_EQ(FormatSqlText("SELECT num, txt FROM Probe WHERE k = 'b'"), 0);
-  EXPECT_EQ(ResultText(LookupSingleRow(columns, 2)), "Row 0");
+  ASSERT_EQ(Db->FormatSqlText("SELECT num, txt FROM Probe WHERE k = 'b'"), 0);
+  EXPECT_EQ(ResultText(LookupSingleRow(*Db, columns, 2)), "Row 0");
   EXPECT_EQ(num, 7);  // the driver writes 0 for a NULL; the preset must stay
   EXPECT_STREQ(text, "");
 
   // A value of 0 is a value, not a NULL.
-  ASSERT_EQ(FormatSqlText("SELECT num, txt FROM Probe WHERE k = 'c'"), 0);
-  EXPECT_EQ(ResultText(LookupSingleRow(columns, 2)), "Row 0");
+  ASSERT_EQ(Db->FormatSqlText("SELECT num, txt FROM Probe WHERE k = 'c'"), 0);
+  EXPECT_EQ(ResultText(LookupSingleRow(*Db, columns, 2)), "Row 0");
   EXPECT_EQ(num, 0);
   EXPECT_STREQ(text, "zero");
 
   num = -3;
-  ASSERT_EQ(FormatSqlText("SELECT NULL, COUNT(*) FROM Probe"), 0);
+  ASSERT_EQ(Db->FormatSqlText("SELECT NULL, COUNT(*) FROM Probe"), 0);
   int32_t count = -1;
   const ColumnBinding mixed[] = {{SQL_C_LONG, &num, sizeof num}, {SQL_C_LONG, &count, sizeof count}};
-  EXPECT_EQ(ResultText(LookupSingleRow(mixed, 2)), "Row 0");
+  EXPECT_EQ(ResultText(LookupSingleRow(*Db, mixed, 2)), "Row 0");
   EXPECT_EQ(num, -3);
   EXPECT_EQ(count, 4);
 }
@@ -202,18 +210,19 @@ TEST_F(SessionDb, SingleRowLookupNullRule) {
 TEST_F(SessionDb, SingleRowLookupWithoutRowOrWithFailingQuery) {
   int32_t num = 7;
   const ColumnBinding columns[] = {{SQL_C_LONG, &num, sizeof num}};
-  ASSERT_EQ(FormatSqlText("SELECT num FROM Probe WHERE k = 'none'"), 0);
-  EXPECT_EQ(ResultText(LookupSingleRow(columns, 1)), "NoRow 100");
-  EXPECT_EQ(SqlCode, 100);
+  ASSERT_EQ(Db->FormatSqlText("SELECT num FROM Probe WHERE k = 'none'"), 0);
+  EXPECT_EQ(ResultText(LookupSingleRow(*Db, columns, 1)), "NoRow 100");
+  EXPECT_EQ(Db->SqlCode, 100);
   EXPECT_EQ(num, 7);
 
-  ASSERT_EQ(FormatSqlText("SELECT num FROM NoSuchTable"), 0);
-  SqlCode = 4711;
-  const StatementResult failed = LookupSingleRow(columns, 1);
+  ASSERT_EQ(Db->FormatSqlText("SELECT num FROM NoSuchTable"), 0);
+  Db->SqlCode = 4711;
+  const StatementResult failed = LookupSingleRow(*Db, columns, 1);
   EXPECT_TRUE(failed.Failed()) << ResultText(failed);
-  EXPECT_EQ(SqlCode, 4711) << "a failed lookup leaves SqlCode alone";
-  EXPECT_EQ(LastFailure.Records[0].NativeError, 1);
-  EXPECT_NE(std::strstr(LastFailure.Records[0].Message, "NoSuchTable"), nullptr) << LastFailure.Records[0].Message;
+  EXPECT_EQ(Db->SqlCode, 4711) << "a failed lookup leaves SqlCode alone";
+  EXPECT_EQ(Db->LastFailure.Records[0].NativeError, 1);
+  EXPECT_NE(std::strstr(Db->LastFailure.Records[0].Message, "NoSuchTable"), nullptr)
+      << Db->LastFailure.Records[0].Message;
   EXPECT_EQ(num, 7);
 }
 
@@ -221,11 +230,12 @@ TEST_F(SessionDb, SingleRowLookupWithoutRowOrWithFailingQuery) {
 // values quoted.
 TEST_F(SessionDb, QueryTextIsSentAsFormatted) {
   char quoted[32];
-  ASSERT_EQ(FormatSqlText("SELECT txt  FROM Probe  WHERE k = '%s' ", QuoteSqlValue("O'Brien", quoted, sizeof quoted)),
-            0);
+  ASSERT_EQ(
+      Db->FormatSqlText("SELECT txt  FROM Probe  WHERE k = '%s' ", QuoteSqlValue("O'Brien", quoted, sizeof quoted)),
+      0);
   char text[11] = "";
   const ColumnBinding columns[] = {{SQL_C_CHAR, text, sizeof text}};
-  EXPECT_EQ(ResultText(LookupSingleRow(columns, 1)), "Row 0");
+  EXPECT_EQ(ResultText(LookupSingleRow(*Db, columns, 1)), "Row 0");
   EXPECT_STREQ(text, "quote");
   EXPECT_EQ(Inst->StatementLog(), std::vector<std::string>{"SELECT txt  FROM Probe  WHERE k = 'O''Brien' "});
 }
@@ -235,23 +245,23 @@ TEST_F(SessionDb, QueryTextIsSentAsFormatted) {
 // would still run (and show in the statement log).
 TEST_F(SessionDb, QueryThatDoesNotFitNeverReachesTheDataSource) {
   const std::string longest(SqlTextSize - 1 - std::strlen("SELECT 'x' -- "), 'q');
-  ASSERT_EQ(FormatSqlText("SELECT 'x' -- %s", longest.c_str()), 0);
+  ASSERT_EQ(Db->FormatSqlText("SELECT 'x' -- %s", longest.c_str()), 0);
   char value[4] = "";
   const ColumnBinding columns[] = {{SQL_C_CHAR, value, sizeof value}};
-  EXPECT_EQ(ResultText(LookupSingleRow(columns, 1)), "Row 0");
+  EXPECT_EQ(ResultText(LookupSingleRow(*Db, columns, 1)), "Row 0");
   EXPECT_STREQ(value, "x");
   EXPECT_EQ(Inst->StatementLog(), std::vector<std::string>{"SELECT 'x' -- " + longest});
 
   Inst->ClearStatementLog();
   const std::string tooLong = longest + "q";
   std::strcpy(value, "");
-  EXPECT_EQ(FormatSqlText("SELECT 'x' -- %s", tooLong.c_str()), -1);
-  EXPECT_EQ(ResultText(LookupSingleRow(columns, 1)), "Failed -1");
+  EXPECT_EQ(Db->FormatSqlText("SELECT 'x' -- %s", tooLong.c_str()), -1);
+  EXPECT_EQ(ResultText(LookupSingleRow(*Db, columns, 1)), "Failed -1");
 
-  EXPECT_EQ(FormatSqlText("SELECT 'x' -- %s", tooLong.c_str()), -1);
-  Statement cursor;
+  EXPECT_EQ(Db->FormatSqlText("SELECT 'x' -- %s", tooLong.c_str()), -1);
+  Statement cursor(*Db);
   EXPECT_EQ(ResultText(OpenCursor(cursor)), "Failed -1");
-  EXPECT_EQ(LastFailure.Records[0].NativeError, -1);
+  EXPECT_EQ(Db->LastFailure.Records[0].NativeError, -1);
   EXPECT_EQ(cursor.Handle(), nullptr);
   EXPECT_EQ(ResultText(FetchCursor(cursor, columns, 1)), "Failed -1");
   EXPECT_STREQ(value, "");
@@ -261,8 +271,8 @@ TEST_F(SessionDb, QueryThatDoesNotFitNeverReachesTheDataSource) {
 // While a cursor has unread rows, lookups run on the same connection and the
 // cursor goes on where it was.
 TEST_F(SessionDb, LookupsInterleaveWithAnOpenCursor) {
-  ASSERT_EQ(FormatSqlText("SELECT k FROM Probe ORDER BY k"), 0);
-  Statement cursor;
+  ASSERT_EQ(Db->FormatSqlText("SELECT k FROM Probe ORDER BY k"), 0);
+  Statement cursor(*Db);
   ASSERT_EQ(ResultText(OpenCursor(cursor)), "Done 0");
   char key[16];
   const ColumnBinding keyColumn[] = {{SQL_C_CHAR, key, sizeof key}};
@@ -270,27 +280,28 @@ TEST_F(SessionDb, LookupsInterleaveWithAnOpenCursor) {
   while (FetchCursor(cursor, keyColumn, 1).IsRow()) {
     keys.push_back(key);
     char quoted[32];
-    ASSERT_EQ(FormatSqlText("SELECT COUNT(*) FROM Probe WHERE k = '%s'", QuoteSqlValue(key, quoted, sizeof quoted)), 0);
+    ASSERT_EQ(
+        Db->FormatSqlText("SELECT COUNT(*) FROM Probe WHERE k = '%s'", QuoteSqlValue(key, quoted, sizeof quoted)),
+        0);
     int32_t count = 0;
     const ColumnBinding countColumn[] = {{SQL_C_LONG, &count, sizeof count}};
-    EXPECT_EQ(ResultText(LookupSingleRow(countColumn, 1)), "Row 0");
+    EXPECT_EQ(ResultText(LookupSingleRow(*Db, countColumn, 1)), "Row 0");
     EXPECT_EQ(count, 1) << key;
   }
-  EXPECT_EQ(SqlCode, 100);
+  EXPECT_EQ(Db->SqlCode, 100);
   CloseCursor(cursor);
   EXPECT_EQ(keys, (std::vector<std::string>{"O'Brien", "a", "b", "c"}));
 }
 
-// A failed connect replaces the session's handles; they are put back so
-// that the other tests keep their connection.
+// The failed connects are made on a session of their own, so that the
+// other tests keep their connection.
 TEST_F(SessionDb, ConnectToAnUnknownDataSourceFails) {
-  const DbSessionHandles saved = DbSession;
-  EXPECT_EQ(ConnectDatabase("u", "p", "NOSUCHDSN", ""), -1);
-  EXPECT_EQ(ConnectDatabase("u", "p", (Inst->Dsn + "X").c_str(), ""), -1);
-  EXPECT_EQ(ConnectDatabase("u", "p", "", ""), -1);
+  Session other;
+  EXPECT_EQ(other.Connect("u", "p", "NOSUCHDSN", ""), -1);
+  EXPECT_EQ(other.Connect("u", "p", (Inst->Dsn + "X").c_str(), ""), -1);
+  EXPECT_EQ(other.Connect("u", "p", "", ""), -1);
   // unixODBC refuses names longer than 32 characters.
-  EXPECT_EQ(ConnectDatabase("u", "p", std::string(33, 'D').c_str(), ""), -1);
-  DbSession = saved;
+  EXPECT_EQ(other.Connect("u", "p", std::string(33, 'D').c_str(), ""), -1);
 }
 
 }  // namespace

@@ -40,16 +40,16 @@ TEST_F(TerminalLookup, FoundTerminalGetsTrimmedModelAndSalAndCountsLiveClientRow
       "INSERT INTO Xel115Tfz (TfzTrm, TfzLiz, TfzMnd, TfzSta) VALUES "
       "('T-FOUND', 1, 1, NULL), ('T-FOUND', 1, 2, 0), ('T-FOUND', 2, 1, 8), ('OTHER', 1, 1, NULL)");
   TerminalRecord t = Record("T-FOUND");
-  EXPECT_EQ(ResultText(LookUpTerminal(&t)), "Row 0");
+  EXPECT_EQ(ResultText(LookUpTerminal(*Db, &t)), "Row 0");
   EXPECT_STREQ(t.TrmMod, "7600-100");
   EXPECT_STREQ(t.TrmSal, "SAL01");
   EXPECT_EQ(t.TfzCount, 2);
-  EXPECT_EQ(SqlCode, 0);
+  EXPECT_EQ(Db->SqlCode, 0);
 
   // Twelve characters arrive as the first ten; no client rows count 0.
   AddTerminal(*Inst, "T-LONG", "'ABCDEFGHIJKL'", "NULL");
   TerminalRecord l = Record("T-LONG");
-  EXPECT_EQ(ResultText(LookUpTerminal(&l)), "Row 0");
+  EXPECT_EQ(ResultText(LookUpTerminal(*Db, &l)), "Row 0");
   EXPECT_STREQ(l.TrmMod, "ABCDEFGHIJ");
   EXPECT_STREQ(l.TrmSal, "");
   EXPECT_EQ(l.TfzCount, 0);
@@ -62,8 +62,8 @@ TEST_F(TerminalLookup, DeletedOrUnknownTerminalKeepsTheZeroFill) {
   for (const char* name : {"T-DEL4", "T-DEL8", "T-NONE"}) {
     SCOPED_TRACE(name);
     TerminalRecord t = Record(name);
-    EXPECT_EQ(ResultText(LookUpTerminal(&t)), "NoRow 100");
-    EXPECT_EQ(SqlCode, 100);
+    EXPECT_EQ(ResultText(LookUpTerminal(*Db, &t)), "NoRow 100");
+    EXPECT_EQ(Db->SqlCode, 100);
     EXPECT_EQ(std::string(t.TrmMod, sizeof t.TrmMod), std::string(11, '0'));
     EXPECT_EQ(std::string(t.TrmSal, sizeof t.TrmSal), std::string(11, '0'));
     EXPECT_EQ(t.TfzCount, ZeroFill);
@@ -74,7 +74,7 @@ TEST_F(TerminalLookup, DeletedOrUnknownTerminalKeepsTheZeroFill) {
   // A status other than 4 and 8 is found.
   AddTerminal(*Inst, "T-STA1", "'M1'", "'S1'", "1");
   TerminalRecord t = Record("T-STA1");
-  EXPECT_EQ(ResultText(LookUpTerminal(&t)), "Row 0");
+  EXPECT_EQ(ResultText(LookUpTerminal(*Db, &t)), "Row 0");
   EXPECT_STREQ(TerminalText(t.TrmMod), "M1");
 }
 
@@ -83,7 +83,7 @@ TEST_F(TerminalLookup, SendsBothQueriesExactlyWithTheNameQuoted) {
   Inst->Exec("INSERT INTO Xel115Tfz (TfzTrm, TfzLiz, TfzMnd) VALUES ('O''Brien', 1, 1)");
   Inst->ClearStatementLog();
   TerminalRecord t = Record("O'Brien");
-  EXPECT_EQ(ResultText(LookUpTerminal(&t)), "Row 0");
+  EXPECT_EQ(ResultText(LookUpTerminal(*Db, &t)), "Row 0");
   EXPECT_STREQ(t.TrmMod, "7598-002");
   EXPECT_EQ(t.TfzCount, 1);
   const std::vector<std::string> expected = {

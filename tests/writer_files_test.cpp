@@ -1,7 +1,7 @@
 // What the access file MGDNL17P, the access class file MGDNL31P and the
 // reader file MGDNL60P do alike, through whole runs of the tool: an empty
 // badge cursor, and a badge cursor that fails. Each file's own layout is
-// tested in its own test program.
+// tested in its own test file.
 #include <gtest/gtest.h>
 
 #include <ostream>

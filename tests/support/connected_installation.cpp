@@ -4,17 +4,18 @@
 
 #include <cstring>
 
-#include "db/session.h"
-
 std::optional<ScratchInstallation> ConnectedInstallationTest::Inst;
+std::optional<Session> ConnectedInstallationTest::Db;
 
 void ConnectedInstallationTest::SetUpTestSuite() {
   Inst.emplace(ScratchInstallation::Empty());
   Inst->UseInThisProcess();
-  ASSERT_EQ(ConnectDatabase("u", "p", Inst->Dsn.c_str(), ""), 0);
+  Db.emplace();
+  ASSERT_EQ(Db->Connect("u", "p", Inst->Dsn.c_str(), ""), 0);
 }
 
 void ConnectedInstallationTest::TearDownTestSuite() {
+  Db.reset();
   Inst.reset();
 }
 

@@ -1,8 +1,9 @@
 // Tests that run the tool's database code in this process: one scratch
 // installation per test suite, this process's ODBC configuration pointed at
-// it, and the tool's connection made. The session is process-wide and the
-// driver manager keeps the data source set-up of its first connection, so a
-// test program holds one such suite.
+// it, and one session of the tool connected to it (Db), shared by the
+// suite's tests. The driver manager keeps the data source set-up of its
+// first connection, so a process runs tests of one such suite only (ctest
+// runs each test in a process of its own).
 #pragma once
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "db/records.h"
+#include "db/session.h"
 #include "installation.h"
 
 class ConnectedInstallationTest : public ::testing::Test {
@@ -20,6 +22,8 @@ class ConnectedInstallationTest : public ::testing::Test {
   static void TearDownTestSuite();
 
   static std::optional<ScratchInstallation> Inst;
+  // Connected by SetUpTestSuite; reports to no observer.
+  static std::optional<Session> Db;
 };
 
 // Records as a caller hands them over before a lookup: zero bytes, then the

@@ -114,7 +114,7 @@ class ScratchInstallation {
   void ClearStatementLog();
 
   // Points this process's ODBC configuration at this installation (and its
-  // statement log), so that ConnectDatabase("u", "p", Dsn.c_str(), "") in
+  // statement log), so that Session::Connect("u", "p", Dsn.c_str(), "") in
   // the test itself reaches it. The variables stay set; unixODBC and the
   // extension read them at connect time. (In this process the driver is
   // found through a process-wide copy of odbcinst.ini: unixODBC keeps the
