@@ -271,7 +271,12 @@ RunResult ScratchInstallation::RunBothWays(const std::vector<std::string>& args,
     EXPECT_EQ(tds.ExitCode, sqlite.ExitCode) << "through FreeTDS";
     EXPECT_EQ(tds.Stdout, sqlite.Stdout) << "through FreeTDS";
     EXPECT_EQ(tdsFile, FileExists(path) ? ReadFile(path) : "(no file)") << "through FreeTDS";
-    EXPECT_EQ(tdsStatements, StatementLog()) << "through FreeTDS";
+    // The statements sent ahead that the run did not need are left out,
+    // fewer than a tenth of what the server ran.
+    const std::vector<std::string> sqliteStatements = StatementLog();
+    const std::vector<std::string> used = WithoutStatementsSentAhead(tdsStatements, sqliteStatements);
+    EXPECT_EQ(used, sqliteStatements) << "through FreeTDS";
+    EXPECT_LT((tdsStatements.size() - used.size()) * 10, tdsStatements.size() + 1) << "through FreeTDS: sent ahead";
   }
   return sqlite;
 }
@@ -450,10 +455,41 @@ std::vector<std::string> ScratchInstallation::StatementLog() const {
     size_t text = lineEnd + 1;
     if (text + length + 1 > log.size() || log[text + length] != '\n')
       throw std::runtime_error("statement log " + SqlLogPath + " is cut short at byte " + std::to_string(at));
-    statements.push_back(log.substr(text, length));
+    std::string statement = log.substr(text, length);
+    // Through FreeTDS a badge's statements come as one batch, joined with
+    // ";" and a line end, and the server runs them one by one, each with
+    // its part of the separator. No statement text of the tool starts with
+    // a line end or ends with ";": what is logged is the text the tool
+    // formatted.
+    if (Serving == ServedBy::FreeTds) {
+      if (!statement.empty() && statement.back() == ';') statement.pop_back();
+      if (!statement.empty() && statement.front() == '\n') statement.erase(0, 1);
+    }
+    statements.push_back(statement);
     at = text + length + 1;
   }
   return statements;
+}
+
+std::vector<std::string> WithoutStatementsSentAhead(const std::vector<std::string>& sent,
+                                                    const std::vector<std::string>& used) {
+  // The statements a writer may send along with a badge's batch before it
+  // knows it needs them: the location and balance lookups and a badge's own
+  // display definitions.
+  const char* const aheadKinds[] = {" SELECT StoKtx ", "SELECT       TswW01,", "SELECT  MsdLfd,"};
+  std::vector<std::string> kept;
+  size_t next = 0;
+  for (const std::string& statement : sent) {
+    if (next < used.size() && statement == used[next]) {
+      kept.push_back(statement);
+      ++next;
+      continue;
+    }
+    bool ahead = false;
+    for (const char* kind : aheadKinds) ahead = ahead || statement.rfind(kind, 0) == 0;
+    if (!ahead) kept.push_back(statement);  // not one of those: the comparison shows it
+  }
+  return kept;
 }
 
 void ScratchInstallation::ClearStatementLog() {

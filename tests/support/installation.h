@@ -110,6 +110,8 @@ class ScratchInstallation {
   // the last Run with withSqlLog, or since UseInThisProcess /
   // ClearStatementLog. A statement is logged when it starts to run; one that
   // fails to compile (syntax error, missing table) is not logged.
+  // Through FreeTDS the texts are those the tool formatted, without the
+  // separator that joined them into a badge's batch.
   std::vector<std::string> StatementLog() const;
   void ClearStatementLog();
 
@@ -145,3 +147,11 @@ class ScratchInstallation {
   int ServerDropAfter = 0;
   int ServerSilentAfter = 0;
 };
+
+// The statements of a run through FreeTDS (sent) without those a writer sent
+// ahead in a badge's batch and did not need: used, the same run's statements
+// through the SQLite driver (which get no batch), is matched in order, and a
+// statement of sent that is not the next of used is left out when it is a
+// location, balance or badge display definition query.
+std::vector<std::string> WithoutStatementsSentAhead(const std::vector<std::string>& sent,
+                                                    const std::vector<std::string>& used);
