@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Runs each download function once under valgrind's memcheck on a small
 # sample installation of the embedded SQLite data source, and fails on any
-# memory error and on any block that is definitely lost. The database
-# connection lives until the process ends, by design; what the driver
-# manager and the SQLite driver keep for it is suppressed in
-# tests/valgrind.supp, each entry with its reason. Prints one line per
+# memory error and on any block that is definitely lost. The run closes its
+# database connection at its end; what the driver manager and the SQLite
+# driver keep beyond it is suppressed in tests/valgrind.supp, each entry
+# with its reason. Prints one line per
 # function; the full valgrind report of a function that fails is shown and
 # kept under <build>/memcheck/.
 #

@@ -91,13 +91,6 @@ class ScopedTimeZone {
   bool HadOld = false;
 };
 
-// The statements of the terminal lookup for a terminal that exists.
-std::vector<std::string> TerminalLookup(const std::string& name) {
-  return {"SELECT TRMMOD, TRMSAL  FROM  Dravonix.Xel1140Trm  WHERE TrmNam = '" + name +
-              "'  AND   ((TrmSta <> 4 AND TrmSta <> 8) OR TrmSta IS NULL)",
-          " SELECT COUNT(*)  FROM  Dravonix.Xel115Tfz  WHERE TfzTrm = '" + name +
-              "'  AND  ((TfzSta <> 4 AND TfzSta <> 8) OR TfzSta IS NULL) "};
-}
 
 const std::string IdStammSummary = "Ausweise gesamt: 2 davon in Datei gestellt: 1\n";
 

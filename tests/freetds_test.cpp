@@ -84,8 +84,9 @@ std::string ExpectSameThroughBothDrivers(ScratchInstallation& inst, const std::v
       // cursor's open, option and close, the first fetch, and the location
       // lookups of the first badges, before the run has sent enough to
       // send any ahead.
-      if (std::string(function) == "MGDNL17P" || std::string(function) == "IDSTAMM")
+      if (std::string(function) == "MGDNL17P" || std::string(function) == "IDSTAMM") {
         EXPECT_LE(requests * 5, badges * 6 + 50) << badges << " badges";
+      }
       everything += sqlite.File + sqlite.Stdout;
     }
   }

@@ -341,11 +341,11 @@ ScratchInstallation::~ScratchInstallation() {
 }
 
 ScratchInstallation::ScratchInstallation(ScratchInstallation&& other) noexcept
-    : Root(std::exchange(other.Root, std::string())),
+    : TdsDsn(std::move(other.TdsDsn)),
+      Root(std::exchange(other.Root, std::string())),
       WorkDir(std::move(other.WorkDir)),
       DbPath(std::move(other.DbPath)),
       Dsn(std::move(other.Dsn)),
-      TdsDsn(std::move(other.TdsDsn)),
       SqlLogPath(std::move(other.SqlLogPath)),
       RunCount(other.RunCount),
       Serving(other.Serving),
