@@ -747,7 +747,13 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
 // A fault of one run: a table renamed (on the database file, so through
 // either driver), the TDS test server dropping or going silent at a
 // request (counted from its pre-login, 1), or SIGTERM while the run waits
-// on a silent server.
+// on a silent server. Through FreeTDS a badge's statements go as one
+// batch; the server runs every statement of it, or with AbortBatch ends
+// the batch at the failing one. Some rows first take every right on
+// TERM02 away (no badge there needs its location, which MGDNL17P sends
+// ahead), and only fail through FreeTDS; Names is the query the message
+// must name (FreeTDS reports the error of a statement at the end of the
+// rows before it, so the message names both).
 struct RunFault {
   const char* Table;  // renamed, or null
   int DropAt;
@@ -755,9 +761,14 @@ struct RunFault {
   bool Terminate;
   const char* Function;
   const char* Terminal;
+  bool AbortBatch = false;
+  bool NoRightsOnTerm02 = false;
+  const char* Names = nullptr;
 };
 std::string Describe(const RunFault& f) {
   std::string text = std::string(f.Function) + " " + f.Terminal + ": ";
+  if (f.AbortBatch) text += "batch ends at an error, ";
+  if (f.NoRightsOnTerm02) text += "no rights on TERM02, ";
   if (f.Table != nullptr) return text + f.Table + " renamed";
   if (f.Terminate) return text + "SIGTERM";
   return text + (f.DropAt > 0 ? "dropped at " + std::to_string(f.DropAt) : "silent at " + std::to_string(f.SilentAt));
@@ -775,6 +786,15 @@ const RunFault RunFaults[] = {
     {"O2002TSW", 0, 0, false, "MGDNL18P", "TERM01"},
     {"Xel113Sto", 0, 0, false, "MGDNL31P", "TERM01"},
     {"Xel119Msd", 0, 0, false, "MGDNL18P", "TERM02"},
+    // A badge's batch through FreeTDS: a statement sent ahead and not
+    // needed fails (the SQLite driver never runs it: that run is good);
+    // a statement fails after another of its batch succeeded, with the
+    // rest of the batch run or not.
+    {"Xel113Sto", 0, 0, false, "MGDNL17P", "TERM02", false, true, "/Ortsabfrage fuer Ausweis "},
+    {"Xel113Sto", 0, 0, false, "MGDNL17P", "TERM02", true, true, "/Ortsabfrage fuer Ausweis "},
+    {"MGSST35P", 0, 0, false, "MGDNL17P", "TERM01", true, false,
+     "Datenbankfehler bei Zeitberechtigungsabfrage fuer Ausweis "},
+    {"O2002TSW", 0, 0, false, "MGDNL60P", "TERM01", true, false, "Datenbankfehler bei Saldenabfrage fuer Ausweis "},
     // Through FreeTDS: at the login, at the badge cursor (pre-login, login,
     // the two terminal lookups, then the cursor), part-way through the walk.
     {nullptr, 2, 0, false, "MGDNL17P", "TERM01"},
@@ -818,7 +838,8 @@ class CompleteOrUntouched : public ::testing::Test {
     } else {
       r = inst.Run({fault.Function, fault.Terminal, path, mode});
       if (fault.Table != nullptr || fault.DropAt > 2 || fault.SilentAt > 2) {
-        EXPECT_NE(r.Stdout.find("Datenbankfehler bei "), std::string::npos) << r.Stdout;
+        EXPECT_NE(r.Stdout.find(fault.Names != nullptr ? fault.Names : "Datenbankfehler bei "), std::string::npos)
+            << r.Stdout;
       }
     }
     EXPECT_LT(SecondsSince(start), timeLimit);
@@ -838,11 +859,20 @@ TEST_F(CompleteOrUntouched, FailedRunsLeaveTheFileAsItWas) {
   Inst().RunEnv = {"GENTRMX_LOGIN_TIMEOUT=2", "GENTRMX_QUERY_TIMEOUT=2"};
   for (const RunFault& fault : RunFaults) {
     SCOPED_TRACE(Describe(fault));
+    if (fault.NoRightsOnTerm02) Inst().Exec("UPDATE MGSST35P SET M35Trm = 'TERM02X' WHERE M35Trm = 'TERM02'");
     for (const ServedBy driver : {ServedBy::SqliteDriver, ServedBy::FreeTds}) {
-      if (fault.Table == nullptr && driver == ServedBy::SqliteDriver) continue;
+      if ((fault.Table == nullptr || fault.AbortBatch) && driver == ServedBy::SqliteDriver) continue;
       SCOPED_TRACE(driver == ServedBy::FreeTds ? "FreeTDS" : "SQLite driver");
-      Inst().ServeBy(driver, fault.DropAt, fault.SilentAt);
+      Inst().ServeBy(driver, fault.DropAt, fault.SilentAt, fault.AbortBatch);
       if (fault.Table != nullptr) Inst().Exec(std::string("ALTER TABLE ") + fault.Table + " RENAME TO Gone");
+      if (fault.NoRightsOnTerm02 && driver == ServedBy::SqliteDriver) {
+        // Only the statements the writer needs: the location query never runs.
+        const RunResult r = Inst().Run({fault.Function, fault.Terminal, Inst().Root + "/good.dnl", "1"});
+        EXPECT_EQ(r.ExitCode, 0) << r.Stdout;
+        EXPECT_NE(r.Stdout.find(" davon in Datei gestellt: 0\n"), std::string::npos) << r.Stdout;
+        Inst().Exec(std::string("ALTER TABLE Gone RENAME TO ") + fault.Table);
+        continue;
+      }
       if (fault.Terminate) Inst().RunEnv = {"GENTRMX_QUERY_TIMEOUT=60"};
       for (const char* mode : {"1", "0"}) {
         SCOPED_TRACE(std::string("mode ") + mode);
@@ -851,6 +881,7 @@ TEST_F(CompleteOrUntouched, FailedRunsLeaveTheFileAsItWas) {
       if (fault.Table != nullptr) Inst().Exec(std::string("ALTER TABLE Gone RENAME TO ") + fault.Table);
       Inst().RunEnv = {"GENTRMX_LOGIN_TIMEOUT=2", "GENTRMX_QUERY_TIMEOUT=2"};
     }
+    if (fault.NoRightsOnTerm02) Inst().Exec("UPDATE MGSST35P SET M35Trm = 'TERM02' WHERE M35Trm = 'TERM02X'");
   }
   Inst().RunEnv.clear();
   Inst().ServeBy(ServedBy::SqliteDriver);

@@ -162,7 +162,7 @@ void PrintFailureRecords(const FailureRecord& failure, const char* secret, RunOb
 void Session::PrintFailureRecord(const char* secret) const { PrintFailureRecords(LastFailure, secret, *Observer); }
 
 StatementResult NameFailedQuery(Session& db, const char* query, StatementResult result) noexcept {
-  if (result.Failed()) db.LastFailure.Query = query;
+  if (result.Failed()) db.LastFailure.Query = db.Batch.NameOfFailure(query);
   return result;
 }
 

@@ -83,6 +83,21 @@ bool StatementBatch::ResultDone(Session& db, bool ended) {
   return End(db);
 }
 
+const char* StatementBatch::NameOfFailure(const char* query) noexcept {
+  if (!Open_ || Next_ == 0 || Next_ >= Starts_.size() || std::strcmp(query, Queries_[Next_ - 1]) != 0) return query;
+  try {
+    FailureName_ = query;
+    for (size_t i = Next_; i < Queries_.size(); ++i) {
+      if (std::strcmp(Queries_[i], Queries_[i - 1]) == 0) continue;
+      FailureName_ += '/';
+      FailureName_ += Queries_[i];
+    }
+    return FailureName_.c_str();
+  } catch (...) {
+    return query;
+  }
+}
+
 bool StatementBatch::Expects(const char* text) const noexcept {
   if (!Open_ || Next_ >= Starts_.size()) return false;
   const size_t start = Starts_[Next_];

@@ -70,6 +70,12 @@ class StatementBatch {
   // statements that were not sent with it. false when that failed.
   [[nodiscard]] bool ResultDone(Session& db, bool ended);
   bool IsOpen() const noexcept { return Open_; }
+  // How a failure of the statement named query is named: when it is the
+  // statement whose result is being read and others follow it in the open
+  // batch, the failure may be theirs (a driver reports the error of the
+  // next statement at the end of the rows before it), so it is named with
+  // them: "query/next/...". Else query.
+  const char* NameOfFailure(const char* query) noexcept;
   // Frees the batch's handle (before its connection goes).
   void Release(Session& db);
 
@@ -89,4 +95,5 @@ class StatementBatch {
   size_t Next_ = 0;                   // the statement whose result is taken next
   bool Open_ = false;                 // sent, results not read to their end
   bool CurrentEnded_ = false;         // the current result was read to SQL_NO_DATA
+  std::string FailureName_;           // NameOfFailure's last answer
 };

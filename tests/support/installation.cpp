@@ -222,12 +222,13 @@ void ScratchInstallation::SetUpTdsDataSource(int port) {
                              "): " + configured.Stderr);
 }
 
-void ScratchInstallation::ServeBy(ServedBy servedBy, int dropAfter, int silentAfter) {
-  if (servedBy == ServedBy::FreeTds &&
-      (Server == nullptr || dropAfter != ServerDropAfter || silentAfter != ServerSilentAfter)) {
+void ScratchInstallation::ServeBy(ServedBy servedBy, int dropAfter, int silentAfter, bool abortBatchOnError) {
+  if (servedBy == ServedBy::FreeTds && (Server == nullptr || dropAfter != ServerDropAfter ||
+                                        silentAfter != ServerSilentAfter || abortBatchOnError != ServerAbortsBatch)) {
     Server.reset();
     ServerDropAfter = dropAfter;
     ServerSilentAfter = silentAfter;
+    ServerAbortsBatch = abortBatchOnError;
     TdsServerOptions options;
     options.DbPath = DbPath;
     options.ExtensionPath = GENTRMX_SQLEXT;
@@ -236,13 +237,15 @@ void ScratchInstallation::ServeBy(ServedBy servedBy, int dropAfter, int silentAf
     options.LogPath = Root + "/tds-requests.log";
     options.DropAfter = dropAfter;
     options.SilentAfter = silentAfter;
+    options.AbortBatchOnError = abortBatchOnError;
     options.ExtraEnv = {"GENTRMX_SQL_LOG=" + Root + "/sql-tds.log"};
     Server = std::make_unique<TdsTestServer>(options);
     SetUpTdsDataSource(Server->Port());
     Serving = servedBy;
     SetConfig("DATABASE", TdsDsn);
-    // A server that drops or goes silent would fail the probe.
-    if (dropAfter == 0 && silentAfter == 0) CheckDataSource();
+    // A server that drops or goes silent would fail the probe; one that
+    // ends batches at an error answers as the one before it.
+    if (dropAfter == 0 && silentAfter == 0 && !abortBatchOnError) CheckDataSource();
     return;
   }
   if (servedBy == Serving) return;
@@ -351,7 +354,8 @@ ScratchInstallation::ScratchInstallation(ScratchInstallation&& other) noexcept
       Serving(other.Serving),
       Server(std::move(other.Server)),
       ServerDropAfter(other.ServerDropAfter),
-      ServerSilentAfter(other.ServerSilentAfter) {
+      ServerSilentAfter(other.ServerSilentAfter),
+      ServerAbortsBatch(other.ServerAbortsBatch) {
   RunEnv = std::move(other.RunEnv);
 }
 
@@ -369,6 +373,7 @@ ScratchInstallation& ScratchInstallation::operator=(ScratchInstallation&& other)
     Server = std::move(other.Server);
     ServerDropAfter = other.ServerDropAfter;
     ServerSilentAfter = other.ServerSilentAfter;
+    ServerAbortsBatch = other.ServerAbortsBatch;
     RunEnv = std::move(other.RunEnv);
   }
   return *this;

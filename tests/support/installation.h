@@ -63,9 +63,11 @@ class ScratchInstallation {
   // password geheim, as the configuration holds them), with dropAfter > 0
   // one that drops each connection at its dropAfter-th request, with
   // silentAfter > 0 one that stops answering at its silentAfter-th (both
-  // counted from the pre-login, 1); other values than the running server's
-  // start it anew. The statement log then comes from the server's side.
-  void ServeBy(ServedBy servedBy, int dropAfter = 0, int silentAfter = 0);
+  // counted from the pre-login, 1), with abortBatchOnError one that ends a
+  // batch at its first failing statement (as SQL Server does for errors
+  // that abort the batch); other values than the running server's start it
+  // anew. The statement log then comes from the server's side.
+  void ServeBy(ServedBy servedBy, int dropAfter = 0, int silentAfter = 0, bool abortBatchOnError = false);
   ServedBy Served() const { return Serving; }
   // The TDS test server's request log ("KIND\ttext" lines); empty when
   // the server never ran.
@@ -146,6 +148,7 @@ class ScratchInstallation {
   std::unique_ptr<TdsTestServer> Server;
   int ServerDropAfter = 0;
   int ServerSilentAfter = 0;
+  bool ServerAbortsBatch = false;
 };
 
 // The statements of a run through FreeTDS (sent) without those a writer sent
