@@ -15,8 +15,8 @@ constexpr size_t SeparatorLength = sizeof Separator - 1;
 // The session releases the handle before its connection goes.
 StatementBatch::~StatementBatch() = default;
 
-void StatementBatch::Start() {
-  if (Open_) Close();
+void StatementBatch::Start(Session& db) {
+  Abandon(db);
   Joined_.clear();
   Starts_.clear();
   Queries_.clear();

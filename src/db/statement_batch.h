@@ -34,9 +34,9 @@ class StatementBatch {
   StatementBatch(const StatementBatch&) = delete;
   StatementBatch& operator=(const StatementBatch&) = delete;
 
-  // Starts collecting the statements of a new batch (none may be open: an
-  // open batch is ended or abandoned first).
-  void Start();
+  // Starts collecting the statements of a new batch. A batch still open
+  // is given up (the writers end theirs first).
+  void Start(Session& db);
   // Adds the session's current statement text; query names it in messages.
   void Add(const Session& db, const char* query);
   // Sends the collected statements in one request when the session's

@@ -193,7 +193,7 @@ const RecordTemplate* BadgeDefinitions(Mgdnl18pRun& run, const char* badgeNumber
   // if they went along: it is read to its end.
   if (read) read = db.Batch.End(db);
   if (read && db.CanBatch()) {
-    db.Batch.Start();
+    db.Batch.Start(db);
     for (const DisplayCursor::Row& row : run.BadgeCursor.Rows) {
       FormatValueCodeQuery(run.BadgeCursor, row.Number);
       AddToBatch(db, "Wertcodeabfrage der Saldenanzeige");

@@ -226,7 +226,7 @@ inline BadgeOutcome WrittenIf(bool written) { return written ? BadgeOutcome::Wri
 template <typename AddFn, typename WriteFn>
 inline BadgeOutcome WriteInOneRequest(Session& db, AddFn addStatements, WriteFn write) {
   if (db.CanBatch()) {
-    db.Batch.Start();
+    db.Batch.Start(db);
     addStatements();
     if (!db.Batch.Send(db)) return BadgeOutcome::Failed;
   }
