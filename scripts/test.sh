@@ -8,6 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc)
+# Most tests wait (on a process they started, a server, a timeout): twice as
+# many at once as there are cores.
+test_jobs=$((jobs * 2))
 
 bash scripts/setup.sh
 
@@ -15,7 +18,7 @@ run_suite() {
   local dir=$1; shift
   cmake -S "$root" -B "$dir" -DGENTRMX_BUSY_CHECK=ON "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
-  (cd "$dir" && ctest --output-on-failure -j"$jobs")
+  (cd "$dir" && ctest --output-on-failure -j"$test_jobs")
 }
 
 echo "== tests =="
