@@ -37,10 +37,7 @@ bash scripts/setup.sh
 build=$root/build-bench
 # shellcheck source=bench/lib.sh
 source "$root/bench/lib.sh"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGENTRMX_TESTS=OFF -DGENTRMX_BUSY_CHECK=OFF \
-  -DGENTRMX_SANITIZE=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target gentrmx gentrmx-batch gentrmx-diff gentrmx-config gentrmx-sample \
-  gentrmx_sqlext >/dev/null
+build_bench "$root" "$build" gentrmx gentrmx-batch gentrmx-diff gentrmx-config gentrmx-sample gentrmx_sqlext
 
 out=$root/bench/out/batch
 inst=$out/inst

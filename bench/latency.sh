@@ -71,17 +71,14 @@ mkdir -p "$out/files" "$out/work/dir"
 build=$root/build-bench
 # shellcheck source=bench/lib.sh
 source "$root/bench/lib.sh"
-cmake_options=(-DCMAKE_BUILD_TYPE=Release -DGENTRMX_TESTS=OFF -DGENTRMX_BUSY_CHECK=OFF -DGENTRMX_SANITIZE=OFF)
 echo "building this tree ..."
-cmake -S "$root" -B "$build" "${cmake_options[@]}" >/dev/null
-cmake --build "$build" -j"$(nproc)" \
-  --target gentrmx gentrmx-config gentrmx-sample gentrmx-odbc-setup gentrmx_sqlext >/dev/null
+build_bench "$root" "$build" gentrmx gentrmx-config gentrmx-sample gentrmx-odbc-setup gentrmx_sqlext
 
 # The base: its gentrmx only, built the same way from a worktree of its own.
 echo "building the base $(git rev-parse --short "$base_commit") ($base_rev) ..."
 git worktree add --detach "$base_src" "$base_commit" >/dev/null 2>&1 \
   || { echo "latency.sh: cannot check out $base_rev under $base_src" >&2; exit 1; }
-cmake -S "$base_src" -B "$out/base-build" "${cmake_options[@]}" >/dev/null 2>"$out/base-cmake.err" \
+cmake -S "$base_src" -B "$out/base-build" "${bench_cmake_options[@]}" >/dev/null 2>"$out/base-cmake.err" \
   || { cat "$out/base-cmake.err" >&2; exit 1; }
 cmake --build "$out/base-build" -j"$(nproc)" --target gentrmx >/dev/null
 mkdir -p "$out/bin"

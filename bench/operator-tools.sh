@@ -16,9 +16,9 @@ megabytes=${1:-200}
 [[ $megabytes =~ ^[0-9]+$ ]] || { echo "operator-tools.sh: not a number of megabytes: $megabytes" >&2; exit 2; }
 
 build=$root/build-bench
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGENTRMX_TESTS=OFF -DGENTRMX_BUSY_CHECK=OFF \
-  -DGENTRMX_SANITIZE=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target gentrmx-view gentrmx-diff >/dev/null
+# shellcheck source=bench/lib.sh
+source "$root/bench/lib.sh"
+build_bench "$root" "$build" gentrmx-view gentrmx-diff
 
 out=$root/bench/out/tools
 mkdir -p "$out"

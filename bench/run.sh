@@ -57,10 +57,7 @@ bash scripts/setup.sh
 build=$root/build-bench
 # shellcheck source=bench/lib.sh
 source "$root/bench/lib.sh"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGENTRMX_TESTS=OFF -DGENTRMX_BUSY_CHECK=OFF \
-  -DGENTRMX_SANITIZE=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target gentrmx gentrmx-config gentrmx-sample gentrmx_sqlext gentrmx-floor \
-  >/dev/null
+build_bench "$root" "$build" gentrmx gentrmx-config gentrmx-sample gentrmx_sqlext gentrmx-floor
 
 out=$root/bench/out
 mkdir -p "$out/logs" "$out/files" "$out/callgrind"

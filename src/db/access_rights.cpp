@@ -11,6 +11,12 @@
 #include "common/text.h"
 #include "db/session.h"
 
+namespace {
+constexpr char TimePermissionQuery[] = "Zeitberechtigungsabfrage";
+constexpr char ReaderQuery[] = "Leserabfrage";
+constexpr char ZoneClassQuery[] = "Zutrittsklassenabfrage";
+}  // namespace
+
 ZoneListArray::~ZoneListArray() { std::free(Entries); }
 
 Permission HasTimePermission(Session& db, const BadgeRecord* badge, const TerminalRecord* terminal) {
@@ -24,8 +30,9 @@ Permission HasTimePermission(Session& db, const BadgeRecord* badge, const Termin
   return granted ? Permission::Granted : Permission::Denied;
 }
 
-void FormatTimePermissionQuery(Session& db, const char* badgeNumber, const char* terminalName) {
+const char* FormatTimePermissionQuery(Session& db, const char* badgeNumber, const char* terminalName) {
   db.FormatSqlText("SELECT COUNT(*) " GENTRMX_TIME_PERMISSION_FROM, terminalName, badgeNumber);
+  return TimePermissionQuery;
 }
 
 StatementResult CountTimePermissions(Session& db, const char* badgeNumber, const char* terminalName, int32_t* count) {
@@ -35,7 +42,7 @@ StatementResult CountTimePermissions(Session& db, const char* badgeNumber, const
   const StatementResult found = LookupSingleRow(db, columns, 1);
   // A count always gives its row; none is as wrong as a failure.
   if (found.IsNoRow()) db.SetOwnFailure("Zaehlung ohne Ergebnis");
-  if (!found.IsRow()) return NameFailedQuery(db, "Zeitberechtigungsabfrage", Failure());
+  if (!found.IsRow()) return NameFailedQuery(db, TimePermissionQuery, Failure());
   *count = counted;
   return found;
 }
@@ -52,7 +59,7 @@ const std::vector<ReaderRow>* ReaderRowsFor(Session& db, const char* terminalNam
   while (!fetched.Failed() && (fetched = FetchReader(cursor, &row.Number, row.Zone)).IsRow()) {
     if (!KeepRow(snapshot->Rows, row)) {
       db.SetOwnFailure("kein Speicher fuer die Leserzeilen");
-      fetched = NameFailedQuery(db, "Leserabfrage", Failure());
+      fetched = NameFailedQuery(db, ReaderQuery, Failure());
     }
   }
   CloseReaderCursor(cursor);
@@ -92,14 +99,15 @@ Permission BuildZoneList(Session& db, ZoneListArray& list, BadgeRecord* badge, c
     }
   }
 
-  ZoneClassCursor cursor(db);
+  if (!list.Query) list.Query.emplace(db);
+  ZoneClassCursor& cursor = *list.Query;
   StatementResult fetched = OpenZoneClassCursor(cursor, badge->AswNum, terminal->TrmNam);
   char entry[ZoneEntrySize] = {};
   while (!fetched.Failed() && (fetched = FetchZoneClass(cursor, entry)).IsRow()) {
     // Without storage for the entry the list would be short: a wrong file.
     if (AppendZoneEntry(list, entry) == nullptr) {
       db.SetOwnFailure("kein Speicher fuer die Zutrittsklassen");
-      fetched = NameFailedQuery(db, "Zutrittsklassenabfrage", Failure());
+      fetched = NameFailedQuery(db, ZoneClassQuery, Failure());
       break;
     }
     NoteTo(observer, "Zutrittsklasse '%s' (M35Bch '0')", entry);
@@ -141,13 +149,14 @@ char (*AppendZoneEntry(ZoneListArray& list, const char* entry))[ZoneEntrySize] {
 StatementResult OpenReaderCursor(ReaderCursor& cursor, const char* terminalName, int32_t limit) {
   Session& db = cursor.Cursor.Db();
   FormatReaderQuery(db, terminalName, limit);
-  return NameFailedQuery(db, "Leserabfrage", OpenResultSet(cursor.Cursor));
+  return NameFailedQuery(db, ReaderQuery, OpenResultSet(cursor.Cursor));
 }
 
-void FormatReaderQuery(Session& db, const char* terminalName, int32_t limit) {
+const char* FormatReaderQuery(Session& db, const char* terminalName, int32_t limit) {
   db.FormatSqlText(
       "SELECT ZlsLes, ZlsZko  FROM  Dravonix.Xel401Zls  WHERE ZlsTrm = '%q'  AND ZlsLes <= %ld  AND ((ZlsSta <> 4 AND ZlsSta <> 8) OR ZlsSta IS NULL)  ORDER BY ZlsLes ",
       terminalName, static_cast<long>(limit));
+  return ReaderQuery;
 }
 
 StatementResult FetchReader(ReaderCursor& cursor, int32_t* number, char* text) {
@@ -159,7 +168,7 @@ StatementResult FetchReader(ReaderCursor& cursor, int32_t* number, char* text) {
       {SQL_C_CHAR, cursor.ZlsZko, sizeof cursor.ZlsZko},
   };
   const StatementResult fetched = FetchCursor(cursor.Cursor, columns, 2);
-  if (!fetched.IsRow()) return NameFailedQuery(db, "Leserabfrage", fetched);
+  if (!fetched.IsRow()) return NameFailedQuery(db, ReaderQuery, fetched);
   db.SqlCode = 0;
   *number = cursor.ZlsLes;
   std::memcpy(text, TrimRight(cursor.ZlsZko), sizeof cursor.ZlsZko);
@@ -171,13 +180,14 @@ void CloseReaderCursor(ReaderCursor& cursor) { CloseCursor(cursor.Cursor); }
 StatementResult OpenZoneClassCursor(ZoneClassCursor& cursor, const char* badgeNumber, const char* terminalName) {
   Session& db = cursor.Cursor.Db();
   FormatZoneClassQuery(db, badgeNumber, terminalName);
-  return NameFailedQuery(db, "Zutrittsklassenabfrage", OpenResultSet(cursor.Cursor));
+  return NameFailedQuery(db, ZoneClassQuery, OpenResultSet(cursor.Cursor));
 }
 
-void FormatZoneClassQuery(Session& db, const char* badgeNumber, const char* terminalName) {
+const char* FormatZoneClassQuery(Session& db, const char* badgeNumber, const char* terminalName) {
   db.FormatSqlText(
       "SELECT DISTINCT M35BKL FROM   Dravonix.MGSST35P, Dravonix.Xel301Awb WHERE  M35TRM = '%q' AND    AWBASW = '%q' AND    M35Bch = '0' AND    M35Bkl = AWBBKL ORDER BY M35BKL",
       terminalName, badgeNumber);
+  return ZoneClassQuery;
 }
 
 StatementResult FetchZoneClass(ZoneClassCursor& cursor, char* entry) {
@@ -185,7 +195,7 @@ StatementResult FetchZoneClass(ZoneClassCursor& cursor, char* entry) {
   std::memset(cursor.M35Bkl, 0, sizeof cursor.M35Bkl);
   const ColumnBinding columns[] = {{SQL_C_CHAR, cursor.M35Bkl, sizeof cursor.M35Bkl}};
   const StatementResult fetched = FetchCursor(cursor.Cursor, columns, 1);
-  if (!fetched.IsRow()) return NameFailedQuery(db, "Zutrittsklassenabfrage", fetched);
+  if (!fetched.IsRow()) return NameFailedQuery(db, ZoneClassQuery, fetched);
   db.SqlCode = 0;
   // The class arrives as stored: no trimming, only filled to three.
   FormatLeftAligned(entry, ZoneEntrySize, cursor.M35Bkl, 3);

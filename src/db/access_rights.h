@@ -2,10 +2,19 @@
 // (ZoneList) and the terminal's reader numbers (ZoneSlots).
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "db/records.h"
 #include "db/session.h"
+
+// The zone class query is a plain statement, opened, fetched to its end
+// and closed within one build of a ZoneList.
+struct ZoneClassCursor {
+  explicit ZoneClassCursor(Session& db) : Cursor(db) {}
+  Statement Cursor;
+  char M35Bkl[6] = {};
+};
 
 constexpr int ZoneEntrySize = 16;
 // The access classes of one badge: rebuilt by every BuildZoneList, read by
@@ -17,6 +26,8 @@ struct ZoneListArray {
   int32_t Count = 0;
   char (*Entries)[ZoneEntrySize] = nullptr;
   int32_t Capacity = 0;  // entries the storage holds
+  // The query that fills it, kept with its row storage for the next build.
+  std::optional<ZoneClassCursor> Query;
 
   ZoneListArray() = default;
   ~ZoneListArray();
@@ -32,10 +43,11 @@ enum class Permission { Granted, Denied, Failed };
 // Granted when the terminal takes one of the badge's booking classes for
 // time booking.
 Permission HasTimePermission(Session& db, const BadgeRecord* badge, const TerminalRecord* terminal);
-// The statement texts of the queries below, into the session's SqlText.
-void FormatTimePermissionQuery(Session& db, const char* badgeNumber, const char* terminalName);
-void FormatReaderQuery(Session& db, const char* terminalName, int32_t limit);
-void FormatZoneClassQuery(Session& db, const char* badgeNumber, const char* terminalName);
+// The statement texts of the queries below, into the session's SqlText;
+// each returns its query's name as messages give it.
+const char* FormatTimePermissionQuery(Session& db, const char* badgeNumber, const char* terminalName);
+const char* FormatReaderQuery(Session& db, const char* terminalName, int32_t limit);
+const char* FormatZoneClassQuery(Session& db, const char* badgeNumber, const char* terminalName);
 // Row with *count set, or Failed.
 StatementResult CountTimePermissions(Session& db, const char* badgeNumber, const char* terminalName, int32_t* count);
 // The time-permission query after its select list (terminal name, then
@@ -89,11 +101,6 @@ struct ReaderCursor {
 StatementResult OpenReaderCursor(ReaderCursor& cursor, const char* terminalName, int32_t limit);
 StatementResult FetchReader(ReaderCursor& cursor, int32_t* number, char* text);
 void CloseReaderCursor(ReaderCursor& cursor);
-struct ZoneClassCursor {
-  explicit ZoneClassCursor(Session& db) : Cursor(db) {}
-  Statement Cursor;
-  char M35Bkl[6] = {};
-};
 StatementResult OpenZoneClassCursor(ZoneClassCursor& cursor, const char* badgeNumber, const char* terminalName);
 StatementResult FetchZoneClass(ZoneClassCursor& cursor, char* entry);
 void CloseZoneClassCursor(ZoneClassCursor& cursor);

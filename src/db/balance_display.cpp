@@ -22,6 +22,8 @@
 
 namespace {
 
+constexpr char DefinitionQueryName[] = "Abfrage der Saldenanzeige";
+constexpr char ValueCodeQueryName[] = "Wertcodeabfrage der Saldenanzeige";
 constexpr size_t DisplayTextWidth = 12;
 
 // "%-12s " into the slot's 14-byte DisplayText: 12 characters of text,
@@ -57,7 +59,7 @@ StatementResult QueryValueCode(Session& db, BalanceDisplaySlot* slot, bool trace
   const ColumnBinding columns[] = {{SQL_C_CHAR, valueCode, sizeof valueCode}};
   const StatementResult found = RunLookup(db, columns, 1);
   if (traceFetch && !found.Failed()) std::printf("SQLFetch Saldenwerte! RC: %ld\n", static_cast<long>(found.Code));
-  if (found.Failed()) return NameFailedQuery(db, "Wertcodeabfrage der Saldenanzeige", found);
+  if (found.Failed()) return NameFailedQuery(db, ValueCodeQueryName, found);
   if (!found.IsRow()) return found;
   std::memcpy(slot->ValueCode, TrimRight(valueCode), sizeof slot->ValueCode);
   return RowFound();
@@ -83,15 +85,17 @@ namespace {
 
 }  // namespace
 
-void FormatValueCodeQuery(DisplayCursor& cursor, int32_t runningNumber) {
+const char* FormatValueCodeQuery(DisplayCursor& cursor, int32_t runningNumber) {
   cursor.Cursor.Db().FormatSqlText(cursor.ValueCodeQuery, cursor.Key, static_cast<long>(runningNumber));
+  return ValueCodeQueryName;
 }
 
-void FormatDefinitionQuery(DisplayCursor& cursor, const char* key) {
+const char* FormatDefinitionQuery(DisplayCursor& cursor, const char* key) {
   const size_t n = strnlen(key, cursor.KeyLength);
   std::memcpy(cursor.Key, key, n);
   cursor.Key[n] = '\0';
   cursor.Cursor.Db().FormatSqlText(cursor.DefinitionQuery, cursor.Key);
+  return DefinitionQueryName;
 }
 
 namespace {
@@ -108,7 +112,7 @@ StatementResult OpenDisplayCursor(DisplayCursor& variant, const char* key) {
   variant.Next = 0;
   FormatDefinitionQuery(variant, key);
   const StatementResult opened = OpenResultSet(variant.Cursor);
-  if (opened.Failed()) return NameFailedQuery(db, "Abfrage der Saldenanzeige", opened);
+  if (opened.Failed()) return NameFailedQuery(db, DefinitionQueryName, opened);
   DisplayCursor::Row& row = variant.Fetched;
   const ColumnBinding columns[] = {
       {SQL_C_LONG, &row.Number, sizeof row.Number},
@@ -145,13 +149,13 @@ StatementResult FetchDefinition(DisplayCursor& variant, BalanceDisplaySlot* slot
   Session& db = variant.Cursor.Db();
   if (!variant.Opened) {
     db.SetOwnFailure("Abfrage der Saldenanzeige nicht offen");
-    return NameFailedQuery(db, "Abfrage der Saldenanzeige", Failure());
+    return NameFailedQuery(db, DefinitionQueryName, Failure());
   }
   if (variant.Next >= variant.Rows.size()) {
     const StatementResult end = variant.End;
     if (variant.TraceFetches) std::printf("Fetch Sal_DspTxtVar_Read! RC:%ld!\n", static_cast<long>(end.Code));
     if (end.Failed()) db.LastFailure = variant.EndFailure;
-    return NameFailedQuery(db, "Abfrage der Saldenanzeige", end);
+    return NameFailedQuery(db, DefinitionQueryName, end);
   }
   DisplayCursor::Row& row = variant.Fetched;
   row = variant.Rows[variant.Next++];

@@ -55,11 +55,12 @@ struct DisplayCursor {
 };
 
 // The definition query's text for key (the terminal name or the badge
-// number, as the variant keeps it) into the session's SqlText.
-void FormatDefinitionQuery(DisplayCursor& cursor, const char* key);
+// number, as the variant keeps it) into the session's SqlText; returns the
+// query's name as messages give it (as does FormatValueCodeQuery).
+const char* FormatDefinitionQuery(DisplayCursor& cursor, const char* key);
 // The value-code query's text for the definition of that running number,
 // with the key of the cursor's last open, into the session's SqlText.
-void FormatValueCodeQuery(DisplayCursor& cursor, int32_t runningNumber);
+const char* FormatValueCodeQuery(DisplayCursor& cursor, int32_t runningNumber);
 
 StatementResult OpenTerminalDisplayCursor(DisplayCursor& cursor, const char* terminalName);
 StatementResult FetchTerminalDisplay(DisplayCursor& cursor, BalanceDisplaySlot* slot);

@@ -10,6 +10,7 @@
 
 namespace {
 
+constexpr char QueryName[] = "Saldenabfrage";
 constexpr int ValueColumnCount = 15;  // TswW02 to TswW16
 constexpr int TextColumnCount = 10;   // TswF01 to TswF10
 constexpr int ColumnCount = 1 + 2 * ValueColumnCount + TextColumnCount;
@@ -79,10 +80,11 @@ void NoteBalances(RunObserver& observer, const BadgeRecord& badge) {
 
 }  // namespace
 
-void FormatBalanceQuery(Session& db, const char* badgeNumber) {
+const char* FormatBalanceQuery(Session& db, const char* badgeNumber) {
   db.FormatSqlText(
       "SELECT       TswW01,       substring(TswW02, 1, 1), substring(TswW02, 2, 9),       substring(TswW03, 1, 1), substring(TswW03, 2, 9),       substring(TswW04, 1, 1), substring(TswW04, 2, 9),       substring(TswW05, 1, 1), substring(TswW05, 2, 9),       substring(TswW06, 1, 1), substring(TswW06, 2, 9),       substring(TswW07, 1, 1), substring(TswW07, 2, 9),       substring(TswW08, 1, 1), substring(TswW08, 2, 9),       substring(TswW09, 1, 1), substring(TswW09, 2, 9),       substring(TswW10, 1, 1), substring(TswW10, 2, 9),       substring(TswW11, 1, 1), substring(TswW11, 2, 9),       substring(TswW12, 1, 1), substring(TswW12, 2, 9),       substring(TswW13, 1, 1), substring(TswW13, 2, 9),       substring(TswW14, 1, 1), substring(TswW14, 2, 9),       substring(TswW15, 1, 1), substring(TswW15, 2, 9),       substring(TswW16, 1, 1), substring(TswW16, 2, 9),       TswF01, TswF02, TswF03, TswF04, TswF05,       TswF06, TswF07, TswF08, TswF09, TswF10  FROM  DRAVONIX.O2002TSW WHERE TSWIDN = '%q' ",
       badgeNumber);
+  return QueryName;
 }
 
 StatementResult LookupBalanceValues(Session& db, BadgeRecord* badge) {
@@ -92,7 +94,7 @@ StatementResult LookupBalanceValues(Session& db, BadgeRecord* badge) {
   if (!found.IsRow()) {
     NoteTo(*db.Observer, "Salden (O2002TSW): %s (Code %d)", found.IsNoRow() ? "keine Zeile" : "Abfrage fehlgeschlagen",
                 found.Code);
-    return NameFailedQuery(db, "Saldenabfrage", found);
+    return NameFailedQuery(db, QueryName, found);
   }
 
   for (int i = 0; i < ValueColumnCount; ++i) {

@@ -6,5 +6,6 @@
 
 // Row (the 25 balance fields written), NoRow (Code 100) or Failed.
 StatementResult LookupBalanceValues(Session& db, BadgeRecord* badge);
-// The lookup's statement text for the badge, into the session's SqlText.
-void FormatBalanceQuery(Session& db, const char* badgeNumber);
+// The lookup's statement text for the badge, into the session's SqlText;
+// returns the query's name as messages give it.
+const char* FormatBalanceQuery(Session& db, const char* badgeNumber);

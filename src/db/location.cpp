@@ -7,10 +7,15 @@
 #include "common/text.h"
 #include "db/session.h"
 
-void FormatLocationQuery(Session& db, const char* badgeNumber) {
+namespace {
+constexpr char QueryName[] = "Ortsabfrage";
+}  // namespace
+
+const char* FormatLocationQuery(Session& db, const char* badgeNumber) {
   db.FormatSqlText(
       " SELECT StoKtx  FROM  Dravonix.Xel113Sto, Dravonix.Xel113Awv  WHERE AwvNum = '%q'  AND   AwvSto = StoNum  AND ((AwvSta <> 4 AND AwvSta <> 8) OR AwvSta IS NULL)  AND ((StoSta <> 4 AND StoSta <> 8) OR StoSta IS NULL) ",
       badgeNumber);
+  return QueryName;
 }
 
 StatementResult LookupLocationText(Session& db, BadgeRecord* badge) {
@@ -22,7 +27,7 @@ StatementResult LookupLocationText(Session& db, BadgeRecord* badge) {
   if (!found.IsRow()) {
     NoteTo(*db.Observer, "Ortskurztext: %s (Code %d)", found.IsNoRow() ? "kein Ort gefunden" : "Abfrage fehlgeschlagen",
                 found.Code);
-    return NameFailedQuery(db, "Ortsabfrage", found);
+    return NameFailedQuery(db, QueryName, found);
   }
   // Exactly three bytes: a longer text is cut, a shorter one zero-filled;
   // the fourth byte of the field stays the terminator.

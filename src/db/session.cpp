@@ -125,6 +125,29 @@ void Session::CaptureDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
   }
 }
 
+void Session::CaptureFailure(SQLSMALLINT handleType, SQLHANDLE handle, const char* withoutDiagnostics) {
+  if (handle != SQL_NULL_HANDLE) CaptureDiagnostics(handleType, handle);
+  else std::memset(&LastFailure, 0, sizeof LastFailure);
+  if (LastFailure.Count == 0) SetOwnFailure(withoutDiagnostics);
+}
+
+SQLHSTMT Session::NewStatementHandle() {
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, Connection_, &stmt))) {
+    CaptureFailure(SQL_HANDLE_DBC, Connection_, "keine Anweisung moeglich (keine Verbindung)");
+    return SQL_NULL_HSTMT;
+  }
+  if (Timeouts.Query != 0 &&
+      !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
+                                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(Timeouts.Query)),
+                                    SQL_IS_UINTEGER))) {
+    CaptureFailure(SQL_HANDLE_STMT, stmt, "Zeitgrenze der Anweisung nicht einstellbar (ohne Diagnose des Treibers)");
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    return SQL_NULL_HSTMT;
+  }
+  return stmt;
+}
+
 int32_t Session::FailureNativeError() const {
   return LastFailure.Count > 0 ? LastFailure.Records[0].NativeError : 0;
 }
@@ -247,22 +270,8 @@ bool Statement::Allocate() noexcept {
     Borrowed_ = true;
     return true;
   }
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, db.Connection(), &stmt))) {
-    if (db.Connection() != SQL_NULL_HDBC) db.CaptureDiagnostics(SQL_HANDLE_DBC, db.Connection());
-    else std::memset(&db.LastFailure, 0, sizeof db.LastFailure);
-    if (db.LastFailure.Count == 0) db.SetOwnFailure("keine Anweisung moeglich (keine Verbindung)");
-    return false;
-  }
-  Handle_ = stmt;
-  if (db.Timeouts.Query != 0 &&
-      !SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_QUERY_TIMEOUT,
-                                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(db.Timeouts.Query)),
-                                    SQL_IS_UINTEGER))) {
-    db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
-    Free();
-    return false;
-  }
-  return true;
+  Handle_ = db.NewStatementHandle();
+  return Handle_ != SQL_NULL_HSTMT;
 }
 
 // Not scrollable, optimistic concurrency (row versions): FreeTDS opens it
@@ -306,9 +315,7 @@ bool Statement::UseBlockFetch() noexcept {
   SQLSetStmtAttr(Handle_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
   SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
   if (!SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0))) {
-    Session_->CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
-    if (Session_->LastFailure.Count == 0)
-      Session_->SetOwnFailure("Zeilenblock nicht einstellbar (ohne Diagnose des Treibers)");
+    Session_->CaptureFailure(SQL_HANDLE_STMT, Handle_, "Zeilenblock nicht einstellbar (ohne Diagnose des Treibers)");
     return false;
   }
   return true;
@@ -349,9 +356,7 @@ StatementResult Statement::Execute() noexcept {
   SQLRETURN rc = SQLExecDirect(Handle_, reinterpret_cast<SQLCHAR*>(db.SqlText), SQL_NTS);
   // SQL_NO_DATA is a statement that touched no row: executed.
   if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO && rc != SQL_NO_DATA) {
-    db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
-    // A failure the driver did not describe still is one.
-    if (db.LastFailure.Count == 0) db.SetOwnFailure("Ausfuehrung fehlgeschlagen (ohne Diagnose des Treibers)");
+    db.CaptureFailure(SQL_HANDLE_STMT, Handle_, "Ausfuehrung fehlgeschlagen (ohne Diagnose des Treibers)");
     return Failure(rc);
   }
   ResultsDone();
@@ -363,10 +368,7 @@ StatementResult Statement::Execute() noexcept {
 // A fetch that gave neither a row nor SQL_NO_DATA: its records into
 // LastFailure (one of the tool's own when the driver gave none).
 StatementResult Statement::Failed(SQLRETURN rc) noexcept {
-  Session& db = *Session_;
-  if (Handle_ != SQL_NULL_HSTMT) db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
-  else std::memset(&db.LastFailure, 0, sizeof db.LastFailure);
-  if (db.LastFailure.Count == 0) db.SetOwnFailure("Lesen fehlgeschlagen (ohne Diagnose des Treibers)");
+  Session_->CaptureFailure(SQL_HANDLE_STMT, Handle_, "Lesen fehlgeschlagen (ohne Diagnose des Treibers)");
   return Failure(rc);
 }
 
@@ -602,9 +604,7 @@ bool Statement::EndResults() noexcept {
   const SQLRETURN rc = SQLMoreResults(Handle_);
   ResultsDone();
   if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO || rc == SQL_NO_DATA) return true;
-  Session_->CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
-  if (Session_->LastFailure.Count == 0)
-    Session_->SetOwnFailure("Rest der Antwort nicht lesbar (ohne Diagnose des Treibers)");
+  Session_->CaptureFailure(SQL_HANDLE_STMT, Handle_, "Rest der Antwort nicht lesbar (ohne Diagnose des Treibers)");
   return false;
 }
 

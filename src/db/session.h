@@ -72,6 +72,13 @@ class Session {
   // Fills LastFailure with the diagnostic records of the handle (all zero
   // first; Count 0 when the driver gave none).
   void CaptureDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle);
+  // CaptureDiagnostics for a call that failed: when the handle is null or
+  // the driver gave no record, LastFailure becomes one of the tool's own
+  // with that message (a failure the driver did not describe still is one).
+  void CaptureFailure(SQLSMALLINT handleType, SQLHANDLE handle, const char* withoutDiagnostics);
+  // A new statement handle on the connection, with the query timeout set;
+  // SQL_NULL_HSTMT (LastFailure set) when either failed.
+  SQLHSTMT NewStatementHandle();
   // The native error of the first record of LastFailure; 0 when there is none.
   int32_t FailureNativeError() const;
   // Makes LastFailure one record of the tool's own: a statement that failed

@@ -39,31 +39,17 @@ bool StatementBatch::Send(Session& db) {
     if (end == Starts_[i]) return true;
   }
   db.Busy.Executing(false, Joined_.c_str());
+  // One handle for the batches of the session.
+  if (Handle_ == SQL_NULL_HSTMT) Handle_ = db.NewStatementHandle();
   if (Handle_ == SQL_NULL_HSTMT) {
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, db.Connection(), &Handle_))) {
-      Handle_ = SQL_NULL_HSTMT;
-      db.CaptureDiagnostics(SQL_HANDLE_DBC, db.Connection());
-      if (db.LastFailure.Count == 0) db.SetOwnFailure("keine Anweisung moeglich (keine Verbindung)");
-      db.LastFailure.Query = Queries_[0];
-      return false;
-    }
-    if (db.Timeouts.Query != 0 &&
-        !SQL_SUCCEEDED(SQLSetStmtAttr(Handle_, SQL_ATTR_QUERY_TIMEOUT,
-                                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(db.Timeouts.Query)),
-                                      SQL_IS_UINTEGER))) {
-      db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
-      SQLFreeHandle(SQL_HANDLE_STMT, Handle_);
-      Handle_ = SQL_NULL_HSTMT;
-      db.LastFailure.Query = Queries_[0];
-      return false;
-    }
+    db.LastFailure.Query = Queries_[0];
+    return false;
   }
   const SQLRETURN rc = SQLExecDirect(Handle_, reinterpret_cast<SQLCHAR*>(&Joined_[0]), SQL_NTS);
   Sent += Starts_.size();
   Unused += Starts_.size();
   if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO && rc != SQL_NO_DATA) {
-    db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
-    if (db.LastFailure.Count == 0) db.SetOwnFailure("Ausfuehrung fehlgeschlagen (ohne Diagnose des Treibers)");
+    db.CaptureFailure(SQL_HANDLE_STMT, Handle_, "Ausfuehrung fehlgeschlagen (ohne Diagnose des Treibers)");
     SQLFreeStmt(Handle_, SQL_CLOSE);
     db.LastFailure.Query = Queries_[0];
     return false;
@@ -105,36 +91,44 @@ bool StatementBatch::Expects(const char* text) const noexcept {
   return std::strlen(text) == end - start && std::memcmp(text, Joined_.data() + start, end - start) == 0;
 }
 
-// Reads the current result to its end (unbound: nothing is written) and
-// moves to the next one. The rows are read to SQL_NO_DATA first: FreeTDS
-// answers SQLMoreResults after the last row but before SQL_NO_DATA with
-// success and then fails the next result.
-bool StatementBatch::MoveToNextResult(Session& db) {
-  const char* query = Queries_[Next_ - 1];
+// Reads the rows of the current result to SQL_NO_DATA (unbound: nothing is
+// written), then asks for what follows it (SQLMoreResults): SQL_SUCCESS or
+// SQL_SUCCESS_WITH_INFO for a further result, SQL_NO_DATA for the end of
+// the reply, else a failure (LastFailure set, naming the current statement
+// when its rows failed, next when what follows did). The rows are read to
+// SQL_NO_DATA first: FreeTDS answers SQLMoreResults after the last row but
+// before SQL_NO_DATA with success and then fails the next result.
+SQLRETURN StatementBatch::EndCurrentResult(Session& db, const char* next) {
   SQLFreeStmt(Handle_, SQL_UNBIND);
+  SQLRETURN rc = SQL_NO_DATA;
   if (!CurrentEnded_) {
-    SQLRETURN rc;
     do rc = SQLFetch(Handle_);
     while (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO);
-    if (rc != SQL_NO_DATA) {
-      db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
-      if (db.LastFailure.Count == 0) db.SetOwnFailure("Lesen fehlgeschlagen (ohne Diagnose des Treibers)");
-      db.LastFailure.Query = query;
-      return false;
-    }
   }
   CurrentEnded_ = false;
-  const SQLRETURN rc = SQLMoreResults(Handle_);
+  if (rc != SQL_NO_DATA) {
+    db.CaptureFailure(SQL_HANDLE_STMT, Handle_, "Lesen fehlgeschlagen (ohne Diagnose des Treibers)");
+    db.LastFailure.Query = Queries_[Next_ - 1];
+    return SQL_ERROR;
+  }
+  rc = SQLMoreResults(Handle_);
+  if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO && rc != SQL_NO_DATA) {
+    db.CaptureFailure(SQL_HANDLE_STMT, Handle_, "Rest der Antwort nicht lesbar (ohne Diagnose des Treibers)");
+    db.LastFailure.Query = next;
+  }
+  return rc;
+}
+
+// Moves from the current result to the next statement's.
+bool StatementBatch::MoveToNextResult(Session& db) {
+  const SQLRETURN rc = EndCurrentResult(db, Queries_[Next_]);
   if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) return true;
   if (rc == SQL_NO_DATA) {
     // No error, and yet no result: a missing result cannot be told from
     // "no row".
     db.SetOwnFailure("Ergebnis fehlt im Anweisungsstapel");
-  } else {
-    db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
-    if (db.LastFailure.Count == 0) db.SetOwnFailure("Rest der Antwort nicht lesbar (ohne Diagnose des Treibers)");
+    db.LastFailure.Query = Queries_[Next_];
   }
-  db.LastFailure.Query = Queries_[Next_];
   return false;
 }
 
@@ -160,17 +154,8 @@ bool StatementBatch::End(Session& db) {
     ++Next_;
   }
   // The last result, to the end of the reply.
-  SQLFreeStmt(Handle_, SQL_UNBIND);
-  SQLRETURN rc = SQL_NO_DATA;
-  if (!CurrentEnded_) {
-    do rc = SQLFetch(Handle_);
-    while (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO);
-  }
-  if (rc == SQL_NO_DATA) rc = SQLMoreResults(Handle_);
+  const SQLRETURN rc = EndCurrentResult(db, Queries_.back());
   if (rc != SQL_NO_DATA && rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
-    db.CaptureDiagnostics(SQL_HANDLE_STMT, Handle_);
-    if (db.LastFailure.Count == 0) db.SetOwnFailure("Rest der Antwort nicht lesbar (ohne Diagnose des Treibers)");
-    db.LastFailure.Query = Queries_.back();
     Abandon(db);
     return false;
   }

@@ -85,6 +85,7 @@ class StatementBatch {
   unsigned long Unused = 0;
 
  private:
+  SQLRETURN EndCurrentResult(Session& db, const char* next);
   bool MoveToNextResult(Session& db);
   void Close() noexcept;
 

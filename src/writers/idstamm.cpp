@@ -91,10 +91,8 @@ void WriteLine(IdStammRun& run, char* prefixEnd, const char* accessClass, size_t
 
 // The statements of the badge, in the order WriteBadge runs them.
 void AddStatements(Session& db, const BadgeRecord& badge, const TerminalRecord& terminal) {
-  FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam);
-  AddToBatch(db, "Zeitberechtigungsabfrage");
-  FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam);
-  AddToBatch(db, "Zutrittsklassenabfrage");
+  AddToBatch(db, FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam));
+  AddToBatch(db, FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam));
 }
 
 // Builds and writes the lines of the badge.

@@ -37,8 +37,7 @@ void AddStatements(Mgdnl17pRun& run, const BadgeRecord& badge, const TerminalRec
   Session& db = run.Db;
   AddReaderRecordStatements(db, badge, terminal, run.Readers, ReaderLimit);
   if (!db.Batch.MaySendAhead()) return;
-  FormatLocationQuery(db, badge.AswNum);
-  AddToBatch(db, "Ortsabfrage");
+  AddToBatch(db, FormatLocationQuery(db, badge.AswNum));
 }
 
 // Builds and writes the records of the badge.

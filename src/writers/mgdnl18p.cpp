@@ -195,11 +195,9 @@ const RecordTemplate* BadgeDefinitions(Mgdnl18pRun& run, const char* badgeNumber
   if (read && db.CanBatch()) {
     db.Batch.Start(db);
     for (const DisplayCursor::Row& row : run.BadgeCursor.Rows) {
-      FormatValueCodeQuery(run.BadgeCursor, row.Number);
-      AddToBatch(db, "Wertcodeabfrage der Saldenanzeige");
+      AddToBatch(db, FormatValueCodeQuery(run.BadgeCursor, row.Number));
     }
-    FormatBalanceQuery(db, badgeNumber);
-    AddToBatch(db, "Saldenabfrage");
+    AddToBatch(db, FormatBalanceQuery(db, badgeNumber));
     read = db.Batch.Send(db);
   }
   if (read)
@@ -251,6 +249,12 @@ bool BuildRecord(Mgdnl18pRun& run, BadgeRecord& badge, const RecordTemplate& lay
   return true;
 }
 
+// Whether the badge's record is laid out by the badge's own display
+// definitions (a terminal of model 7744-010 and a badge with a balance set).
+bool UsesOwnDefinitions(const Mgdnl18pRun& run, const BadgeRecord& badge) {
+  return run.BadgeLevelDefinitions && badge.AswSal[0] != '\0';
+}
+
 // The statements of the badge, in the order WriteBadge runs them: what
 // follows the time permission query only a badge with a record needs; it
 // goes along while the run sends little for nothing. A badge with display
@@ -259,18 +263,15 @@ bool BuildRecord(Mgdnl18pRun& run, BadgeRecord& badge, const RecordTemplate& lay
 // by one.
 void AddStatements(Mgdnl18pRun& run, const BadgeRecord& badge, const TerminalRecord& terminal) {
   Session& db = run.Db;
-  FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam);
-  AddToBatch(db, "Zeitberechtigungsabfrage");
+  AddToBatch(db, FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam));
   if (badge.AswPnr[0] == '\0' || std::strcmp(badge.AswNum, run.LastWrittenBadge) == 0 ||
       !db.Batch.MaySendAhead())
     return;
-  if (run.BadgeLevelDefinitions && badge.AswSal[0] != '\0') {
-    FormatDefinitionQuery(run.BadgeCursor, badge.AswNum);
-    AddToBatch(db, "Abfrage der Saldenanzeige");
+  if (UsesOwnDefinitions(run, badge)) {
+    AddToBatch(db, FormatDefinitionQuery(run.BadgeCursor, badge.AswNum));
     return;
   }
-  FormatBalanceQuery(db, badge.AswNum);
-  AddToBatch(db, "Saldenabfrage");
+  AddToBatch(db, FormatBalanceQuery(db, badge.AswNum));
 }
 
 // Writes the record of the badge when it may book time on the terminal.
@@ -293,7 +294,7 @@ BadgeOutcome WriteBadge(Mgdnl18pRun& run, BadgeRecord& badge, const TerminalReco
   }
   // A longer number would run into the display texts.
   if (!BadgeNumberFits(badge, "MGDNL18P")) return BadgeOutcome::Skipped;
-  const bool ownDefinitions = run.BadgeLevelDefinitions && badge.AswSal[0] != '\0';
+  const bool ownDefinitions = UsesOwnDefinitions(run, badge);
   NoteTo(observer, "Saldenanzeige nach den Definitionen %s",
          ownDefinitions ? "des Ausweises (Modell 7744-010, AswSal gesetzt)" : "des Terminals");
   const RecordTemplate* layout = ownDefinitions ? BadgeDefinitions(run, badge.AswNum) : &run.TerminalTemplate;

@@ -28,13 +28,10 @@ constexpr size_t ClassAt = FieldOffset(Fields[Mgdnl31p::AccessClass]);
 // location lookup, which only a badge with access classes needs, goes
 // along while the run sends little for nothing.
 void AddStatements(Session& db, const BadgeRecord& badge, const TerminalRecord& terminal) {
-  FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam);
-  AddToBatch(db, "Zeitberechtigungsabfrage");
-  FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam);
-  AddToBatch(db, "Zutrittsklassenabfrage");
+  AddToBatch(db, FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam));
+  AddToBatch(db, FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam));
   if (!db.Batch.MaySendAhead()) return;
-  FormatLocationQuery(db, badge.AswNum);
-  AddToBatch(db, "Ortsabfrage");
+  AddToBatch(db, FormatLocationQuery(db, badge.AswNum));
 }
 
 // Builds and writes the records of the badge; record is the run's, built

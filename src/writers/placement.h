@@ -239,7 +239,8 @@ inline BadgeOutcome WriteInOneRequest(Session& db, AddFn addStatements, WriteFn 
   return outcome;
 }
 
-// Adds the session's current statement text to its batch; query names it.
+// Adds the session's current statement text, just formatted by its query
+// family (whose Format function returns the query's name), to the batch.
 inline void AddToBatch(Session& db, const char* query) { db.Batch.Add(db, query); }
 
 // One run of MGDNL17P or MGDNL60P: what it keeps from badge to badge.
@@ -259,16 +260,12 @@ struct ReaderRecordRun {
 // of the run), access classes.
 inline void AddReaderRecordStatements(Session& db, const BadgeRecord& badge, const TerminalRecord& terminal,
                                       const ReaderSnapshot& readers, int32_t limit) {
-  FormatBalanceQuery(db, badge.AswNum);
-  AddToBatch(db, "Saldenabfrage");
-  FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam);
-  AddToBatch(db, "Zeitberechtigungsabfrage");
+  AddToBatch(db, FormatBalanceQuery(db, badge.AswNum));
+  AddToBatch(db, FormatTimePermissionQuery(db, badge.AswNum, terminal.TrmNam));
   if (!readers.Taken) {
-    FormatReaderQuery(db, terminal.TrmNam, limit);
-    AddToBatch(db, "Leserabfrage");
+    AddToBatch(db, FormatReaderQuery(db, terminal.TrmNam, limit));
   }
-  FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam);
-  AddToBatch(db, "Zutrittsklassenabfrage");
+  AddToBatch(db, FormatZoneClassQuery(db, badge.AswNum, terminal.TrmNam));
 }
 
 // Prints the line of a failed query of the badge walk (the session's
